@@ -1,0 +1,59 @@
+// The one module-wide analysis state shared by the frame path and the tool window,
+// and the portable bodies of the host callbacks that work on it.
+#pragma once
+#include <cstdint>
+
+#include "plugin/analysis_lock.h"
+#include "plugin/analysis_settings.h"
+#include "plugin/host_contract.h"
+
+class ToolWindowLink;
+
+constexpr int kSnrHistoryLength = 50;
+constexpr int kSpectrumPoints = 2048;
+constexpr int kLevelBins = 256;
+constexpr int kChannelNameSize = 64;
+constexpr int32_t kMarkerColor = 255;  // pure red, R in the low byte
+
+struct AnalysisState {
+  AnalysisSettings liveSettings{};
+  AnalysisSettings storedSettings{};
+
+  // Frame format, kept after ReleaseBuffers.
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t pixelFormat = 0;
+
+  // Working buffers: all valid between Configure and ReleaseBuffers, all null outside.
+  int32_t* channels[ChannelCount] = {};
+  double* snrHistory[ChannelCount] = {};
+  double* spectrumReal = nullptr;
+  double* spectrumImag = nullptr;
+  double* spectrumMagnitude = nullptr;
+  double* levelHistogram = nullptr;
+
+  int32_t snrHistoryIndex[ChannelCount] = {};
+  double snrDisplay[3] = {};
+
+  int32_t currentChannelCode = 0;
+  char currentChannelName[kChannelNameSize + 1] = {};
+  int32_t currentFrequencyHz = 0;
+
+  // The tool window's remembered screen position ("DlgWndPosX"/"DlgWndPosY"); -100 means none.
+  int32_t windowX = 0;
+  int32_t windowY = 0;
+
+  AnalysisLock analysisLock;
+
+  bool BuffersReady() const { return channels[0] != nullptr; }
+};
+
+// The defaults of the settings table, and what LoadSettings yields without a settings file.
+AnalysisSettings DefaultSettings();
+
+// Copies the format, clamps TVLine, allocates every working buffer (releasing first if the host
+// skipped ReleaseBuffers). On an allocation failure everything is released: frames are ignored.
+void ConfigureState(AnalysisState& state, const FrameFormat& format);
+void ReleaseStateBuffers(AnalysisState& state);
+// The whole per-frame work; `window` may be null (no tool window).
+void ProcessFrameState(AnalysisState& state, const FrameInfo& frame, ToolWindowLink* window);
