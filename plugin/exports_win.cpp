@@ -1,0 +1,99 @@
+// The two exports, the descriptor and its six callbacks: the whole boundary with the host.
+// Nothing throws across it and no callback fails the host.
+#include <windows.h>
+
+#include "plugin/analysis_state.h"
+#include "plugin/host_contract.h"
+#include "plugin/plugin_module_win.h"
+#include "plugin/tool_window_link.h"
+
+namespace {
+
+HINSTANCE g_module = nullptr;
+AnalysisState g_state;
+
+// "Анализатор TV-строки" in Windows-1251, the code page the host reads it in.
+const char kDescriptorName[] = "\xC0\xED\xE0\xEB\xE8\xE7\xE0\xF2\xEE\xF0 TV-\xF1\xF2\xF0\xEE\xEA\xE8";
+const char kExtraText[] = "";
+
+// Until the tool window exists the plug-in has no window: frames are skipped.
+class NoToolWindow final : public ToolWindowLink {
+ public:
+  bool IsVisible() override { return false; }
+  void PostNotify(int) override {}
+  PlotCanvas* PageCanvas(int) override { return nullptr; }
+};
+NoToolWindow g_noWindow;
+
+ToolWindowLink* CurrentToolWindow() { return &g_noWindow; }
+
+// settings wiring: reads the settings file into the analysis state.
+void PluginLoadSettings() {
+  g_state.storedSettings = DefaultSettings();
+  g_state.liveSettings = g_state.storedSettings;
+  g_state.windowX = -100;
+  g_state.windowY = -100;
+}
+
+// settings wiring: writes the settings file from the analysis state.
+void PluginSaveSettings() {}
+
+void LV_CDECL LoadSettings() {
+  try {
+    PluginLoadSettings();
+  } catch (...) {
+  }
+}
+
+int LV_CDECL Configure(const FrameFormat* format) {
+  try {
+    if (format != nullptr) ConfigureState(g_state, *format);
+  } catch (...) {
+  }
+  return 1;
+}
+
+int LV_CDECL ProcessFrame(FrameInfo* frame) {
+  try {
+    if (frame != nullptr) ProcessFrameState(g_state, *frame, CurrentToolWindow());
+  } catch (...) {
+  }
+  return 1;
+}
+
+void LV_CDECL ReleaseBuffers() { ReleaseStateBuffers(g_state); }
+
+void LV_CDECL OpenToolWindow(void* /*hostWindow*/) {}
+
+void LV_CDECL Shutdown() {
+  try {
+    PluginSaveSettings();
+  } catch (...) {
+  }
+}
+
+const PluginDescriptor g_descriptor = {kDescriptorName, kExtraText, LoadSettings,   Configure,
+                                       ProcessFrame,    ReleaseBuffers, OpenToolWindow, Shutdown};
+
+}  // namespace
+
+HINSTANCE PluginModuleHandle() { return g_module; }
+AnalysisState& PluginState() { return g_state; }
+
+extern "C" {
+
+int LV_CDECL Kestrova_Plugin_Version() { return kPluginContractVersion; }
+
+// The host only reads the descriptor; the contract's pointer is not const.
+PluginDescriptor* LV_CDECL Kestrova_Plugin_PR() { return const_cast<PluginDescriptor*>(&g_descriptor); }
+
+// Runs under the loader lock: remember the module, nothing else.
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    g_module = instance;
+    DisableThreadLibraryCalls(instance);
+  }
+  return TRUE;
+}
+
+}  // extern "C"

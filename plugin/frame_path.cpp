@@ -1,0 +1,155 @@
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "analysis/line_sampling.h"
+#include "plugin/analysis_state.h"
+#include "plugin/tool_window_link.h"
+
+AnalysisSettings DefaultSettings() {
+  AnalysisSettings s{};
+  s.TVLine = 100;
+  s.ColorMode = 0;
+  s.RColor = s.GColor = s.BColor = 1;
+  s.YColor = s.UColor = s.VColor = 1;
+  s.Mode = 0;
+  s.WhiteLevel = 235;
+  s.BlackLevel = 16;
+  s.StartCount = 50;
+  s.StopCount = 950;
+  s.FFTSensitivity = 40;
+  s.FFTDiagMode = 0;
+  s.WindowFunction = 2;
+  s.LevDiagMode = 1;
+  return s;
+}
+
+namespace {
+
+// Zero-filled: an odd width or an unknown pixel format leaves elements unsampled, and the
+// histogram indexes by sample value.
+template <class T>
+T* AllocateZeroed(size_t count) {
+  T* p = new (std::nothrow) T[count];
+  if (p) std::fill(p, p + count, T{});
+  return p;
+}
+
+template <class T>
+void Free(T*& p) {
+  delete[] p;
+  p = nullptr;
+}
+
+void ClearRings(AnalysisState& state) {
+  for (double* ring : state.snrHistory) std::fill(ring, ring + kSnrHistoryLength, 0.0);
+}
+
+void RememberChannel(AnalysisState& state, const ChannelInfo& info, ToolWindowLink& window) {
+  const int32_t code = info.channelNumber + 1;
+  if (code == state.currentChannelCode) return;
+  state.currentFrequencyHz = info.frequencyHz;
+  state.currentChannelCode = code;
+  // The host's text is not trusted to be terminated within its 64 bytes.
+  std::memcpy(state.currentChannelName, info.channelName, kChannelNameSize);
+  state.currentChannelName[kChannelNameSize] = '\0';
+  window.PostNotify(2);
+  ClearRings(state);
+}
+
+void SampleAndMark(AnalysisState& state, uint8_t* pixels, int line) {
+  const int width = state.width;
+  const int height = state.height;
+  int32_t* const* ch = state.channels;
+  switch (state.pixelFormat) {
+    case PixelFormatYuy2:
+      if (width >= 2) {
+        SampleLineYuy2(pixels, width, height, line, ch[ChannelR], ch[ChannelG], ch[ChannelB], ch[ChannelY],
+                       ch[ChannelU], ch[ChannelV]);
+      }
+      if (width >= 4) {
+        MarkLineYuy2(pixels, width, height, line, kMarkerColor);
+        if (line + 1 < height) MarkLineYuy2(pixels, width, height, line + 1, kMarkerColor);
+      }
+      break;
+    case PixelFormatBgr24:
+      if (width >= 2) {
+        SampleLineBgr24(pixels, width, height, line, ch[ChannelR], ch[ChannelG], ch[ChannelB], ch[ChannelY],
+                        ch[ChannelU], ch[ChannelV]);
+      }
+      MarkLineBgr24(pixels, width, height, line, kMarkerColor);
+      if (line + 1 < height) MarkLineBgr24(pixels, width, height, line + 1, kMarkerColor);
+      break;
+    default:
+      break;  // unknown layout: the arrays keep their previous contents
+  }
+}
+
+// The analysis of the selected page draws into that page's canvas and presents it.
+void RunPageAnalysis(AnalysisState& state, const AnalysisSettings& s, ToolWindowLink& window) {
+  (void)state;
+  switch (s.Mode) {
+    case ModeOscilloscope:
+      break;
+    case ModeSpectrum:
+      break;
+    case ModeLevels:
+      break;
+    default:
+      break;  // no page: nothing is drawn
+  }
+  (void)window;
+}
+
+}  // namespace
+
+void ReleaseStateBuffers(AnalysisState& state) {
+  for (int32_t*& p : state.channels) Free(p);
+  for (double*& p : state.snrHistory) Free(p);
+  Free(state.spectrumReal);
+  Free(state.spectrumImag);
+  Free(state.spectrumMagnitude);
+  Free(state.levelHistogram);
+}
+
+void ConfigureState(AnalysisState& state, const FrameFormat& format) {
+  // A host that configures twice without releasing gets the release it skipped.
+  ReleaseStateBuffers(state);
+
+  state.pixelFormat = format.pixelFormat;
+  state.width = format.width;
+  state.height = format.height;
+  if (LoadSetting(state.liveSettings.TVLine) >= format.height) {
+    StoreSetting(state.liveSettings.TVLine, format.height - 1);
+  }
+  if (format.width <= 0 || format.height <= 0) return;  // nothing to analyse: frames are ignored
+
+  const size_t n = static_cast<size_t>(format.width);
+  bool ok = true;
+  for (int32_t*& p : state.channels) ok = ok && (p = AllocateZeroed<int32_t>(n)) != nullptr;
+  for (double*& p : state.snrHistory) ok = ok && (p = AllocateZeroed<double>(kSnrHistoryLength)) != nullptr;
+  std::fill(std::begin(state.snrHistoryIndex), std::end(state.snrHistoryIndex), 0);
+  ok = ok && (state.spectrumReal = AllocateZeroed<double>(kSpectrumPoints)) != nullptr;
+  ok = ok && (state.spectrumImag = AllocateZeroed<double>(kSpectrumPoints)) != nullptr;
+  ok = ok && (state.spectrumMagnitude = AllocateZeroed<double>(kSpectrumPoints)) != nullptr;
+  ok = ok && (state.levelHistogram = AllocateZeroed<double>(kLevelBins)) != nullptr;
+  // Never half-allocated: a failure leaves the released state, in which frames are ignored.
+  if (!ok) ReleaseStateBuffers(state);
+}
+
+void ProcessFrameState(AnalysisState& state, const FrameInfo& frame, ToolWindowLink* window) {
+  AnalysisLockGuard guard(state.analysisLock);
+  if (frame.pixels == nullptr) return;
+  if (!state.BuffersReady()) return;  // before Configure, after ReleaseBuffers, or allocation failed
+  if (window == nullptr || !window->IsVisible()) return;
+
+  // The window thread may change any field at any moment: read each once, here.
+  const AnalysisSettings s = SnapshotSettings(state.liveSettings);
+
+  if (frame.channelInfo != nullptr) RememberChannel(state, *frame.channelInfo, *window);
+
+  const int line = std::clamp(s.TVLine, 0, state.height - 1);
+  SampleAndMark(state, frame.pixels, line);
+  RunPageAnalysis(state, s, *window);
+  window->PostNotify(1);
+}
