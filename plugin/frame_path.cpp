@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "analysis/line_sampling.h"
