@@ -1,0 +1,117 @@
+#include "analysis/waveform.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "plot/plot_canvas.h"
+
+namespace {
+
+constexpr uint32_t kBackground = 0x400000;
+constexpr uint32_t kGridColor = 0x005C00;
+constexpr uint32_t kReferenceColor = 0xFFFF00;
+
+// COLORREF per channel of the oscilloscope, indexed by ChannelIndex.
+constexpr uint32_t kTraceColor[ChannelCount] = {0x0000FF, 0x00FF00, 0xFF0000, 0xFFFFFF, 0xFF0000, 0x0000FF};
+
+// 64-bit product, divided rounding halves away from zero; a zero divisor gives -1.
+// The interval mapping must round exactly like the platform's MulDiv.
+int MulDivRound(int a, int b, int c) {
+  if (c == 0) return -1;
+  int64_t p = static_cast<int64_t>(a) * b;
+  int64_t d = c;
+  if (d < 0) {
+    d = -d;
+    p = -p;
+  }
+  int64_t q = p >= 0 ? (p + d / 2) / d : (p - d / 2) / d;
+  if (q > 2147483647 || q < -2147483647) return -1;
+  return static_cast<int>(q);
+}
+
+}  // namespace
+
+SnrInterval WaveformInterval(int n, int startCount, int stopCount) {
+  if (n < 1) n = 1;
+  int start = std::clamp(startCount, 0, 1000);
+  int stop = std::clamp(stopCount, 0, 1000);
+  if (stop < start) stop = start;
+  SnrInterval r;
+  r.first = MulDivRound(start, n - 1, 1000);
+  r.last = MulDivRound(stop, n - 1, 1000);
+  r.count = r.last - r.first + 1;
+  return r;
+}
+
+void ClampReferenceLevels(int whiteLevel, int blackLevel, int* white, int* black) {
+  *black = std::clamp(blackLevel, 0, 255);
+  *white = std::max(std::clamp(whiteLevel, 0, 255), *black);
+}
+
+void ClearSnrHistory(double* ring) {
+  for (int j = 0; j < kSnrRingLength; ++j) ring[j] = 0.0;
+}
+
+double ComputeSnr(const int32_t* samples, int first, int last, int count, double* ring, int32_t& index,
+                  int whiteLevel, int blackLevel) {
+  double sigma = 0.0;
+  if (count >= 1 && last - first + 1 == count) {
+    double sum = 0.0;
+    for (int i = first; i <= last; ++i) sum += samples[i];
+    const double inv = 1.0 / count;
+    const double mean = sum * inv;
+    double total = 0.0;
+    for (int i = first; i <= last; ++i) total += std::pow(samples[i] - mean, 2.0);
+    sigma = std::sqrt(inv * total);
+  }
+  if (!(sigma >= kSnrNoiseFloor)) sigma = kSnrNoiseFloor;  // also catches NaN
+
+  int white, black;
+  ClampReferenceLevels(whiteLevel, blackLevel, &white, &black);
+  const double snr = 20.0 * std::log10((white - black + 1) / sigma);
+
+  if (index < 0 || index >= kSnrRingLength) index = 0;
+  ring[index] = snr;
+  if (++index == kSnrRingLength) index = 0;
+
+  double total = 0.0;
+  for (int j = 0; j < kSnrRingLength; ++j) total += ring[j];
+  return total * 0.02;
+}
+
+void RenderWaveform(const AnalysisSettings& s, int n, int32_t* const channels[ChannelCount],
+                    double* const snrHistory[ChannelCount], int32_t snrHistoryIndex[ChannelCount],
+                    double snrDisplay[3], PlotCanvas& canvas) {
+  const SnrInterval iv = WaveformInterval(n, s.StartCount, s.StopCount);
+  int white, black;
+  ClampReferenceLevels(s.WhiteLevel, s.BlackLevel, &white, &black);
+
+  canvas.Clear(kBackground);
+  canvas.DrawGrid(20, 16, kGridColor);
+
+  // Any ColorMode other than 1 shows R, G, B.
+  const int firstChannel = s.ColorMode == 1 ? ChannelY : ChannelR;
+  const int32_t showFlags[ChannelCount] = {s.RColor, s.GColor, s.BColor, s.YColor, s.UColor, s.VColor};
+
+  if (n >= 1) {
+    for (int c = 0; c < 3; ++c) {
+      const int ch = firstChannel + c;
+      snrDisplay[c] = ComputeSnr(channels[ch], iv.first, iv.last, iv.count, snrHistory[ch], snrHistoryIndex[ch],
+                                 white, black);
+    }
+    for (int c = 0; c < 3; ++c) {
+      const int ch = firstChannel + c;
+      if (showFlags[ch] != 1) continue;
+      canvas.PlotSeries(channels[ch], n, kTraceColor[ch], kRopMergePen, Outline, 1, 255);
+    }
+  }
+
+  // Drawn last so they cover the traces; clamped values, so they mark what was measured.
+  const int start = std::clamp(s.StartCount, 0, 1000);
+  const int stop = std::max(std::clamp(s.StopCount, 0, 1000), start);
+  canvas.DrawScaledLine(0, black, 1000, black, kReferenceColor, kRopCopyPen, 1000, 255);
+  canvas.DrawScaledLine(0, white, 1000, white, kReferenceColor, kRopCopyPen, 1000, 255);
+  canvas.DrawScaledLine(start, 0, start, 255, kReferenceColor, kRopCopyPen, 1000, 255);
+  canvas.DrawScaledLine(stop, 0, stop, 255, kReferenceColor, kRopCopyPen, 1000, 255);
+  canvas.Present();
+}
