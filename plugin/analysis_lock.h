@@ -11,6 +11,7 @@ class AnalysisLock {
   AnalysisLock& operator=(const AnalysisLock&) = delete;
   void Enter();
   void Leave();
+  bool TryEnter();
 
  private:
   alignas(16) unsigned char storage_[64];

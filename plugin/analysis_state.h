@@ -1,6 +1,7 @@
 // The one module-wide analysis state shared by the frame path and the tool window,
 // and the portable bodies of the host callbacks that work on it.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "plugin/analysis_lock.h"
@@ -57,3 +58,7 @@ void ConfigureState(AnalysisState& state, const FrameFormat& format);
 void ReleaseStateBuffers(AnalysisState& state);
 // The whole per-frame work; `window` may be null (no tool window).
 void ProcessFrameState(AnalysisState& state, const FrameInfo& frame, ToolWindowLink* window);
+
+// The working buffers come from calloc; tests put a failing allocator here (null restores calloc).
+using BufferAllocator = void* (*)(size_t count, size_t size);
+void SetBufferAllocator(BufferAllocator allocate);

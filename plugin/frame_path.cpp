@@ -1,7 +1,7 @@
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <new>
 
 #include "analysis/line_sampling.h"
 #include "plugin/analysis_state.h"
@@ -27,18 +27,19 @@ AnalysisSettings DefaultSettings() {
 
 namespace {
 
+void* DefaultAllocate(size_t count, size_t size) { return std::calloc(count, size); }
+BufferAllocator g_allocate = DefaultAllocate;
+
 // Zero-filled: an odd width or an unknown pixel format leaves elements unsampled, and the
-// histogram indexes by sample value.
+// histogram indexes by sample value. calloc also leaves untouched pages unmapped.
 template <class T>
 T* AllocateZeroed(size_t count) {
-  T* p = new (std::nothrow) T[count];
-  if (p) std::fill(p, p + count, T{});
-  return p;
+  return static_cast<T*>(g_allocate(count, sizeof(T)));
 }
 
 template <class T>
 void Free(T*& p) {
-  delete[] p;
+  std::free(p);
   p = nullptr;
 }
 
@@ -103,6 +104,8 @@ void RunPageAnalysis(AnalysisState& state, const AnalysisSettings& s, ToolWindow
 }
 
 }  // namespace
+
+void SetBufferAllocator(BufferAllocator allocate) { g_allocate = allocate ? allocate : DefaultAllocate; }
 
 void ReleaseStateBuffers(AnalysisState& state) {
   for (int32_t*& p : state.channels) Free(p);

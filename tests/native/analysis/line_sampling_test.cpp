@@ -146,7 +146,9 @@ TEST(LineSampling, Yuy2RandomWidthsMatchReferenceAndLeaveOddTail) {
       RefSampleYuy2(f.data(), width, line, ref);
       const Channels got = SampleYuy2(f, width, height, line);
       EXPECT_TRUE(got == ref) << "width " << width << " line " << line;
-      if (width % 2) EXPECT_EQ(got.y[width - 1], -1) << "odd tail must stay unsampled";
+      if (width % 2) {
+        EXPECT_EQ(got.y[width - 1], -1) << "odd tail must stay unsampled";
+      }
     }
   }
 }
