@@ -1,0 +1,229 @@
+#include "settings/ini_store.h"
+
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+#include "settings_test_util.h"
+
+namespace {
+
+class IniStoreTest : public ScratchFolder {
+ protected:
+  // Opens a store on a file holding exactly `bytes`.
+  void OpenOn(const std::string& bytes) {
+    Put("s.ini", bytes);
+    store.SetLocation(Folder(), "s");
+    ASSERT_TRUE(store.Open(false));
+  }
+  int32_t Int(const char* section, const char* key) {
+    int32_t v = 0;
+    store.ReadInt(section, key, &v, -999);
+    return v;
+  }
+  IniStore store;
+};
+
+struct LookupCase {
+  std::string file;
+  const char* section;
+  const char* key;
+  int32_t expected;  // -999: the default
+};
+
+TEST_F(IniStoreTest, LookupSemantics) {
+  const LookupCase cases[] = {
+      {"[PluginSettings]\r\nTVLine = 120 \r\n", "PluginSettings", "TVLine", 120},
+      {"[pluginsettings]\r\nTVLine=1\r\n", "PluginSettings", "TVLine", -999},
+      {"[PluginSettings]\r\ntvline=1\r\n", "PluginSettings", "TVLine", -999},
+      {"  [A]\t \nX=3\n", "A", "X", 3},
+      {"[ A ]\nX=3\n", "A", "X", -999},
+      {"[A]\nX=3\n", "  A\t", " X ", 3},           // caller's texts trimmed
+      {"[A]\nX=\nX=7\n", "A", "X", -999},          // empty first occurrence decides
+      {"[A]\nX=7\nX=8\n", "A", "X", 7},
+      {"[A]\nX=7\n[B]\nY=1\n", "A", "Y", -999},    // the next header ends the section
+      {"X=5\n[A]\nY=1\n", "A", "X", -999},         // above the first header
+      {"X=5\n[A]\nY=1\n", "", "X", -999},
+      {"[A]\n\n  \nnoequals\n  X \t= 4\n", "A", "X", 4},
+      {"[A]\n;X=6\n", "A", ";X", 6},               // no comment syntax
+      {"[A]\nX=abc\n", "A", "X", 0},               // present but not a number
+      {"[A]\nX=42", "A", "X", 42},                 // last line without LF
+      {"[A]\nX=1\x1A\n[B]\nY=2\n", "B", "Y", -999},  // Ctrl-Z ends the text
+      {std::string("[A]\nX=1\n\0[B]\nY=2\n", 17), "B", "Y", -999},
+      {"", "A", "X", -999},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    OpenOn(c.file);
+    EXPECT_EQ(Int(c.section, c.key), c.expected);
+    store.Close();
+  }
+}
+
+TEST_F(IniStoreTest, ValueTextKeepsBlanksAndEqualsAndCallerKeyIsUntouched) {
+  OpenOn("[A]\r\nK = a=b \r\n");
+  char key[] = "  K  ";
+  std::string text;
+  store.ReadText("A", key, &text, "dflt");
+  EXPECT_EQ(text, " a=b ");
+  EXPECT_STREQ(key, "  K  ");
+  store.ReadText("A", "missing", &text, "dflt");
+  EXPECT_EQ(text, "dflt");
+}
+
+TEST_F(IniStoreTest, SectionScanWrapsAroundFromTheLastSectionFound) {
+  // Byte offsets: [A] at 0, [B] at 10, second [A] at 15 (CR LF lines).
+  OpenOn("[A]\r\nX=1\r\n[B]\r\n[A]\r\nX=2\r\n");
+  EXPECT_EQ(Int("A", "X"), 1);
+  EXPECT_EQ(store.SectionCursor(), 0u);
+  EXPECT_TRUE(store.FindSection("B"));
+  EXPECT_EQ(store.SectionCursor(), 10u);
+  EXPECT_EQ(Int("A", "X"), 2);  // the scan goes on from B and meets the later A first
+  EXPECT_EQ(store.SectionCursor(), 15u);
+  EXPECT_EQ(Int("B", "X"), -999);  // found by wrapping past the end
+  EXPECT_EQ(store.SectionCursor(), 10u);
+  EXPECT_FALSE(store.FindSection("C"));  // one full circle, then stop
+  EXPECT_EQ(store.SectionCursor(), 10u);
+  store.Close();
+  OpenOn("[A]\nX=1\n[B]\nY=2\n");  // LF-only lines: offsets still exact
+  EXPECT_TRUE(store.FindSection("B"));
+  EXPECT_EQ(store.SectionCursor(), 8u);
+}
+
+TEST_F(IniStoreTest, DecimalParseWrapsAndWritersUseExactFormats) {
+  EXPECT_EQ(ParseDecimal(" \t\v+12x"), 12u);
+  EXPECT_EQ(ParseDecimal("-"), 0u);
+  EXPECT_EQ(ParseDecimal("18446744073709551616"), 0u);  // 2^64 wraps to 0
+  EXPECT_EQ(static_cast<uint32_t>(ParseDecimal("4294967297")), 1u);
+  EXPECT_EQ(static_cast<int64_t>(ParseDecimal("-9223372036854775808")), std::numeric_limits<int64_t>::min());
+
+  OpenOn("[A]\nU=-5\nB=300\nS=40000\nL=18446744073709551615\n");
+  uint32_t u = 0;
+  uint8_t b = 0;
+  int16_t s = 0;
+  uint64_t l = 0;
+  store.ReadUInt("A", "U", &u, 0);
+  store.ReadByte("A", "B", &b, 0);
+  store.ReadShort("A", "S", &s, 0);
+  store.ReadUInt64("A", "L", &l, 0);
+  EXPECT_EQ(u, 4294967291u);
+  EXPECT_EQ(b, 44);       // 300 - 256
+  EXPECT_EQ(s, -25536);   // 40000 - 65536
+  EXPECT_EQ(l, std::numeric_limits<uint64_t>::max());
+  store.Close();
+
+  ASSERT_TRUE(store.OpenForWrite());
+  store.WriteSection(" A ");
+  store.WriteUInt("U", u);
+  store.WriteByte(" B", 255);
+  store.WriteShort("S", -2);
+  store.WriteUShort("W", 65535);
+  store.WriteInt("I", std::numeric_limits<int32_t>::min());
+  store.WriteInt64("J", std::numeric_limits<int64_t>::min());
+  store.WriteUInt64("L", l);
+  store.WriteKey("T", " x ");
+  EXPECT_TRUE(store.Close());
+  EXPECT_EQ(Get("s.ini"),
+            "[A]\r\nU=4294967291\r\nB=255\r\nS=-2\r\nW=65535\r\nI=-2147483648\r\n"
+            "J=-9223372036854775808\r\nL=18446744073709551615\r\nT= x \r\n");
+}
+
+TEST_F(IniStoreTest, TablesRoundTripEveryTypeAndSkipUnknownCodes) {
+  uint8_t b = 0;
+  int16_t s = 0;
+  uint16_t us = 0;
+  uint32_t u = 0;
+  int32_t i = 0, skipped = 77;
+  int64_t l = 0;
+  uint64_t ul = 0;
+  std::string t;
+  static const char kText[] = "hello";
+  const SettingRecord table[] = {
+      {0, "b", &b, 0x1FF},  {1, "s", &s, 0x18000}, {3, "us", &us, 7},           {9, "u", &u, -1},
+      {8, "i", &i, -3},     {10, "l", &l, -4},     {11, "ul", &ul, 5},          {12, "t", &t, TextDefault(kText)},
+      {13, "x", &skipped, 1},
+  };
+  const int n = sizeof table / sizeof table[0];
+  OpenOn("[Z]\n");
+  store.LoadTable("Z", table, n);  // all defaults, narrowed to the low bits
+  EXPECT_EQ(b, 0xFF);
+  EXPECT_EQ(s, -32768);
+  EXPECT_EQ(us, 7);
+  EXPECT_EQ(u, 0xFFFFFFFFu);
+  EXPECT_EQ(i, -3);
+  EXPECT_EQ(l, -4);
+  EXPECT_EQ(ul, 5u);
+  EXPECT_EQ(t, "hello");
+  EXPECT_EQ(skipped, 77);
+  store.Close();
+
+  b = 9, s = -9, us = 60000, u = 4000000000u, i = -2000000000, l = -(int64_t{1} << 40), ul = ~uint64_t{0} - 1;
+  t = "a=b";
+  ASSERT_TRUE(store.OpenForWrite());
+  store.WriteSection("Z");
+  store.StoreTable(table, n);
+  ASSERT_TRUE(store.Close());
+  EXPECT_EQ(Get("s.ini"),
+            "[Z]\r\nb=9\r\ns=-9\r\nus=60000\r\nu=4000000000\r\ni=-2000000000\r\nl=-1099511627776\r\n"
+            "ul=18446744073709551614\r\nt=a=b\r\n");
+  b = 0, s = 0, us = 0, u = 0, i = 0, l = 0, ul = 0, t.clear();
+  ASSERT_TRUE(store.Open(false));
+  store.LoadTable("Z", table, n);
+  EXPECT_EQ(b, 9);
+  EXPECT_EQ(s, -9);
+  EXPECT_EQ(us, 60000);
+  EXPECT_EQ(u, 4000000000u);
+  EXPECT_EQ(i, -2000000000);
+  EXPECT_EQ(l, -(int64_t{1} << 40));
+  EXPECT_EQ(ul, ~uint64_t{0} - 1);
+  EXPECT_EQ(t, "a=b");
+}
+
+TEST_F(IniStoreTest, OpenCreatesMissingFileAndFailsSafely) {
+  store.SetLocation(Folder(), "new");
+  EXPECT_EQ(store.FullPath(), Folder() + "new.ini");
+  ASSERT_TRUE(store.Open(false));
+  EXPECT_TRUE(std::filesystem::exists(PathOf("new.ini")));
+  EXPECT_FALSE(store.ReadOpenFailed());
+  store.Close();
+
+  store.SetLocation(Folder() + "no/such/", "x");  // missing folder: defaults, no file
+  EXPECT_FALSE(store.Open(false));
+  EXPECT_TRUE(store.ReadOpenFailed());
+  int32_t v = 1;
+  store.ReadInt("A", "X", &v, 5);
+  EXPECT_EQ(v, 5);
+  EXPECT_FALSE(store.OpenForWrite());
+
+  store.SetLocation("", "x");
+  EXPECT_EQ(store.FullPath(), "");
+  EXPECT_FALSE(store.Open(false));
+}
+
+TEST_F(IniStoreTest, SaveReplacesTheWholeFileOnlyWhenComplete) {
+  OpenOn("[Other]\r\nK=1\r\n[A]\r\nX=1\r\n");
+  store.WriteKey("X", "2");  // writers do nothing on a file opened for reading
+  store.Close();
+  EXPECT_EQ(Get("s.ini"), "[Other]\r\nK=1\r\n[A]\r\nX=1\r\n");
+
+  store.SetReplaceFunction([](const char*, const char*) { return false; });
+  ASSERT_TRUE(store.OpenForWrite());
+  store.WriteSection("A");
+  EXPECT_FALSE(store.Close());
+  EXPECT_EQ(Get("s.ini"), "[Other]\r\nK=1\r\n[A]\r\nX=1\r\n");
+
+  store.SetReplaceFunction(nullptr);
+  ASSERT_TRUE(store.OpenForWrite());
+  store.WriteSection("A");
+  store.WriteKey("X", "3");
+  EXPECT_TRUE(store.Close());
+  EXPECT_EQ(Get("s.ini"), "[A]\r\nX=3\r\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);  // no leftovers
+
+  std::filesystem::create_directory(PathOf("d.ini"));  // a settings file we cannot open
+  store.SetLocation(Folder(), "d");
+  EXPECT_FALSE(store.OpenForWrite());
+  EXPECT_TRUE(std::filesystem::is_directory(PathOf("d.ini")));
+}
+
+}  // namespace
