@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "plot/plot_canvas.h"
+#include "plot/raster.h"
 
 namespace {
 
@@ -14,21 +15,6 @@ constexpr uint32_t kReferenceColor = 0xFFFF00;
 // COLORREF per channel of the oscilloscope, indexed by ChannelIndex.
 constexpr uint32_t kTraceColor[ChannelCount] = {0x0000FF, 0x00FF00, 0xFF0000, 0xFFFFFF, 0xFF0000, 0x0000FF};
 
-// 64-bit product, divided rounding halves away from zero; a zero divisor gives -1.
-// The interval mapping must round exactly like the platform's MulDiv.
-int MulDivRound(int a, int b, int c) {
-  if (c == 0) return -1;
-  int64_t p = static_cast<int64_t>(a) * b;
-  int64_t d = c;
-  if (d < 0) {
-    d = -d;
-    p = -p;
-  }
-  int64_t q = p >= 0 ? (p + d / 2) / d : (p - d / 2) / d;
-  if (q > 2147483647 || q < -2147483647) return -1;
-  return static_cast<int>(q);
-}
-
 }  // namespace
 
 SnrInterval WaveformInterval(int n, int startCount, int stopCount) {
@@ -37,8 +23,8 @@ SnrInterval WaveformInterval(int n, int startCount, int stopCount) {
   int stop = std::clamp(stopCount, 0, 1000);
   if (stop < start) stop = start;
   SnrInterval r;
-  r.first = MulDivRound(start, n - 1, 1000);
-  r.last = MulDivRound(stop, n - 1, 1000);
+  r.first = gdi::MulDiv(start, n - 1, 1000);
+  r.last = gdi::MulDiv(stop, n - 1, 1000);
   r.count = r.last - r.first + 1;
   return r;
 }
@@ -79,34 +65,38 @@ double ComputeSnr(const int32_t* samples, int first, int last, int count, double
   return total * 0.02;
 }
 
+void MeasureWaveform(const AnalysisSettings& s, int n, int32_t* const channels[ChannelCount],
+                     double* const snrHistory[ChannelCount], int32_t snrHistoryIndex[ChannelCount],
+                     double snrDisplay[3]) {
+  if (n < 1) return;  // no samples: the rings and the published values stay as they are
+  const SnrInterval iv = WaveformInterval(n, s.StartCount, s.StopCount);
+  const int firstChannel = s.ColorMode == 1 ? ChannelY : ChannelR;
+  for (int c = 0; c < 3; ++c) {
+    const int ch = firstChannel + c;
+    snrDisplay[c] = ComputeSnr(channels[ch], iv.first, iv.last, iv.count, snrHistory[ch], snrHistoryIndex[ch],
+                               s.WhiteLevel, s.BlackLevel);
+  }
+}
+
 void RenderWaveform(const AnalysisSettings& s, int n, int32_t* const channels[ChannelCount],
                     double* const snrHistory[ChannelCount], int32_t snrHistoryIndex[ChannelCount],
                     double snrDisplay[3], PlotCanvas& canvas) {
-  const SnrInterval iv = WaveformInterval(n, s.StartCount, s.StopCount);
-  int white, black;
-  ClampReferenceLevels(s.WhiteLevel, s.BlackLevel, &white, &black);
-
   canvas.Clear(kBackground);
   canvas.DrawGrid(20, 16, kGridColor);
+  MeasureWaveform(s, n, channels, snrHistory, snrHistoryIndex, snrDisplay);
 
-  // Any ColorMode other than 1 shows R, G, B.
   const int firstChannel = s.ColorMode == 1 ? ChannelY : ChannelR;
   const int32_t showFlags[ChannelCount] = {s.RColor, s.GColor, s.BColor, s.YColor, s.UColor, s.VColor};
-
   if (n >= 1) {
     for (int c = 0; c < 3; ++c) {
       const int ch = firstChannel + c;
-      snrDisplay[c] = ComputeSnr(channels[ch], iv.first, iv.last, iv.count, snrHistory[ch], snrHistoryIndex[ch],
-                                 white, black);
-    }
-    for (int c = 0; c < 3; ++c) {
-      const int ch = firstChannel + c;
-      if (showFlags[ch] != 1) continue;
-      canvas.PlotSeries(channels[ch], n, kTraceColor[ch], kRopMergePen, Outline, 1, 255);
+      if (showFlags[ch] == 1) canvas.PlotSeries(channels[ch], n, kTraceColor[ch], kRopMergePen, Outline, 1, 255);
     }
   }
 
-  // Drawn last so they cover the traces; clamped values, so they mark what was measured.
+  // Drawn last so they cover the traces; clamped like the measurement, so they mark what was measured.
+  int white, black;
+  ClampReferenceLevels(s.WhiteLevel, s.BlackLevel, &white, &black);
   const int start = std::clamp(s.StartCount, 0, 1000);
   const int stop = std::max(std::clamp(s.StopCount, 0, 1000), start);
   canvas.DrawScaledLine(0, black, 1000, black, kReferenceColor, kRopCopyPen, 1000, 255);

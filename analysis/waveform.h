@@ -37,6 +37,12 @@ void ClearSnrHistory(double* ring);
 double ComputeSnr(const int32_t* samples, int first, int last, int count, double* ring, int32_t& index,
                   int whiteLevel, int blackLevel);
 
+// The SNR step of the page: the three channels of the colour space (ColorMode 1: Y, U, V;
+// anything else: R, G, B), shown or not, into their rings and snrDisplay[0..2].
+void MeasureWaveform(const AnalysisSettings& s, int n, int32_t* const channels[ChannelCount],
+                     double* const snrHistory[ChannelCount], int32_t snrHistoryIndex[ChannelCount],
+                     double snrDisplay[3]);
+
 // The whole per-frame work of the oscilloscope page: SNR of the three channels of the colour
 // space into their rings and snrDisplay, then grid, traces and reference lines on `canvas`,
 // then Present. channels/snrHistory/snrHistoryIndex are indexed by ChannelIndex.

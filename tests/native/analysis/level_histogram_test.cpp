@@ -1,0 +1,52 @@
+#include "analysis/level_histogram.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <random>
+#include <vector>
+
+TEST(ComputeLevelHistogram, LogPercentOfTheLine) {
+  double bins[kHistogramBins];
+  std::vector<int32_t> flat(720, 93);
+  ComputeLevelHistogram(flat.data(), 720, bins);
+  for (int b = 0; b < kHistogramBins; ++b) ASSERT_NEAR(bins[b], b == 93 ? 300.0 : 0.0, 1e-12) << b;
+
+  flat[5] = 255;  // one sample in 720
+  ComputeLevelHistogram(flat.data(), 720, bins);
+  EXPECT_NEAR(bins[255], 14.27, 0.005);
+  EXPECT_NEAR(bins[93], 100 * std::log10(719 * 1000.0 / 720), 1e-12);
+
+  std::vector<int32_t> wide(2000, 0);  // one sample in 2000: below 0.1 %
+  wide[1999] = 17;
+  ComputeLevelHistogram(wide.data(), 2000, bins);
+  EXPECT_NEAR(bins[17], 100 * std::log10(0.5), 1e-12);
+  EXPECT_LT(bins[17], 0.0);
+}
+
+TEST(ComputeLevelHistogram, CountsEveryLevelOfARandomLine) {
+  std::mt19937 gen(8);
+  std::vector<int32_t> line(1023);
+  std::map<int, int> counts;
+  for (auto& v : line) counts[v = static_cast<int32_t>(gen() % 256)]++;
+  double bins[kHistogramBins];
+  ComputeLevelHistogram(line.data(), 1023, bins);
+  for (int b = 0; b < kHistogramBins; ++b) {
+    const double expected = counts.count(b) ? 100 * std::log10(counts[b] * 1000.0 / 1023) : 0.0;
+    ASSERT_NEAR(bins[b], expected, 1e-12) << b;
+  }
+}
+
+TEST(ComputeLevelHistogram, SamplesOutsideTheLevelsAreNotCounted) {
+  const int32_t line[] = {-1, 256, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(), 0, 255,
+                          1000, 255};
+  double bins[kHistogramBins];
+  ComputeLevelHistogram(line, 8, bins);
+  EXPECT_NEAR(bins[0], 100 * std::log10(1000.0 / 8), 1e-12);
+  EXPECT_NEAR(bins[255], 100 * std::log10(2000.0 / 8), 1e-12);
+  for (int b = 1; b < 255; ++b) ASSERT_EQ(bins[b], 0.0);
+  ComputeLevelHistogram(line, 0, bins);  // an empty line: every bin empty
+  for (double v : bins) ASSERT_EQ(v, 0.0);
+}

@@ -1,0 +1,226 @@
+#include "analysis/spectrum.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+struct TablesDeleter {
+  void operator()(SpectrumTables* t) const { DestroySpectrumTables(t); }
+};
+using TablesPtr = std::unique_ptr<SpectrumTables, TablesDeleter>;
+
+// The transform written out loop for loop, the reference the table-driven one must match bit for bit.
+void ReferenceFft(double* re, double* im, int n) {
+  for (int span = n; span >= 2; span /= 2) {
+    int half = span / 2;
+    double theta = 3.14159265359 / half;
+    double cs = std::cos(theta), sn = -1 * std::sin(theta);
+    double wr = 1, wi = 0;
+    for (int j = 0; j < half; ++j) {
+      for (int i = j; i < n; i += span) {
+        double ar = re[i], ai = im[i], br = re[i + half], bi = im[i + half];
+        re[i] = ar + br;
+        im[i] = ai + bi;
+        double dr = ar - br, di = ai - bi;
+        re[i + half] = dr * wr - di * wi;
+        im[i + half] = dr * wi + di * wr;
+      }
+      double t = cs * wr - sn * wi;
+      wi = cs * wi + sn * wr;
+      wr = t;
+    }
+  }
+  for (int i = 0, j = 0; i < n - 1; ++i) {
+    if (i > j) std::swap(re[i], re[j]), std::swap(im[i], im[j]);
+    int k = n / 2;
+    while (j >= k) j -= k, k /= 2;
+    j += k;
+  }
+}
+
+// Naive DFT in long double with exactly reduced angles.
+std::vector<std::complex<long double>> NaiveDft(const std::vector<double>& x) {
+  const size_t n = x.size();
+  const long double pi = 3.141592653589793238462643383279502884L;
+  std::vector<std::complex<long double>> out(n);
+  for (size_t k = 0; k < n; ++k) {
+    std::complex<long double> acc = 0;
+    for (size_t m = 0; m < n; ++m) {
+      const long double a = -2 * pi * static_cast<long double>((m * k) % n) / n;
+      acc += static_cast<long double>(x[m]) * std::complex<long double>(std::cos(a), std::sin(a));
+    }
+    out[k] = acc;
+  }
+  return out;
+}
+
+std::vector<int32_t> RandomLine(int n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::vector<int32_t> v(n);
+  for (auto& x : v) x = static_cast<int32_t>(gen() % 256);
+  return v;
+}
+
+struct Work {
+  std::vector<double> re = std::vector<double>(kFftPoints), im = std::vector<double>(kFftPoints),
+                      mag = std::vector<double>(kFftPoints);
+};
+
+}  // namespace
+
+TEST(Fft, TableDrivenTransformIsBitIdenticalToTheLoops) {
+  TablesPtr tables(CreateSpectrumTables());
+  ASSERT_TRUE(tables);
+  std::mt19937 gen(5);
+  std::uniform_real_distribution<double> dist(-300, 300);
+  for (int round = 0; round < 4; ++round) {
+    std::vector<double> re(kFftPoints), im(kFftPoints);
+    for (int i = 0; i < kFftPoints; ++i) re[i] = dist(gen), im[i] = round % 2 ? dist(gen) : 0.0;
+    std::vector<double> rr = re, ri = im, gr = re, gi = im;
+    ReferenceFft(rr.data(), ri.data(), kFftPoints);
+    Fft2048(re.data(), im.data(), *tables);
+    Fft(gr.data(), gi.data(), kFftPoints, 1);
+    ASSERT_EQ(0, std::memcmp(re.data(), rr.data(), sizeof(double) * kFftPoints));
+    ASSERT_EQ(0, std::memcmp(im.data(), ri.data(), sizeof(double) * kFftPoints));
+    ASSERT_EQ(0, std::memcmp(gr.data(), rr.data(), sizeof(double) * kFftPoints));
+    ASSERT_EQ(0, std::memcmp(gi.data(), ri.data(), sizeof(double) * kFftPoints));
+  }
+}
+
+TEST(Fft, SmallTransformsMatchTheDftAndOtherSizesAreLeftAlone) {
+  for (int n : {1, 2, 8, 64}) {
+    std::vector<double> x(n), re(n), im(n, 0.0);
+    for (int i = 0; i < n; ++i) x[i] = re[i] = std::sin(i * 0.7) * 10 + i;
+    Fft(re.data(), im.data(), n, 1);
+    auto ref = NaiveDft(x);
+    for (int k = 0; k < n; ++k) {
+      EXPECT_NEAR(re[k], static_cast<double>(ref[k].real()), 1e-9) << n << " " << k;
+      EXPECT_NEAR(im[k], static_cast<double>(ref[k].imag()), 1e-9) << n << " " << k;
+    }
+  }
+  std::vector<double> re = {1, 2, 3}, im = {0, 0, 0};
+  Fft(re.data(), im.data(), 3, 1);
+  EXPECT_EQ(re, (std::vector<double>{1, 2, 3}));
+}
+
+TEST(ResampleLine, StretchesLinearlyKeepingBothEnds) {
+  std::vector<double> re(kFftPoints, -1), im(kFftPoints, -1);
+  std::vector<int32_t> line = RandomLine(kFftPoints, 1);
+  ResampleLine(line.data(), kFftPoints, re.data(), im.data(), kFftPoints);
+  for (int i = 0; i < kFftPoints; ++i) {
+    ASSERT_NEAR(re[i], line[i], 1e-9) << i;  // N = 2048 is the identity, up to rounding of f
+    ASSERT_EQ(im[i], 0.0);
+  }
+  const int32_t two[] = {10, 250};
+  ResampleLine(two, 2, re.data(), im.data(), kFftPoints);
+  for (int i = 0; i < kFftPoints; ++i) ASSERT_NEAR(re[i], 10 + 240.0 * i / 2047, 1e-9);
+  std::vector<int32_t> l720 = RandomLine(720, 2);
+  ResampleLine(l720.data(), 720, re.data(), im.data(), kFftPoints);
+  EXPECT_EQ(re[0], l720[0]);
+  EXPECT_EQ(re[2047], l720[719]);
+  // Point 1023 sits at 1023 * 719 / 2047 = 359.324...
+  const double f = 1023.0 * 719 / 2047;
+  EXPECT_NEAR(re[1023], l720[359] + (l720[360] - l720[359]) * (f - 359), 1e-9);
+}
+
+TEST(ResampleLine, LinesTooShortToInterpolate) {
+  std::vector<double> re(kFftPoints, -1), im(kFftPoints, -1);
+  const int32_t one[] = {42};
+  ResampleLine(one, 1, re.data(), im.data(), kFftPoints);
+  for (int i = 0; i < kFftPoints; ++i) ASSERT_EQ(re[i], 42.0);
+  ResampleLine(nullptr, 0, re.data(), im.data(), kFftPoints);
+  for (int i = 0; i < kFftPoints; ++i) ASSERT_EQ(re[i], 0.0);
+}
+
+TEST(ComputeSpectrum, MatchesANaiveDftOfTheWindowedResampledLine) {
+  TablesPtr tables(CreateSpectrumTables());
+  const int n = 720, s = 40;
+  std::vector<int32_t> line = RandomLine(n, 11);
+  for (int window : {0, 1, 2, 3}) {
+    // The stretched line and the periodic window, written from their definitions.
+    std::vector<double> x(kFftPoints);
+    for (int i = 0; i < kFftPoints; ++i) {
+      const double pos = static_cast<double>(i) * (n - 1) / (kFftPoints - 1);
+      const int k = std::min(static_cast<int>(pos), n - 2);
+      const double v = line[k] + (line[k + 1] - line[k]) * (pos - k);
+      const double th = 2 * 3.14159265359 * i / kFftPoints;
+      const double w[] = {1, 0.54 - 0.46 * std::cos(th), 0.5 - 0.5 * std::cos(th),
+                          0.42 - 0.5 * std::cos(th) + 0.08 * std::cos(2 * th)};
+      x[i] = v * w[window];
+    }
+    auto ref = NaiveDft(x);
+    Work w;
+    ComputeSpectrum(line.data(), n, window, s, w.re.data(), w.im.data(), w.mag.data(), tables.get());
+    for (int k = 0; k < kSpectrumBins; ++k) {
+      const double m = static_cast<double>(std::abs(ref[k]));
+      const double got = std::pow(10.0, (w.mag[k] / 10 - s) / 20) * 2048 * 255;
+      ASSERT_NEAR(got, m, 1e-9 * m) << "window " << window << " bin " << k;
+    }
+  }
+}
+
+TEST(ComputeSpectrum, TablesChangeNoBit) {
+  TablesPtr tables(CreateSpectrumTables());
+  std::vector<int32_t> line = RandomLine(768, 4);
+  for (int window : {-1, 0, 1, 2, 3, 4}) {
+    Work a, b;
+    ComputeSpectrum(line.data(), 768, window, 60, a.re.data(), a.im.data(), a.mag.data(), tables.get());
+    ComputeSpectrum(line.data(), 768, window, 60, b.re.data(), b.im.data(), b.mag.data(), nullptr);
+    ASSERT_EQ(0, std::memcmp(a.mag.data(), b.mag.data(), sizeof(double) * kSpectrumBins)) << window;
+  }
+}
+
+TEST(ComputeSpectrum, FullScaleLevelsAndEmptyBins) {
+  TablesPtr tables(CreateSpectrumTables());
+  std::vector<int32_t> white(720, 255);
+  Work w;
+  ComputeSpectrum(white.data(), 720, WindowNone, 40, w.re.data(), w.im.data(), w.mag.data(), tables.get());
+  EXPECT_NEAR(w.mag[0], 400.0, 1e-9);  // 0 dB
+  for (int k = 1; k < kSpectrumBins; ++k) ASSERT_EQ(w.mag[k], -700.0) << k;  // -110 dB
+  ComputeSpectrum(white.data(), 720, WindowHanning, 40, w.re.data(), w.im.data(), w.mag.data(), tables.get());
+  EXPECT_NEAR(w.mag[0] / 10 - 40, -6.0206, 1e-4);
+  // Out-of-range window: none; out-of-range sensitivity: clamped to 10..110.
+  ComputeSpectrum(white.data(), 720, 9, 0, w.re.data(), w.im.data(), w.mag.data(), tables.get());
+  EXPECT_NEAR(w.mag[0], 100.0, 1e-9);
+  EXPECT_EQ(w.mag[5], -1000.0);
+  ComputeSpectrum(white.data(), 720, -3, 5000, w.re.data(), w.im.data(), w.mag.data(), nullptr);
+  EXPECT_NEAR(w.mag[0], 1100.0, 1e-9);
+  EXPECT_EQ(w.mag[5], 0.0);
+}
+
+TEST(ComputeSpectrum, CosinePeaksAtItsBin) {
+  TablesPtr tables(CreateSpectrumTables());
+  for (int bin : {10, 100, 351, 700}) {
+    std::vector<int32_t> line(kFftPoints);
+    for (int i = 0; i < kFftPoints; ++i)
+      line[i] = static_cast<int32_t>(std::lround(128 + 100 * std::cos(2 * M_PI * bin * i / kFftPoints)));
+    Work w;
+    ComputeSpectrum(line.data(), kFftPoints, WindowBlackman, 110, w.re.data(), w.im.data(), w.mag.data(),
+                    tables.get());
+    int best = 4;  // past the main lobe of the line's mean
+    for (int k = 4; k < kSpectrumBins; ++k)
+      if (w.mag[k] > w.mag[best]) best = k;
+    EXPECT_EQ(best, bin);
+  }
+}
+
+TEST(Spectrum, SensitivityAndGridDivisions) {
+  EXPECT_EQ(SpectrumGridRows(20), 10);
+  EXPECT_EQ(SpectrumGridRows(10), 5);
+  EXPECT_EQ(SpectrumGridRows(25), 5);
+  EXPECT_EQ(SpectrumGridRows(50), 10);
+  EXPECT_EQ(SpectrumGridRows(55), 5);
+  EXPECT_EQ(SpectrumGridRows(60), 6);
+  EXPECT_EQ(SpectrumGridRows(110), 11);
+  EXPECT_EQ(ClampSensitivity(0), 10);
+  EXPECT_EQ(ClampSensitivity(-40), 10);
+  EXPECT_EQ(ClampSensitivity(111), 110);
+  EXPECT_EQ(ClampSensitivity(73), 73);
+}
