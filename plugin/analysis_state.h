@@ -9,6 +9,7 @@
 #include "plugin/host_contract.h"
 
 class ToolWindowLink;
+struct SpectrumTables;
 
 constexpr int kSnrHistoryLength = 50;
 constexpr int kSpectrumPoints = 2048;
@@ -32,6 +33,7 @@ struct AnalysisState {
   double* spectrumImag = nullptr;
   double* spectrumMagnitude = nullptr;
   double* levelHistogram = nullptr;
+  SpectrumTables* spectrumTables = nullptr;  // FFT twiddles and window weights, built with the buffers
 
   int32_t snrHistoryIndex[ChannelCount] = {};
   double snrDisplay[3] = {};

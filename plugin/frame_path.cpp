@@ -3,7 +3,10 @@
 #include <cstring>
 #include <iterator>
 
+#include "analysis/level_histogram.h"
 #include "analysis/line_sampling.h"
+#include "analysis/spectrum.h"
+#include "analysis/waveform.h"
 #include "plugin/analysis_state.h"
 #include "plugin/tool_window_link.h"
 
@@ -89,18 +92,28 @@ void SampleAndMark(AnalysisState& state, uint8_t* pixels, int line) {
 
 // The analysis of the selected page draws into that page's canvas and presents it.
 void RunPageAnalysis(AnalysisState& state, const AnalysisSettings& s, ToolWindowLink& window) {
-  (void)state;
+  PlotCanvas* canvas = nullptr;
   switch (s.Mode) {
     case ModeOscilloscope:
+      if ((canvas = window.PageCanvas(ModeOscilloscope)) != nullptr) {
+        RenderWaveform(s, state.width, state.channels, state.snrHistory, state.snrHistoryIndex, state.snrDisplay,
+                       *canvas);
+      }
       break;
     case ModeSpectrum:
+      if ((canvas = window.PageCanvas(ModeSpectrum)) != nullptr) {
+        RenderSpectrum(s, state.width, state.channels, state.spectrumReal, state.spectrumImag,
+                       state.spectrumMagnitude, state.spectrumTables, *canvas);
+      }
       break;
     case ModeLevels:
+      if ((canvas = window.PageCanvas(ModeLevels)) != nullptr) {
+        RenderLevelHistogram(s, state.width, state.channels, state.levelHistogram, *canvas);
+      }
       break;
     default:
       break;  // no page: nothing is drawn
   }
-  (void)window;
 }
 
 }  // namespace
@@ -114,6 +127,8 @@ void ReleaseStateBuffers(AnalysisState& state) {
   Free(state.spectrumImag);
   Free(state.spectrumMagnitude);
   Free(state.levelHistogram);
+  DestroySpectrumTables(state.spectrumTables);
+  state.spectrumTables = nullptr;
 }
 
 void ConfigureState(AnalysisState& state, const FrameFormat& format) {
@@ -137,6 +152,7 @@ void ConfigureState(AnalysisState& state, const FrameFormat& format) {
   ok = ok && (state.spectrumImag = AllocateZeroed<double>(kSpectrumPoints)) != nullptr;
   ok = ok && (state.spectrumMagnitude = AllocateZeroed<double>(kSpectrumPoints)) != nullptr;
   ok = ok && (state.levelHistogram = AllocateZeroed<double>(kLevelBins)) != nullptr;
+  ok = ok && (state.spectrumTables = CreateSpectrumTables()) != nullptr;
   // Never half-allocated: a failure leaves the released state, in which frames are ignored.
   if (!ok) ReleaseStateBuffers(state);
 }

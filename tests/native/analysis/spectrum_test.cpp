@@ -45,17 +45,19 @@ void ReferenceFft(double* re, double* im, int n) {
   }
 }
 
-// Naive DFT in long double with exactly reduced angles.
+// Naive DFT in long double; the angles are reduced exactly (m * k mod n) before the table lookup.
 std::vector<std::complex<long double>> NaiveDft(const std::vector<double>& x) {
   const size_t n = x.size();
   const long double pi = 3.141592653589793238462643383279502884L;
+  std::vector<std::complex<long double>> unit(n);
+  for (size_t r = 0; r < n; ++r) {
+    const long double a = -2 * pi * static_cast<long double>(r) / n;
+    unit[r] = std::complex<long double>(std::cos(a), std::sin(a));
+  }
   std::vector<std::complex<long double>> out(n);
   for (size_t k = 0; k < n; ++k) {
     std::complex<long double> acc = 0;
-    for (size_t m = 0; m < n; ++m) {
-      const long double a = -2 * pi * static_cast<long double>((m * k) % n) / n;
-      acc += static_cast<long double>(x[m]) * std::complex<long double>(std::cos(a), std::sin(a));
-    }
+    for (size_t m = 0; m < n; ++m) acc += static_cast<long double>(x[m]) * unit[(m * k) % n];
     out[k] = acc;
   }
   return out;
