@@ -56,7 +56,7 @@ Mapping MakeMapping(int windowExtX, int windowExtY, int viewportExtX, int viewpo
   return m;
 }
 
-Mapping IdentityMapping() { return Mapping{1.0, 1.0, 0.0, 0.0}; }
+Mapping IdentityMapping() { return Mapping{1.0f, 1.0f, 0.0f, 0.0f}; }
 
 namespace {
 

@@ -47,10 +47,10 @@ constexpr int kCoordinateLimit = 1 << 29;
 // Anisotropic mapping with window origin 0: per axis the scale is held as a 32-bit float, as
 // the platform does, and device = floor(logical * scale + offset + 0.5) in double.
 struct Mapping {
-  double scaleX;
-  double scaleY;
-  double offsetX;
-  double offsetY;
+  float scaleX;
+  float scaleY;
+  float offsetX;
+  float offsetY;
 };
 
 Mapping MakeMapping(int windowExtX, int windowExtY, int viewportExtX, int viewportExtY, int viewportOrgX,
