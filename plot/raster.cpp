@@ -8,13 +8,16 @@ namespace gdi {
 
 int MulDiv(int a, int b, int c) {
   if (c == 0) return -1;
-  int64_t product = static_cast<int64_t>(a) * b;
-  int64_t divisor = c;
-  if (divisor < 0) {
-    product = -product;
-    divisor = -divisor;
+  // A negative divisor flips both signs, in 32 bits as the platform does (so a divisor of
+  // INT_MIN stays negative).
+  if (c < 0) {
+    a = static_cast<int>(0u - static_cast<unsigned>(a));
+    c = static_cast<int>(0u - static_cast<unsigned>(c));
   }
-  const int64_t result = product >= 0 ? (product + divisor / 2) / divisor : (product - divisor / 2) / divisor;
+  const int64_t product = static_cast<int64_t>(a) * b;
+  // Round half away from zero: add half the divisor when the operands' signs agree.
+  const bool positive = (a < 0) == (b < 0);
+  const int64_t result = positive ? (product + c / 2) / c : (product - c / 2) / c;
   if (result > 2147483647 || result < -2147483647) return -1;
   return static_cast<int>(result);
 }
@@ -89,8 +92,17 @@ Point MapPoint(const Mapping& mapping, Point p) { return Point{MapX(mapping, p.x
 
 void FillRect(Surface s, int left, int top, int right, int bottom, uint32_t pixel) {
   if (!s.pixels) return;
-  if (left > right) std::swap(left, right);
-  if (top > bottom) std::swap(top, bottom);
+  // An inverted rectangle covers the mirrored pixels: (right, left] rather than [right, left).
+  if (left > right) {
+    const int was = left;
+    left = right + 1;
+    right = was + 1;
+  }
+  if (top > bottom) {
+    const int was = top;
+    top = bottom + 1;
+    bottom = was + 1;
+  }
   left = std::max(left, 0);
   top = std::max(top, 0);
   right = std::min(right, s.width);

@@ -61,8 +61,8 @@ int MapX(const Mapping& mapping, int x);
 int MapY(const Mapping& mapping, int y);
 Point MapPoint(const Mapping& mapping, Point p);
 
-// Solid fill of [left, right) x [top, bottom) with the pixel whatever the raster operation;
-// the rectangle is normalised first, as FillRect does.
+// Solid fill of [left, right) x [top, bottom) with the pixel whatever the raster operation.
+// Along an inverted axis the platform fills (right, left], the mirror image.
 void FillRect(Surface surface, int left, int top, int right, int bottom, uint32_t pixel);
 
 // One pixel with the plain colour (no raster operation). Outside the surface: nothing.

@@ -187,13 +187,19 @@ TEST(Lines, HugeCoordinatesAreSafe) {
   EXPECT_FALSE(b.Inked().empty());
 }
 
-TEST(Fill, NormalisesAndClipsTheRectangle) {
+TEST(Fill, ClipsAndMirrorsInvertedRectangles) {
   Bitmap b(6, 4);
-  gdi::FillRect(b.surface(), 4, 3, -2, 1, kInk);  // [-2, 4) x [1, 3)
+  gdi::FillRect(b.surface(), -2, 1, 4, 3, kInk);  // [-2, 4) x [1, 3)
   Pixels expected;
   for (int y = 1; y < 3; ++y)
     for (int x = 0; x < 4; ++x) expected.insert({x, y});
   EXPECT_EQ(b.Inked(), expected);
+  Bitmap inverted(6, 4);
+  gdi::FillRect(inverted.surface(), 4, 3, -2, 1, kInk);  // (-2, 4] x (1, 3]
+  expected.clear();
+  for (int y = 2; y < 4; ++y)
+    for (int x = 0; x < 5; ++x) expected.insert({x, y});
+  EXPECT_EQ(inverted.Inked(), expected);
 }
 
 }  // namespace

@@ -1,0 +1,78 @@
+#include "plot/plot_canvas_win.h"
+
+namespace {
+
+// The canvas over a DIB section. Drawing writes the section's bits directly; nothing selects
+// the bitmap into a context on the frame thread (the control selects it into its own context
+// whenever it repaints), and presenting copies the bits with SetDIBitsToDevice.
+class DibPlotCanvas : public PlotCanvas {
+ public:
+  DibPlotCanvas(HWND frameControl, HWND pageWindow, HBITMAP bitmap, const BITMAPINFO& info, uint32_t* bits,
+                int width, int height)
+      : PlotCanvas(bits, width, height, &DibPlotCanvas::PresentBits, this),
+        frameControl_(frameControl),
+        pageWindow_(pageWindow),
+        bitmap_(bitmap),
+        info_(info) {}
+
+  ~DibPlotCanvas() override {
+    if (IsWindow(frameControl_)) SendMessageW(frameControl_, STM_SETIMAGE, IMAGE_BITMAP, 0);
+    DeleteObject(bitmap_);
+  }
+
+  void Attach() { SendMessageW(frameControl_, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap_)); }
+
+ private:
+  static void PresentBits(void* context, const uint32_t* pixels, int width, int height) {
+    auto* self = static_cast<DibPlotCanvas*>(context);
+    // The control's DC covers its client area only, so nothing outside it is touched.
+    HDC dc = GetDC(self->frameControl_);
+    if (!dc) return;
+    SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0, 0,
+                      static_cast<UINT>(height), pixels, &self->info_, DIB_RGB_COLORS);
+    ReleaseDC(self->frameControl_, dc);
+  }
+
+  HWND frameControl_;
+  HWND pageWindow_;
+  HBITMAP bitmap_;
+  BITMAPINFO info_;
+};
+
+}  // namespace
+
+PlotCanvas* CreatePlotCanvas(HWND frameControl) {
+  if (!IsWindow(frameControl)) return nullptr;
+  HWND page = GetParent(frameControl);
+  RECT client{};
+  GetClientRect(frameControl, &client);
+  const int width = client.right - client.left;
+  const int height = client.bottom - client.top;
+  if (width <= 0 || height <= 0) return nullptr;
+
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down, as the raster counts rows
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!bitmap || !bits) {
+    if (bitmap) DeleteObject(bitmap);
+    return nullptr;
+  }
+
+  auto* canvas = new DibPlotCanvas(frameControl, page, bitmap, info, static_cast<uint32_t*>(bits), width, height);
+  POINT corners[2] = {{client.left, client.top}, {client.right, client.bottom}};
+  for (POINT& p : corners) {
+    ClientToScreen(frameControl, &p);
+    if (page) ScreenToClient(page, &p);
+  }
+  canvas->plotRect = PlotRect{corners[0].x, corners[0].y, corners[1].x, corners[1].y};
+  canvas->Attach();
+  return canvas;
+}
+
+void DestroyPlotCanvas(PlotCanvas* canvas) { delete canvas; }

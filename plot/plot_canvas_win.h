@@ -1,0 +1,15 @@
+// The Windows edge of the plot canvas: its pixels are the bits of a 32-bpp top-down DIB
+// section that is attached to the page's picture control and presented onto it.
+#pragma once
+#include <windows.h>
+
+#include "plot/plot_canvas.h"
+
+// A black canvas sized to the control's client area, its bitmap attached to the control
+// (STM_SETIMAGE) and plotRect set in the client coordinates of the control's parent.
+// Returns nullptr when there is no such control or the bitmap cannot be created.
+PlotCanvas* CreatePlotCanvas(HWND frameControl);
+
+// Detaches the bitmap from the control and deletes it with the canvas. The caller holds
+// analysisLock, so no frame is drawing into the canvas meanwhile.
+void DestroyPlotCanvas(PlotCanvas* canvas);
