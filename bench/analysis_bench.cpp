@@ -1,0 +1,177 @@
+// Cost of the per-frame analyses: the 2048-point transform against FFTW, and each page's
+// whole frame path against the floor every page pays (clearing its canvas).
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "analysis/spectrum.h"
+#include "plot/plot_canvas.h"
+#include "plugin/analysis_state.h"
+#include "plugin/tool_window_link.h"
+
+#ifdef LINEVIEW_HAVE_FFTW
+#include <fftw3.h>
+#endif
+
+namespace {
+
+constexpr int kCanvasWidth = 640;
+constexpr int kCanvasHeight = 346;
+constexpr int kFrameWidth = 720;
+constexpr int kFrameHeight = 576;
+
+std::vector<double> TestInput(int seed) {
+  std::vector<double> v(kFftPoints);
+  uint32_t x = 12345u + seed;
+  for (int i = 0; i < kFftPoints; ++i) {
+    x = x * 1664525u + 1013904223u;
+    v[i] = 128 + 60 * std::sin(i * 0.05) + (x >> 24) * 0.1;
+  }
+  return v;
+}
+
+// The transform works in place, so every iteration starts from a copy of the same line;
+// the FFTW run copies the same amount of data.
+void BM_Fft2048(benchmark::State& state) {
+  SpectrumTables* tables = CreateSpectrumTables();
+  const std::vector<double> inRe = TestInput(1), inIm(kFftPoints, 0.0);
+  std::vector<double> re(kFftPoints), im(kFftPoints);
+  for (auto _ : state) {
+    std::memcpy(re.data(), inRe.data(), sizeof(double) * kFftPoints);
+    std::memcpy(im.data(), inIm.data(), sizeof(double) * kFftPoints);
+    Fft2048(re.data(), im.data(), *tables);
+    benchmark::DoNotOptimize(re.data());
+    benchmark::ClobberMemory();
+  }
+  DestroySpectrumTables(tables);
+}
+BENCHMARK(BM_Fft2048);
+
+// The same transform without tables: twiddles and bit reversal worked out on every call.
+void BM_Fft2048PerCall(benchmark::State& state) {
+  const std::vector<double> inRe = TestInput(1), inIm(kFftPoints, 0.0);
+  std::vector<double> re(kFftPoints), im(kFftPoints);
+  for (auto _ : state) {
+    std::memcpy(re.data(), inRe.data(), sizeof(double) * kFftPoints);
+    std::memcpy(im.data(), inIm.data(), sizeof(double) * kFftPoints);
+    Fft(re.data(), im.data(), kFftPoints, 1);
+    benchmark::DoNotOptimize(re.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_Fft2048PerCall);
+
+#ifdef LINEVIEW_HAVE_FFTW
+void BM_Fftw2048(benchmark::State& state) {
+  fftw_complex* in = fftw_alloc_complex(kFftPoints);
+  fftw_complex* buf = fftw_alloc_complex(kFftPoints);
+  fftw_plan plan = fftw_plan_dft_1d(kFftPoints, buf, buf, FFTW_FORWARD, FFTW_MEASURE);
+  const std::vector<double> inRe = TestInput(1);
+  for (int i = 0; i < kFftPoints; ++i) in[i][0] = inRe[i], in[i][1] = 0.0;
+  for (auto _ : state) {
+    std::memcpy(buf, in, sizeof(fftw_complex) * kFftPoints);
+    fftw_execute(plan);
+    benchmark::DoNotOptimize(buf);
+    benchmark::ClobberMemory();
+  }
+  fftw_destroy_plan(plan);
+  fftw_free(buf);
+  fftw_free(in);
+}
+BENCHMARK(BM_Fftw2048);
+#endif
+
+// The part of a spectrum channel around the transform: resampling, window and dB scale.
+void BM_ComputeSpectrum720(benchmark::State& state) {
+  SpectrumTables* tables = CreateSpectrumTables();
+  std::vector<int32_t> line(kFrameWidth);
+  for (int i = 0; i < kFrameWidth; ++i) line[i] = (i * 37) % 256;
+  std::vector<double> re(kFftPoints), im(kFftPoints), mag(kFftPoints);
+  for (auto _ : state) {
+    ComputeSpectrum(line.data(), kFrameWidth, WindowHanning, 40, re.data(), im.data(), mag.data(), tables);
+    benchmark::DoNotOptimize(mag.data());
+  }
+  DestroySpectrumTables(tables);
+}
+BENCHMARK(BM_ComputeSpectrum720);
+
+class BenchWindow final : public ToolWindowLink {
+ public:
+  bool IsVisible() override { return true; }
+  void PostNotify(int) override {}
+  PlotCanvas* PageCanvas(int mode) override { return mode >= 0 && mode < 3 ? canvases_[mode] : nullptr; }
+  ~BenchWindow() {
+    for (PlotCanvas* c : canvases_) delete c;
+  }
+
+ private:
+  PlotCanvas* canvases_[3] = {new PlotCanvas(kCanvasWidth, kCanvasHeight), new PlotCanvas(kCanvasWidth, kCanvasHeight),
+                              new PlotCanvas(kCanvasWidth, kCanvasHeight)};
+};
+
+// A 720x576 YUY2 frame: colour bars with a little noise on every byte.
+std::vector<uint8_t> BarsFrame() {
+  std::vector<uint8_t> f(static_cast<size_t>(kFrameWidth) * kFrameHeight * 2);
+  const uint8_t bars[8][3] = {{180, 128, 128}, {162, 44, 142}, {131, 156, 44}, {112, 72, 58},
+                              {84, 184, 198},  {65, 100, 212}, {35, 212, 114}, {16, 128, 128}};
+  uint32_t x = 7;
+  for (int row = 0; row < kFrameHeight; ++row)
+    for (int px = 0; px < kFrameWidth; px += 2) {
+      const uint8_t* b = bars[px * 8 / kFrameWidth];
+      uint8_t* p = &f[(static_cast<size_t>(row) * kFrameWidth + px) * 2];
+      const uint8_t v[4] = {b[0], b[1], b[0], b[2]};
+      for (int k = 0; k < 4; ++k) {
+        x = x * 1664525u + 1013904223u;
+        p[k] = static_cast<uint8_t>(std::clamp(v[k] + static_cast<int>(x >> 29) - 4, 0, 255));
+      }
+    }
+  return f;
+}
+
+void RunFramePath(benchmark::State& state, int mode) {
+  AnalysisState analysis;
+  analysis.liveSettings = DefaultSettings();
+  analysis.liveSettings.Mode = mode;
+  analysis.liveSettings.TVLine = 300;
+  analysis.liveSettings.FFTDiagMode = Fill;
+  analysis.liveSettings.LevDiagMode = Fill;
+  FrameFormat format{kFrameWidth, kFrameHeight, 0, PixelFormatYuy2};
+  ConfigureState(analysis, format);
+  std::vector<uint8_t> frame = BarsFrame();
+  ChannelInfo channel{};
+  channel.channelNumber = -1;
+  FrameInfo info{};
+  info.pixels = frame.data();
+  info.channelInfo = &channel;
+  BenchWindow window;
+  for (auto _ : state) {
+    ProcessFrameState(analysis, info, &window);
+    benchmark::ClobberMemory();
+  }
+  ReleaseStateBuffers(analysis);
+}
+
+void BM_FramePathOscilloscope(benchmark::State& state) { RunFramePath(state, ModeOscilloscope); }
+void BM_FramePathSpectrumFill(benchmark::State& state) { RunFramePath(state, ModeSpectrum); }
+void BM_FramePathLevelsFill(benchmark::State& state) { RunFramePath(state, ModeLevels); }
+BENCHMARK(BM_FramePathOscilloscope);
+BENCHMARK(BM_FramePathSpectrumFill);
+BENCHMARK(BM_FramePathLevelsFill);
+
+// The floor: one plain fill of the canvas's pixels.
+void BM_CanvasFill(benchmark::State& state) {
+  std::vector<uint32_t> pixels(static_cast<size_t>(kCanvasWidth) * kCanvasHeight);
+  uint32_t colour = 0x000040;
+  for (auto _ : state) {
+    std::fill(pixels.begin(), pixels.end(), colour);
+    benchmark::DoNotOptimize(pixels.data());
+    benchmark::ClobberMemory();
+    colour ^= 1;
+  }
+}
+BENCHMARK(BM_CanvasFill);
+
+}  // namespace
