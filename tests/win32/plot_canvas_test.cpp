@@ -1,0 +1,158 @@
+// The canvas on a real picture control: a static control with bitmap style, centred image and
+// static edge inside a page window.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "plot/plot_canvas_win.h"
+
+namespace {
+
+class PictureControl : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"LineViewCanvasTestPage";
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    RegisterClassW(&wc);
+    page = CreateWindowExW(0, wc.lpszClassName, L"page", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 420, 300, nullptr,
+                           nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(page, nullptr);
+    control = CreateWindowExW(WS_EX_STATICEDGE, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_BITMAP | SS_CENTERIMAGE,
+                              17, 23, 200, 120, page, reinterpret_cast<HMENU>(5078), wc.hInstance, nullptr);
+    ASSERT_NE(control, nullptr);
+    UpdateWindow(page);
+    Pump();
+  }
+  void TearDown() override {
+    if (page) DestroyWindow(page);
+  }
+
+  static void Pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+
+  // What the screen shows in the control's client area, as 0x00RRGGBB.
+  std::vector<uint32_t> Screen(int width, int height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC mem = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(mem, dib);
+    HDC screen = GetDC(control);
+    BitBlt(mem, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    ReleaseDC(control, screen);
+    GdiFlush();
+    std::vector<uint32_t> out(static_cast<const uint32_t*>(bits), static_cast<const uint32_t*>(bits) + width * height);
+    for (uint32_t& p : out) p &= 0x00FFFFFF;
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    DeleteObject(dib);
+    return out;
+  }
+
+  static std::vector<uint32_t> Pixels(const PlotCanvas& c) {
+    return std::vector<uint32_t>(c.Pixels(), c.Pixels() + c.plotWidth * c.plotHeight);
+  }
+
+  HWND page = nullptr;
+  HWND control = nullptr;
+};
+
+TEST_F(PictureControl, NewCanvasIsBlackSizedToTheClientAreaAndAttached) {
+  RECT client;
+  GetClientRect(control, &client);
+  PlotCanvas* canvas = CreatePlotCanvas(control);
+  ASSERT_NE(canvas, nullptr);
+  EXPECT_EQ(canvas->plotWidth, client.right);
+  EXPECT_EQ(canvas->plotHeight, client.bottom);
+  EXPECT_EQ(canvas->plotWidth, 200 - 2);  // the static edge takes one pixel on each side
+  EXPECT_EQ(canvas->clientRect.left, 0);
+  EXPECT_EQ(canvas->clientRect.top, 0);
+  EXPECT_EQ(canvas->clientRect.right, client.right);
+  // plotRect: the client area in page coordinates, offset by the control's place and edge.
+  POINT origin{0, 0};
+  MapWindowPoints(control, page, &origin, 1);
+  EXPECT_EQ(origin.x, 18);
+  EXPECT_EQ(canvas->plotRect.left, origin.x);
+  EXPECT_EQ(canvas->plotRect.top, origin.y);
+  EXPECT_EQ(canvas->plotRect.right, origin.x + client.right);
+  EXPECT_EQ(canvas->plotRect.bottom, origin.y + client.bottom);
+  for (int i = 0; i < canvas->plotWidth; ++i) ASSERT_EQ(canvas->points[i].x, i);
+  for (uint32_t p : Pixels(*canvas)) ASSERT_EQ(p, 0u);
+
+  // Attached: the control's image is a 32-bpp DIB whose bits are the canvas pixels.
+  HBITMAP image = reinterpret_cast<HBITMAP>(SendMessageW(control, STM_GETIMAGE, IMAGE_BITMAP, 0));
+  ASSERT_NE(image, nullptr);
+  DIBSECTION section{};
+  ASSERT_EQ(GetObjectW(image, sizeof section, &section), static_cast<int>(sizeof section));
+  EXPECT_EQ(section.dsBm.bmBitsPixel, 32);
+  EXPECT_EQ(section.dsBm.bmWidth, canvas->plotWidth);
+  EXPECT_EQ(section.dsBm.bmHeight, canvas->plotHeight);
+  EXPECT_EQ(section.dsBm.bmBits, static_cast<void*>(canvas->Pixels()));
+  // The centred image does not resize the control.
+  RECT after;
+  GetClientRect(control, &after);
+  EXPECT_EQ(after.right, client.right);
+  EXPECT_EQ(after.bottom, client.bottom);
+
+  // The control paints the black canvas.
+  InvalidateRect(control, nullptr, TRUE);
+  UpdateWindow(control);
+  EXPECT_EQ(Screen(canvas->plotWidth, canvas->plotHeight), Pixels(*canvas));
+
+  DestroyPlotCanvas(canvas);
+  EXPECT_EQ(SendMessageW(control, STM_GETIMAGE, IMAGE_BITMAP, 0), 0);
+  EXPECT_EQ(GetObjectType(image), 0u);  // deleted
+}
+
+TEST_F(PictureControl, PresentShowsThePictureAndTheControlRepaintsIt) {
+  PlotCanvas* canvas = CreatePlotCanvas(control);
+  ASSERT_NE(canvas, nullptr);
+  const int w = canvas->plotWidth, h = canvas->plotHeight;
+  std::vector<int32_t> wave(300);
+  for (int i = 0; i < 300; ++i) wave[i] = (i * 7) % 256;
+  canvas->Clear(0x400000);
+  canvas->DrawGrid(20, 16, 0x005C00);
+  canvas->PlotSeries(wave.data(), 300, 0x0000FF, kRopMergePen, Outline, 1, 255);
+  canvas->PlotSeries(wave.data(), 300, 0x00FF00, kRopMergePen, Fill, 1, 400);
+  canvas->DrawScaledLine(0, 16, 1000, 16, 0xFFFF00, kRopCopyPen, 1000, 255);
+  for (uint32_t p : Pixels(*canvas)) ASSERT_EQ(p >> 24, 0u);  // alpha stays 0
+  canvas->Present();
+  EXPECT_EQ(Screen(w, h), Pixels(*canvas));
+
+  // Nothing outside the client area is touched: the page around the control keeps its colour.
+  HDC pageDc = GetDC(page);
+  const COLORREF beside = GetPixel(pageDc, canvas->plotRect.right + 5, canvas->plotRect.top + 5);
+  ReleaseDC(page, pageDc);
+  EXPECT_EQ(beside, GetSysColor(COLOR_BTNFACE));
+
+  // Drawn but not presented; the control's own repaint shows the bitmap as it now is.
+  canvas->Clear(0x000080);
+  canvas->DrawGrid(4, 4, 0xFFFFFF);
+  InvalidateRect(control, nullptr, TRUE);
+  UpdateWindow(control);
+  EXPECT_EQ(Screen(w, h), Pixels(*canvas));
+  DestroyPlotCanvas(canvas);
+}
+
+TEST(PlotCanvasWin, NoControlNoCanvas) {
+  EXPECT_EQ(CreatePlotCanvas(nullptr), nullptr);
+  DestroyPlotCanvas(nullptr);
+}
+
+}  // namespace
