@@ -6,11 +6,14 @@
 #include "plugin/host_contract.h"
 #include "plugin/plugin_module_win.h"
 #include "plugin/tool_window_link.h"
+#include "settings/settings_location_win.h"
+#include "settings/settings_table.h"
 
 namespace {
 
 HINSTANCE g_module = nullptr;
 AnalysisState g_state;
+IniStore g_settingsStore;  // constructed empty: no file is touched under the loader lock
 
 // "Анализатор TV-строки" in Windows-1251, the code page the host reads it in.
 const char kDescriptorName[] = "\xC0\xED\xE0\xEB\xE8\xE7\xE0\xF2\xEE\xF0 TV-\xF1\xF2\xF0\xEE\xEA\xE8";
@@ -29,14 +32,16 @@ ToolWindowLink* CurrentToolWindow() { return &g_noWindow; }
 
 // settings wiring: reads the settings file into the analysis state.
 void PluginLoadSettings() {
-  g_state.storedSettings = DefaultSettings();
-  g_state.liveSettings = g_state.storedSettings;
-  g_state.windowX = -100;
-  g_state.windowY = -100;
+  Locate(g_settingsStore, PluginModuleHandle());
+  LoadSettingsSequence(g_settingsStore, g_state.storedSettings, g_state.liveSettings, g_state.windowX,
+                       g_state.windowY);
 }
 
 // settings wiring: writes the settings file from the analysis state.
-void PluginSaveSettings() {}
+void PluginSaveSettings() {
+  SaveSettingsSequence(g_settingsStore, g_state.storedSettings, g_state.liveSettings, g_state.windowX,
+                       g_state.windowY);
+}
 
 void LV_CDECL LoadSettings() {
   try {
