@@ -56,7 +56,7 @@ struct SpectrumTables {
   int16_t reversed7[128];  // 7-bit reversal, for the fused last stages
 };
 
-SpectrumTables* CreateSpectrumTables() {
+SpectrumTables* CreateSpectrumTables(bool allowWideVectors) {
   SpectrumTables* t = new (std::nothrow) SpectrumTables;
   if (!t) return nullptr;
   // The twiddles come out of the rotation recurrence exactly as the per-call transform makes them.
@@ -79,8 +79,9 @@ SpectrumTables* CreateSpectrumTables() {
   for (int w = 0; w < 4; ++w)
     for (int i = 0; i < kFftPoints; ++i) t->window[w][i] = WindowWeight(w, i);
 #ifdef LINEVIEW_FFT_AVX
-  t->useAvx = __builtin_cpu_supports("avx");
+  t->useAvx = allowWideVectors && __builtin_cpu_supports("avx");
 #else
+  (void)allowWideVectors;
   t->useAvx = false;
 #endif
   for (int g = 0; g < 128; ++g) {

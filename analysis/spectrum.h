@@ -17,7 +17,9 @@ enum WindowFunctionCode { WindowNone = 0, WindowHamming = 1, WindowHanning = 2, 
 // transform: identical on every frame, so built once per frame format. Using them gives
 // bit-identical results to computing everything per call.
 struct SpectrumTables;
-SpectrumTables* CreateSpectrumTables();  // null when memory is short
+// null when memory is short. allowWideVectors false keeps to the two-lane path everywhere
+// (for tests; both paths give the same bits).
+SpectrumTables* CreateSpectrumTables(bool allowWideVectors = true);
 void DestroySpectrumTables(SpectrumTables* tables);
 
 // Linear interpolation of n samples onto m points, keeping the first and the last sample;

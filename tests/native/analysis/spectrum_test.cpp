@@ -1,5 +1,7 @@
 #include "analysis/spectrum.h"
 
+#include "plot/plot_canvas.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -78,7 +80,8 @@ struct Work {
 }  // namespace
 
 TEST(Fft, TableDrivenTransformIsBitIdenticalToTheLoops) {
-  TablesPtr tables(CreateSpectrumTables());
+  for (bool wide : {true, false}) {
+  TablesPtr tables(CreateSpectrumTables(wide));
   ASSERT_TRUE(tables);
   std::mt19937 gen(5);
   std::uniform_real_distribution<double> dist(-300, 300);
@@ -93,6 +96,7 @@ TEST(Fft, TableDrivenTransformIsBitIdenticalToTheLoops) {
     ASSERT_EQ(0, std::memcmp(im.data(), ri.data(), sizeof(double) * kFftPoints));
     ASSERT_EQ(0, std::memcmp(gr.data(), rr.data(), sizeof(double) * kFftPoints));
     ASSERT_EQ(0, std::memcmp(gi.data(), ri.data(), sizeof(double) * kFftPoints));
+  }
   }
 }
 
@@ -225,4 +229,71 @@ TEST(Spectrum, SensitivityAndGridDivisions) {
   EXPECT_EQ(ClampSensitivity(-40), 10);
   EXPECT_EQ(ClampSensitivity(111), 110);
   EXPECT_EQ(ClampSensitivity(73), 73);
+}
+
+namespace {
+constexpr uint32_t kBg = 0x000040, kGrid = 0x005C00;
+
+struct SpectrumPage {
+  std::vector<std::vector<int32_t>> lines = std::vector<std::vector<int32_t>>(ChannelCount, std::vector<int32_t>(720));
+  int32_t* channels[ChannelCount];
+  Work w;
+  TablesPtr tables{CreateSpectrumTables()};
+  PlotCanvas canvas{352, 41};  // column = bin; with S = 40 a row is 1 dB
+  SpectrumPage() {
+    for (int c = 0; c < ChannelCount; ++c) channels[c] = lines[c].data();
+  }
+  void Render(const AnalysisSettings& s) {
+    RenderSpectrum(s, 720, channels, w.re.data(), w.im.data(), w.mag.data(), tables.get(), canvas);
+  }
+};
+
+AnalysisSettings SpectrumSettings(int style) {
+  AnalysisSettings s{};
+  s.RColor = 1, s.FFTSensitivity = 40, s.WindowFunction = WindowNone, s.FFTDiagMode = style;
+  return s;
+}
+}  // namespace
+
+TEST(RenderSpectrum, FillBarsMergeAndTopPixelsArePlain) {
+  SpectrumPage page;
+  for (auto& v : page.lines[ChannelR]) v = 255;  // bin 0 at 0 dB (top row), the rest at -110 dB
+  page.Render(SpectrumSettings(Fill));
+  const PlotCanvas& c = page.canvas;
+  const uint32_t red = 0xF00000;
+  EXPECT_EQ(c.PixelAt(0, 0), red);           // the point itself, plain
+  EXPECT_EQ(c.PixelAt(0, 20), red | kGrid);  // bar over the first grid column
+  EXPECT_EQ(c.PixelAt(5, 40), red | kGrid);  // a bin below the canvas still covers the bottom row
+  EXPECT_EQ(c.PixelAt(5, 39), kBg);
+  EXPECT_EQ(c.PixelAt(13, 39), kGrid);       // 27 columns: every 13th pixel
+  EXPECT_EQ(c.PixelAt(5, 5), kGrid);         // 40 dB / 5 dB = 8 divisions: every 5th row
+  EXPECT_EQ(c.PixelAt(5, 4), kBg);
+}
+
+TEST(RenderSpectrum, ChannelsInOrderWithTheirColours) {
+  SpectrumPage page;
+  AnalysisSettings s = SpectrumSettings(Fill);
+  s.ColorMode = 1, s.RColor = 0, s.YColor = 1, s.UColor = 1, s.VColor = 0, s.FFTSensitivity = 110;
+  page.Render(s);  // all-zero lines: every bin at -110 dB, the bottom row with S = 110
+  EXPECT_EQ(page.canvas.PixelAt(7, 40), 0x0000F8u);  // U drawn after Y; top pixels are plain
+  EXPECT_EQ(page.canvas.PixelAt(7, 39), kBg);
+  s.UColor = 0;
+  page.Render(s);
+  EXPECT_EQ(page.canvas.PixelAt(7, 40), 0xE0E0E0u);
+}
+
+TEST(RenderSpectrum, PointsAndStylesOutOfRange) {
+  SpectrumPage page;
+  for (auto& v : page.lines[ChannelR]) v = 255;
+  page.Render(SpectrumSettings(Points));
+  int red = 0;
+  for (int y = 0; y < 41; ++y)
+    for (int x = 0; x < 352; ++x) red += (page.canvas.PixelAt(x, y) & 0xFF0000) != 0;
+  EXPECT_EQ(red, 1);  // only bin 0 is on the canvas
+  EXPECT_EQ(page.canvas.PixelAt(0, 0), 0xF00000u);
+  for (int style : {-1, 3, 1000}) {
+    page.Render(SpectrumSettings(style));
+    EXPECT_EQ(page.canvas.PixelAt(0, 0), kGrid) << style;
+    EXPECT_NEAR(page.w.mag[0], 400.0, 1e-9);  // still computed
+  }
 }

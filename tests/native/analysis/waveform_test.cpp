@@ -1,5 +1,7 @@
 #include "analysis/waveform.h"
 
+#include "plot/plot_canvas.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -178,4 +180,80 @@ TEST(MeasureWaveform, ColourSpacesKeepTheirOwnRingsAndHiddenChannelsAreMeasured)
   EXPECT_NEAR(display[0], entry(0) / 50, 1e-9);
   EXPECT_EQ(r.rings[0][0], 0.0);
   EXPECT_NEAR(r.rings[0][4], entry(0), 1e-9);
+}
+
+namespace {
+
+// Pixels are 0x00RRGGBB.
+constexpr uint32_t kBg = 0x000040, kGrid = 0x005C00, kCyan = 0x00FFFF, kRed = 0xFF0000, kBlue = 0x0000FF;
+
+struct Page {
+  static constexpr int n = 101;
+  std::vector<std::vector<int32_t>> lines = std::vector<std::vector<int32_t>>(ChannelCount, std::vector<int32_t>(n));
+  int32_t* channels[ChannelCount];
+  Rings r;
+  double display[3] = {};
+  PlotCanvas canvas{101, 52};  // logical 1000 x 255 maps to 0.1 column and 0.2 row per unit
+  Page() {
+    for (int c = 0; c < ChannelCount; ++c) channels[c] = lines[c].data();
+  }
+  void Render(const AnalysisSettings& s) { RenderWaveform(s, n, channels, r.rings, r.index, display, canvas); }
+  bool ColumnIs(int x, uint32_t p) const {
+    for (int y = 0; y < canvas.plotHeight; ++y)
+      if (canvas.PixelAt(x, y) != p) return false;
+    return true;
+  }
+  bool RowIs(int y, uint32_t p) const {
+    for (int x = 0; x < canvas.plotWidth; ++x)
+      if (canvas.PixelAt(x, y) != p) return false;
+    return true;
+  }
+};
+
+AnalysisSettings ScopeSettings() {
+  AnalysisSettings s{};
+  s.RColor = 1, s.GColor = 0, s.BColor = 1, s.YColor = 1, s.UColor = 1, s.VColor = 1;
+  s.WhiteLevel = 235, s.BlackLevel = 16, s.StartCount = 50, s.StopCount = 950;
+  return s;
+}
+
+}  // namespace
+
+TEST(RenderWaveform, TracesMergeAndReferenceLinesCoverThem) {
+  Page page;
+  for (int i = 0; i < Page::n; ++i) {
+    page.lines[ChannelR][i] = 200;  // row 51 - trunc(200 * 51 / 255 + 0.5) = 11
+    page.lines[ChannelG][i] = 100;  // hidden
+    page.lines[ChannelB][i] = 200;
+  }
+  page.Render(ScopeSettings());
+  const PlotCanvas& c = page.canvas;
+  EXPECT_EQ(c.PixelAt(12, 20), kBg);
+  EXPECT_EQ(c.PixelAt(12, 0), kGrid);
+  EXPECT_EQ(c.PixelAt(12, 11), kRed | kBlue | kBg);    // two traces merged with the background
+  EXPECT_EQ(c.PixelAt(10, 11), kRed | kBlue | kGrid);  // ... and with a grid column
+  EXPECT_EQ(c.PixelAt(12, 31), kBg);                   // where G would be: it is hidden
+  // Interval start and stop (columns 5 and 95), black and white levels (rows 48 and 4): copy-pen cyan,
+  // drawn over everything, end points included.
+  EXPECT_TRUE(page.ColumnIs(5, kCyan));
+  EXPECT_TRUE(page.ColumnIs(95, kCyan));
+  EXPECT_TRUE(page.RowIs(48, kCyan));
+  EXPECT_TRUE(page.RowIs(4, kCyan));
+  EXPECT_NEAR(page.display[0], 75.7077 / 50, 1e-5);  // flat line: capped ratio, first frame
+}
+
+TEST(RenderWaveform, YuvColoursAndClampedReferenceLines) {
+  Page page;
+  for (int i = 0; i < Page::n; ++i) page.lines[ChannelY][i] = 200;
+  AnalysisSettings s = ScopeSettings();
+  s.ColorMode = 1;
+  s.UColor = s.VColor = 0;
+  s.StartCount = -500, s.StopCount = 5000, s.BlackLevel = -20, s.WhiteLevel = 999;
+  page.Render(s);
+  EXPECT_EQ(page.canvas.PixelAt(12, 11), 0xFFFFFFu);  // Y is white
+  EXPECT_TRUE(page.ColumnIs(0, kCyan));
+  EXPECT_TRUE(page.ColumnIs(100, kCyan));
+  EXPECT_TRUE(page.RowIs(51, kCyan));
+  EXPECT_TRUE(page.RowIs(0, kCyan));
+  for (double v : page.display) EXPECT_TRUE(std::isfinite(v));
 }
