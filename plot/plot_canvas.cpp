@@ -5,6 +5,10 @@
 #include <cstddef>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "plot/raster.h"
 
 namespace {
@@ -29,6 +33,33 @@ int32_t TruncateToInt(double v) {
 
 // Device mapping of the traces: y upwards from the bottom row.
 gdi::Mapping TraceMapping(int height) { return gdi::MakeMapping(1, 1, 1, -1, 0, height - 1); }
+
+// Rows firstRow..lastRow of the bars whose first row per column is starts[column]: a pixel is
+// in a bar when its row is at or below the column's start. Four columns at a time with SSE2
+// (both builds have it), the same arithmetic as the scalar tail.
+void OrBars(uint32_t* pixels, int width, int firstRow, int lastRow, const int32_t* starts, gdi::Pen pen) {
+  const uint32_t andMask = pen.andMask;
+  const uint32_t xorMask = pen.xorMask;
+  for (int r = firstRow; r <= lastRow; ++r) {
+    uint32_t* row = pixels + static_cast<size_t>(r) * width;
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i rowIndex = _mm_set1_epi32(r);
+    const __m128i a = _mm_set1_epi32(static_cast<int>(andMask));
+    const __m128i x = _mm_set1_epi32(static_cast<int>(xorMask));
+    for (; i + 4 <= width; i += 4) {
+      const __m128i outside = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(starts + i)), rowIndex);
+      const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+      const __m128i d = _mm_xor_si128(_mm_and_si128(p, _mm_or_si128(a, outside)), _mm_andnot_si128(outside, x));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), d);
+    }
+#endif
+    for (; i < width; ++i) {
+      const uint32_t inBar = r >= starts[i] ? 0xFFFFFFFFu : 0u;
+      row[i] = (row[i] & (andMask | ~inBar)) ^ (xorMask & inBar);
+    }
+  }
+}
 
 }  // namespace
 
@@ -202,16 +233,7 @@ void PlotCanvas::DrawFill(gdi::Pen pen, uint32_t plain) {
     fillScratch_[i] = start;
     firstRow = std::min(firstRow, start);
   }
-  const uint32_t andMask = pen.andMask;
-  const uint32_t xorMask = pen.xorMask;
-  const int32_t* starts = fillScratch_.data();
-  for (int r = firstRow; r <= bottom && r < plotHeight; ++r) {
-    uint32_t* row = pixels_ + static_cast<size_t>(r) * plotWidth;
-    for (int i = 0; i < plotWidth; ++i) {
-      const uint32_t inBar = r >= starts[i] ? 0xFFFFFFFFu : 0u;
-      row[i] = (row[i] & (andMask | ~inBar)) ^ (xorMask & inBar);
-    }
-  }
+  OrBars(pixels_, plotWidth, firstRow, std::min(bottom, plotHeight - 1), fillScratch_.data(), pen);
   for (int i = 0; i < plotWidth; ++i) gdi::SetPixel(surface, i, gdi::MapY(mapping, points[i].y), plain);
 }
 
