@@ -10,6 +10,7 @@
 #include "analysis/spectrum.h"
 #include "plot/plot_canvas.h"
 #include "plugin/analysis_state.h"
+#include "settings/settings_table.h"
 #include "plugin/tool_window_link.h"
 
 #ifdef LINEVIEW_HAVE_FFTW

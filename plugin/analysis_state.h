@@ -51,9 +51,6 @@ struct AnalysisState {
   bool BuffersReady() const { return channels[0] != nullptr; }
 };
 
-// The defaults of the settings table, and what LoadSettings yields without a settings file.
-AnalysisSettings DefaultSettings();
-
 // Copies the format, clamps TVLine, allocates every working buffer (releasing first if the host
 // skipped ReleaseBuffers). On an allocation failure everything is released: frames are ignored.
 void ConfigureState(AnalysisState& state, const FrameFormat& format);

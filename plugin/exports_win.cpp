@@ -30,14 +30,14 @@ NoToolWindow g_noWindow;
 
 ToolWindowLink* CurrentToolWindow() { return &g_noWindow; }
 
-// settings wiring: reads the settings file into the analysis state.
+// Reads the settings file into the analysis state.
 void PluginLoadSettings() {
   Locate(g_settingsStore, PluginModuleHandle());
   LoadSettingsSequence(g_settingsStore, g_state.storedSettings, g_state.liveSettings, g_state.windowX,
                        g_state.windowY);
 }
 
-// settings wiring: writes the settings file from the analysis state.
+// Writes the settings file from the analysis state.
 void PluginSaveSettings() {
   SaveSettingsSequence(g_settingsStore, g_state.storedSettings, g_state.liveSettings, g_state.windowX,
                        g_state.windowY);

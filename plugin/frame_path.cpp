@@ -10,24 +10,6 @@
 #include "plugin/analysis_state.h"
 #include "plugin/tool_window_link.h"
 
-AnalysisSettings DefaultSettings() {
-  AnalysisSettings s{};
-  s.TVLine = 100;
-  s.ColorMode = 0;
-  s.RColor = s.GColor = s.BColor = 1;
-  s.YColor = s.UColor = s.VColor = 1;
-  s.Mode = 0;
-  s.WhiteLevel = 235;
-  s.BlackLevel = 16;
-  s.StartCount = 50;
-  s.StopCount = 950;
-  s.FFTSensitivity = 40;
-  s.FFTDiagMode = 0;
-  s.WindowFunction = 2;
-  s.LevDiagMode = 1;
-  return s;
-}
-
 namespace {
 
 void* DefaultAllocate(size_t count, size_t size) { return std::calloc(count, size); }

@@ -18,6 +18,13 @@ constexpr TableEntry kEntries[kSettingCount] = {
 
 }  // namespace
 
+AnalysisSettings DefaultSettings() {
+  AnalysisSettings s{};
+  int32_t* field = &s.TVLine;
+  for (int i = 0; i < kSettingCount; ++i) field[i] = kEntries[i].defaultValue;
+  return s;
+}
+
 void MakeSettingsTable(AnalysisSettings& storedSettings, SettingRecord (&table)[kSettingCount]) {
   int32_t* field = &storedSettings.TVLine;
   for (int i = 0; i < kSettingCount; ++i)

@@ -11,6 +11,9 @@ constexpr const char* kWindowXKey = "DlgWndPosX";
 constexpr const char* kWindowYKey = "DlgWndPosY";
 constexpr int32_t kNoWindowPosition = -100;
 
+// Every setting at its table default: what a load without a settings file yields.
+AnalysisSettings DefaultSettings();
+
 // The 17 records in file order, each a signed 32-bit value pointing into `storedSettings`.
 void MakeSettingsTable(AnalysisSettings& storedSettings, SettingRecord (&table)[kSettingCount]);
 

@@ -11,6 +11,7 @@
 
 #include "plot/plot_canvas.h"
 #include "plugin/analysis_state.h"
+#include "settings/settings_table.h"
 #include "plugin/tool_window_link.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "plugin/analysis_state.h"
+#include "settings/settings_table.h"
 #include "plugin/tool_window_link.h"
 
 namespace {
