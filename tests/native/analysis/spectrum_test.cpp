@@ -206,7 +206,7 @@ TEST(ComputeSpectrum, CosinePeaksAtItsBin) {
   for (int bin : {10, 100, 351, 700}) {
     std::vector<int32_t> line(kFftPoints);
     for (int i = 0; i < kFftPoints; ++i)
-      line[i] = static_cast<int32_t>(std::lround(128 + 100 * std::cos(2 * M_PI * bin * i / kFftPoints)));
+      line[i] = static_cast<int32_t>(std::lround(128 + 100 * std::cos(2 * 3.141592653589793 * bin * i / kFftPoints)));
     Work w;
     ComputeSpectrum(line.data(), kFftPoints, WindowBlackman, 110, w.re.data(), w.im.data(), w.mag.data(),
                     tables.get());
