@@ -281,63 +281,46 @@ void Fft2048Sse2(double* re, double* im, const SpectrumTables& t) {
 }
 
 #ifdef LINEVIEW_FFT_AVX
-// 4 x 4 transpose: lane k of x[t] = element t of row k.
-LV_INLINE void Transpose(V4 x[4]) {
-  const V4 t0 = __builtin_shufflevector(x[0], x[1], 0, 4, 2, 6);
-  const V4 t1 = __builtin_shufflevector(x[0], x[1], 1, 5, 3, 7);
-  const V4 t2 = __builtin_shufflevector(x[2], x[3], 0, 4, 2, 6);
-  const V4 t3 = __builtin_shufflevector(x[2], x[3], 1, 5, 3, 7);
-  x[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
-  x[2] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
-  x[1] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
-  x[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+// 4 x 4 transpose: afterwards lane k of x_t is what was element t of x_k. Kept in named
+// registers: arrays of vectors end up on the stack and stall on store forwarding.
+LV_INLINE void Transpose(V4& x0, V4& x1, V4& x2, V4& x3) {
+  const V4 t0 = __builtin_shufflevector(x0, x1, 0, 4, 2, 6);
+  const V4 t1 = __builtin_shufflevector(x0, x1, 1, 5, 3, 7);
+  const V4 t2 = __builtin_shufflevector(x2, x3, 0, 4, 2, 6);
+  const V4 t3 = __builtin_shufflevector(x2, x3, 1, 5, 3, 7);
+  x0 = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+  x2 = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+  x1 = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+  x3 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
-// The last two stages (half-spans 2 and 1) fused with the bit reversal. Point t of the group
-// of four at 4g lands at rev9(g) + 512 * rev2(t). For g < 128 the groups g, g+256, g+128, g+384
-// (one lane each) land on four consecutive positions starting at rev9(g) = 4 * rev7(g), that
-// is inside the groups rev7(g) + {0, 128, 256, 384}: sets g and rev7(g) trade places, so both
-// are computed before either is stored and the whole step stays in place.
-__attribute__((target("avx"))) LV_INLINE void LastStagesOfSet(const double* re, const double* im, int g,
-                                                               const SpectrumTables& t, V4 xr[4], V4 xi[4]) {
-  constexpr int kGroupOffset[4] = {0, 256, 128, 384};
+// The last two stages (half-spans 2 and 1) fused with the bit reversal, out of place. Point t
+// of the group of four at 4g lands at rev9(g) + 512 * rev2(t); for g < 128 the groups g,
+// g+256, g+128, g+384 land on four consecutive positions starting at rev9(g) = 4 * rev7(g),
+// so with one of those groups per lane every store is a whole vector.
+__attribute__((target("avx"))) void LastStagesReordered(double* re, double* im, const SpectrumTables& t) {
+  alignas(32) double outRe[kFftPoints], outIm[kFftPoints];
   const V4 w0r = V4{} + t.twiddleRe[kFftPoints - 4], w0i = V4{} + t.twiddleIm[kFftPoints - 4];
   const V4 w1r = V4{} + t.twiddleRe[kFftPoints - 3], w1i = V4{} + t.twiddleIm[kFftPoints - 3];
   const V4 ur = V4{} + t.twiddleRe[kFftPoints - 2], ui = V4{} + t.twiddleIm[kFftPoints - 2];
-  for (int k = 0; k < 4; ++k) {
-    Load(xr[k], re + 4 * (g + kGroupOffset[k]));
-    Load(xi[k], im + 4 * (g + kGroupOffset[k]));
-  }
-  Transpose(xr);
-  Transpose(xi);
-  Butterfly(xr[0], xi[0], xr[2], xi[2], w0r, w0i);
-  Butterfly(xr[1], xi[1], xr[3], xi[3], w1r, w1i);
-  Butterfly(xr[0], xi[0], xr[1], xi[1], ur, ui);
-  Butterfly(xr[2], xi[2], xr[3], xi[3], ur, ui);
-}
-
-__attribute__((target("avx"))) LV_INLINE void StoreSet(double* re, double* im, int target, const V4 xr[4],
-                                                        const V4 xi[4]) {
-  constexpr int kTarget[4] = {0, 1024, 512, 1536};
-  for (int k = 0; k < 4; ++k) {
-    Store(re + 4 * target + kTarget[k], xr[k]);
-    Store(im + 4 * target + kTarget[k], xi[k]);
-  }
-}
-
-__attribute__((target("avx"))) void LastStagesReordered(double* re, double* im, const SpectrumTables& t) {
   for (int g = 0; g < 128; ++g) {
-    const int r = t.reversed7[g];
-    if (r < g) continue;  // done with its partner
-    V4 gr[4], gi[4];
-    LastStagesOfSet(re, im, g, t, gr, gi);
-    if (r != g) {
-      V4 rr[4], ri[4];
-      LastStagesOfSet(re, im, r, t, rr, ri);
-      StoreSet(re, im, g, rr, ri);
-    }
-    StoreSet(re, im, r, gr, gi);
+    V4 r0, r1, r2, r3, i0, i1, i2, i3;
+    Load(r0, re + 4 * g), Load(r1, re + 4 * (g + 256)), Load(r2, re + 4 * (g + 128)), Load(r3, re + 4 * (g + 384));
+    Load(i0, im + 4 * g), Load(i1, im + 4 * (g + 256)), Load(i2, im + 4 * (g + 128)), Load(i3, im + 4 * (g + 384));
+    Transpose(r0, r1, r2, r3);
+    Transpose(i0, i1, i2, i3);
+    Butterfly(r0, i0, r2, i2, w0r, w0i);
+    Butterfly(r1, i1, r3, i3, w1r, w1i);
+    Butterfly(r0, i0, r1, i1, ur, ui);
+    Butterfly(r2, i2, r3, i3, ur, ui);
+    const int base = 4 * t.reversed7[g];
+    Store(outRe + base, r0), Store(outRe + base + 1024, r1), Store(outRe + base + 512, r2);
+    Store(outRe + base + 1536, r3);
+    Store(outIm + base, i0), Store(outIm + base + 1024, i1), Store(outIm + base + 512, i2);
+    Store(outIm + base + 1536, i3);
   }
+  std::memcpy(re, outRe, sizeof outRe);
+  std::memcpy(im, outIm, sizeof outIm);
 }
 
 __attribute__((target("avx"))) void Fft2048Avx(double* re, double* im, const SpectrumTables& t) {
