@@ -5,6 +5,10 @@
 #include <cstring>
 #include <new>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "plot/plot_canvas.h"
 
 #if defined(__x86_64__) && !defined(_WIN32)
@@ -364,8 +368,17 @@ void ComputeSpectrum(const int32_t* samples, int n, int windowFunction, int sens
   else
     Fft(re, im, kFftPoints, 1);
   const double empty = (s - 110) * 10.0;
-  for (int k = 0; k < kSpectrumBins; ++k) {
-    const double m = std::sqrt(im[k] * im[k] + re[k] * re[k]);
+  // Magnitudes two at a time (the square root is exactly rounded either way), then the dB scale.
+  int k = 0;
+#ifdef __SSE2__
+  for (; k + 2 <= kSpectrumBins; k += 2) {
+    const __m128d r = _mm_loadu_pd(re + k), i = _mm_loadu_pd(im + k);
+    _mm_storeu_pd(magnitude + k, _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(i, i), _mm_mul_pd(r, r))));
+  }
+#endif
+  for (; k < kSpectrumBins; ++k) magnitude[k] = std::sqrt(im[k] * im[k] + re[k] * re[k]);
+  for (k = 0; k < kSpectrumBins; ++k) {
+    const double m = magnitude[k];
     magnitude[k] = m != 0 ? (20 * std::log10(m * kFullScale) + s) * 10 : empty;
   }
 }
