@@ -24,7 +24,6 @@ constexpr double kPi = 3.14159265359;
 constexpr double kWindowStep = 0.0030679615757714844;   // 2 * kPi / 2048
 constexpr double kWindowStep2 = 0.006135923151542969;   // twice that
 constexpr double kFullScale = 1.914828431372549e-06;    // 1 / (2048 * 255)
-constexpr int kStages = 11;                             // log2(2048)
 
 constexpr uint32_t kBackground = 0x400000;
 constexpr uint32_t kGridColor = 0x005C00;
