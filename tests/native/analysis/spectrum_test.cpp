@@ -118,6 +118,12 @@ TEST(ResampleLine, StretchesLinearlyKeepingBothEnds) {
   // Point 1023 sits at 1023 * 719 / 2047 = 359.324...
   const double f = 1023.0 * 719 / 2047;
   EXPECT_NEAR(re[1023], l720[359] + (l720[360] - l720[359]) * (f - 359), 1e-9);
+  // Every point exactly as the one-point-at-a-time formula gives it.
+  for (int i = 0; i < kFftPoints - 1; ++i) {
+    const double x = i * (1.0 / 2047) * 719;
+    const int k = static_cast<int>(x);
+    ASSERT_EQ(re[i], l720[k] + (l720[k + 1] - l720[k]) * (x - k)) << i;
+  }
   // Too short to interpolate: a constant, or zeros, and nothing read past the line.
   const int32_t one[] = {42};
   ResampleLine(one, 1, re.data(), im.data(), kFftPoints);
