@@ -371,7 +371,11 @@ void ComputeSpectrum(const int32_t* samples, int n, int windowFunction, int sens
   if (windowFunction >= WindowHamming && windowFunction <= WindowBlackman) {
     if (tables) {
       const double* w = tables->window[windowFunction];
-      for (int i = 0; i < kFftPoints; ++i) re[i] *= w[i];
+      for (int i = 0; i < kFftPoints; i += 2) {
+        V2 a, b;
+        Load(a, re + i), Load(b, w + i);
+        Store(re + i, a * b);
+      }
     } else {
       for (int i = 0; i < kFftPoints; ++i) re[i] *= WindowWeight(windowFunction, i);
     }
