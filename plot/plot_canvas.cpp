@@ -34,29 +34,44 @@ int32_t TruncateToInt(double v) {
 // Device mapping of the traces: y upwards from the bottom row.
 gdi::Mapping TraceMapping(int height) { return gdi::MakeMapping(1, 1, 1, -1, 0, height - 1); }
 
-// Rows firstRow..lastRow of the bars whose first row per column is starts[column]: a pixel is
-// in a bar when its row is at or below the column's start. Four columns at a time with SSE2
-// (both builds have it), the same arithmetic as the scalar tail.
-void OrBars(uint32_t* pixels, int width, int firstRow, int lastRow, const int32_t* starts, gdi::Pen pen) {
+// Applies the pen to the bars: column i covers rows starts[i]..lastRow. Rows are written top
+// to bottom, each only at the groups of four columns that some bar of the group has reached
+// (a group joins the active list at its first row and stays, as bars run down to lastRow), so
+// memory is walked in row order and untouched stretches of a row cost nothing. `order` lists
+// the groups by their first row; rowCounts[r] is how many of them start at or above row r.
+// Every pixel is written once, so the order of writes cannot change a pixel.
+void OrBars(uint32_t* pixels, int width, int firstRow, int lastRow, const int32_t* starts, const int32_t* order,
+            const int32_t* rowCounts, gdi::Pen pen) {
   const uint32_t andMask = pen.andMask;
   const uint32_t xorMask = pen.xorMask;
+  const int fullGroups = width / 4;
+#if defined(__SSE2__)
+  const __m128i a = _mm_set1_epi32(static_cast<int>(andMask));
+  const __m128i x = _mm_set1_epi32(static_cast<int>(xorMask));
+#endif
   for (int r = firstRow; r <= lastRow; ++r) {
     uint32_t* row = pixels + static_cast<size_t>(r) * width;
-    int i = 0;
+    const int active = rowCounts[r];
 #if defined(__SSE2__)
     const __m128i rowIndex = _mm_set1_epi32(r);
-    const __m128i a = _mm_set1_epi32(static_cast<int>(andMask));
-    const __m128i x = _mm_set1_epi32(static_cast<int>(xorMask));
-    for (; i + 4 <= width; i += 4) {
-      const __m128i outside = _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(starts + i)), rowIndex);
-      const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
-      const __m128i d = _mm_xor_si128(_mm_and_si128(p, _mm_or_si128(a, outside)), _mm_andnot_si128(outside, x));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), d);
-    }
 #endif
-    for (; i < width; ++i) {
-      const uint32_t inBar = r >= starts[i] ? 0xFFFFFFFFu : 0u;
-      row[i] = (row[i] & (andMask | ~inBar)) ^ (xorMask & inBar);
+    for (int j = 0; j < active; ++j) {
+      const int g = order[j];
+      const int c = 4 * g;
+#if defined(__SSE2__)
+      if (g < fullGroups) {
+        const __m128i outside =
+            _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(starts + c)), rowIndex);
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c));
+        const __m128i d = _mm_xor_si128(_mm_and_si128(p, _mm_or_si128(a, outside)), _mm_andnot_si128(outside, x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + c), d);
+        continue;
+      }
+#endif
+      for (int i = c; i < std::min(c + 4, width); ++i) {
+        const uint32_t inBar = r >= starts[i] ? 0xFFFFFFFFu : 0u;
+        row[i] = (row[i] & (andMask | ~inBar)) ^ (xorMask & inBar);
+      }
     }
   }
 }
@@ -75,6 +90,8 @@ PlotCanvas::PlotCanvas(uint32_t* pixels, int width, int height, PresentFn presen
   points.resize(static_cast<size_t>(plotWidth));
   for (int i = 0; i < plotWidth; ++i) points[i] = PlotPoint{i, 0};
   fillScratch_.resize(static_cast<size_t>(plotWidth));
+  groupOrder_.resize(static_cast<size_t>(plotWidth + 3) / 4);
+  rowCounts_.resize(static_cast<size_t>(plotHeight) + 1);
   if (pixels) {
     pixels_ = pixels;
   } else {
@@ -97,15 +114,25 @@ void PlotCanvas::DrawGrid(int columns, int rows, uint32_t color) {
   if (!Drawable()) return;
   const gdi::Surface surface{pixels_, plotWidth, plotHeight};
   const gdi::Pen pen = CanvasPen(color, kRopCopyPen);
-  if (columns != 0) {
-    for (int k = 0; k <= columns; ++k) {
-      const int x = gdi::MulDiv(k, plotWidth - 1, columns);
-      gdi::Line(surface, x, 0, x, plotHeight, pen);
+  if (columns > 0) {  // a negative count draws nothing
+    // Each vertical line runs from the top row to the bottom one. Under copy-pen the order of
+    // writes cannot matter, so they are written row by row, which walks memory in order
+    // (column by column costs a cache miss per pixel). Columns come out of MulDiv in
+    // ascending order; a repeated one is written once.
+    int* xs = fillScratch_.data();
+    int n = 0;
+    for (int64_t k = 0; k <= columns; ++k) {
+      const int x = gdi::MulDiv(static_cast<int>(k), plotWidth - 1, columns);
+      if (x >= 0 && x < plotWidth && (n == 0 || xs[n - 1] != x)) xs[n++] = x;
+    }
+    for (int y = 0; y < plotHeight; ++y) {
+      uint32_t* row = pixels_ + static_cast<size_t>(y) * plotWidth;
+      for (int j = 0; j < n; ++j) row[xs[j]] = pen.xorMask;
     }
   }
   if (rows != 0) {
-    for (int k = 0; k <= rows; ++k) {
-      const int y = gdi::MulDiv(k, plotHeight - 1, rows);
+    for (int64_t k = 0; k <= rows; ++k) {
+      const int y = gdi::MulDiv(static_cast<int>(k), plotHeight - 1, rows);
       gdi::Line(surface, 0, y, plotWidth, y, pen);
     }
   }
@@ -233,7 +260,23 @@ void PlotCanvas::DrawFill(gdi::Pen pen, uint32_t plain) {
     fillScratch_[i] = start;
     firstRow = std::min(firstRow, start);
   }
-  OrBars(pixels_, plotWidth, firstRow, std::min(bottom, plotHeight - 1), fillScratch_.data(), pen);
+  const int lastRow = std::min(bottom, plotHeight - 1);
+  if (firstRow <= lastRow) {
+    // Counting sort of the groups of four columns by the first row any of their bars reaches.
+    const int groups = static_cast<int>(groupOrder_.size());
+    std::fill(rowCounts_.begin(), rowCounts_.end(), 0);
+    const auto groupTop = [&](int g) {
+      int top = plotHeight;
+      for (int i = 4 * g; i < std::min(4 * g + 4, plotWidth); ++i) top = std::min(top, fillScratch_[i]);
+      return top;
+    };
+    for (int g = 0; g < groups; ++g) ++rowCounts_[groupTop(g)];
+    for (int r = 1; r <= plotHeight; ++r) rowCounts_[r] += rowCounts_[r - 1];  // groups starting at or above r
+    for (int g = groups - 1; g >= 0; --g) groupOrder_[--rowCounts_[groupTop(g)]] = g;
+    // rowCounts_[r] is now the number of groups starting above r; shift to "at or above".
+    for (int r = 0; r < plotHeight; ++r) rowCounts_[r] = rowCounts_[r + 1];
+    OrBars(pixels_, plotWidth, firstRow, lastRow, fillScratch_.data(), groupOrder_.data(), rowCounts_.data(), pen);
+  }
   for (int i = 0; i < plotWidth; ++i) gdi::SetPixel(surface, i, gdi::MapY(mapping, points[i].y), plain);
 }
 

@@ -71,5 +71,9 @@ class PlotCanvas {
   std::vector<uint32_t> ownedPixels_;
   PresentFn present_ = nullptr;
   void* presentContext_ = nullptr;
-  std::vector<int32_t> fillScratch_;  // first bar row per column, sized once
+  // Scratch of the Fill style, sized once: the first bar row per column, and the groups of
+  // four columns ordered by the first row any of them reaches (with a count per row).
+  std::vector<int32_t> fillScratch_;
+  std::vector<int32_t> groupOrder_;
+  std::vector<int32_t> rowCounts_;
 };

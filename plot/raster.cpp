@@ -67,28 +67,64 @@ int ClampCoordinate(int64_t v) {
   return static_cast<int>(std::min<int64_t>(std::max<int64_t>(v, -kCoordinateLimit), kCoordinateLimit));
 }
 
-int MapAxis(double logical, double scale, double offset) {
-  const double device = std::floor(logical * scale + offset + 0.5);
-  if (device <= -kCoordinateLimit) return -kCoordinateLimit;
-  if (device >= kCoordinateLimit) return kCoordinateLimit;
-  return static_cast<int>(device);
-}
-
 // Floor and ceiling of n / d for d > 0.
 int64_t FloorDiv(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
 int64_t CeilDiv(int64_t n, int64_t d) { return n >= 0 ? (n + d - 1) / d : -((-n) / d); }
 
 inline void Apply(uint32_t* px, Pen pen) { *px = (*px & pen.andMask) ^ pen.xorMask; }
 
+// Copy-pen (the grids, the reference lines) ignores what is there: store without reading.
 void Span(uint32_t* row, int from, int to, Pen pen) {
+  if (pen.andMask == 0) {
+    std::fill(row + from, row + to, pen.xorMask);
+    return;
+  }
   for (int x = from; x < to; ++x) row[x] = (row[x] & pen.andMask) ^ pen.xorMask;
+}
+
+void Column(uint32_t* px, ptrdiff_t stride, int count, Pen pen) {
+  if (pen.andMask == 0) {
+    for (; count > 0; --count, px += stride) *px = pen.xorMask;
+    return;
+  }
+  for (; count > 0; --count, px += stride) Apply(px, pen);
+}
+
+// A line whose end points both lie on the surface: every pixel between them does too, so the
+// clipping arithmetic (64-bit divisions, library calls on the 32-bit target) is not needed.
+// Traces are hundreds of such short segments per frame.
+void UnclippedLine(uint32_t* pixels, ptrdiff_t stride, int x0, int y0, int x1, int y1, Pen pen) {
+  const int dx = x1 - x0, dy = y1 - y0;
+  const int ax = dx < 0 ? -dx : dx, ay = dy < 0 ? -dy : dy;
+  const bool xMajor = ax > ay;
+  const int major = xMajor ? ax : ay;
+  const int minor = xMajor ? ay : ax;
+  const int minorSign = (xMajor ? dy : dx) < 0 ? -1 : 1;
+  const ptrdiff_t majorStep = xMajor ? (dx < 0 ? -1 : 1) : (dy < 0 ? -stride : stride);
+  const ptrdiff_t minorStep = xMajor ? minorSign * stride : minorSign;
+  const int bias = minorSign < 0 ? 1 : 0;
+  int err = 2 * minor - major;
+  uint32_t* px = pixels + y0 * stride + x0;
+  // Without a branch: a trace's steep segments take the minor step at an unpredictable point.
+  for (int n = major; n > 0; --n) {
+    Apply(px, pen);
+    const int step = -static_cast<int>(err + bias > 0);  // all ones when the minor axis steps
+    px += majorStep + (minorStep & step);
+    err += 2 * minor - (2 * major & step);
+  }
 }
 
 }  // namespace
 
-int MapX(const Mapping& mapping, int x) { return MapAxis(x, mapping.scaleX, mapping.offsetX); }
-int MapY(const Mapping& mapping, int y) { return MapAxis(y, mapping.scaleY, mapping.offsetY); }
-Point MapPoint(const Mapping& mapping, Point p) { return Point{MapX(mapping, p.x), MapY(mapping, p.y)}; }
+int MapAxisScaled(int logical, float scale, float offset) {
+  const double device = static_cast<double>(logical) * scale + offset + 0.5;
+  if (!(device > -kCoordinateLimit)) return -kCoordinateLimit;
+  if (device >= kCoordinateLimit) return kCoordinateLimit;
+  // floor() without the library call (SSE2 has no rounding instruction): truncate, then
+  // step down where truncation went up.
+  const int truncated = static_cast<int>(device);
+  return truncated - (truncated > device ? 1 : 0);
+}
 
 void FillRect(Surface s, int left, int top, int right, int bottom, uint32_t pixel) {
   if (!s.pixels) return;
@@ -143,8 +179,12 @@ void Line(Surface s, int x0, int y0, int x1, int y1, Pen pen) {
     int to = y0 < y1 ? y1 : y0 + 1;
     from = std::max(from, 0);
     to = std::min(to, s.height);
-    uint32_t* px = s.pixels + from * stride + x0;
-    for (int y = from; y < to; ++y, px += stride) Apply(px, pen);
+    if (from < to) Column(s.pixels + from * stride + x0, stride, to - from, pen);
+    return;
+  }
+
+  if (std::min(x0, x1) >= 0 && std::max(x0, x1) < s.width && std::min(y0, y1) >= 0 && std::max(y0, y1) < s.height) {
+    UnclippedLine(s.pixels, stride, x0, y0, x1, y1, pen);
     return;
   }
 

@@ -57,9 +57,23 @@ Mapping MakeMapping(int windowExtX, int windowExtY, int viewportExtX, int viewpo
                     int viewportOrgY);
 // MM_TEXT: device = logical.
 Mapping IdentityMapping();
-int MapX(const Mapping& mapping, int x);
-int MapY(const Mapping& mapping, int y);
-Point MapPoint(const Mapping& mapping, Point p);
+
+// One axis through the general formula.
+int MapAxisScaled(int logical, float scale, float offset);
+
+// With a scale of exactly +-1 the formula is plain integer arithmetic (the offset is an
+// integer held exactly): the traces map hundreds of points per frame this way.
+inline int MapAxis(int logical, float scale, float offset) {
+  if (scale == 1.0f || scale == -1.0f) {
+    const int64_t device = (scale > 0 ? int64_t{logical} : -int64_t{logical}) + static_cast<int64_t>(offset);
+    return static_cast<int>(device < -kCoordinateLimit ? -kCoordinateLimit
+                                                       : device > kCoordinateLimit ? kCoordinateLimit : device);
+  }
+  return MapAxisScaled(logical, scale, offset);
+}
+inline int MapX(const Mapping& mapping, int x) { return MapAxis(x, mapping.scaleX, mapping.offsetX); }
+inline int MapY(const Mapping& mapping, int y) { return MapAxis(y, mapping.scaleY, mapping.offsetY); }
+inline Point MapPoint(const Mapping& mapping, Point p) { return Point{MapX(mapping, p.x), MapY(mapping, p.y)}; }
 
 // Solid fill of [left, right) x [top, bottom) with the pixel whatever the raster operation.
 // Along an inverted axis the platform fills (right, left], the mirror image.
