@@ -155,6 +155,7 @@ class Host {
   // only ever try-locks it, so it never waits for a paint.
   std::mutex displayLock_;
   std::vector<uint32_t> display_;
+  std::vector<uint32_t> videoBgra_;  // the video thread's own conversion buffer
   std::atomic<bool> repaintPosted_{false};
 };
 
@@ -316,11 +317,10 @@ const std::vector<uint8_t>& Host::Picture(TestSignal signal, int frameIndex) {
 }
 
 void Host::PublishPicture(const uint8_t* frame) {
-  thread_local std::vector<uint32_t> scratch;
-  scratch.resize(display_.size());
-  FrameToBgra(frame, options_.width, options_.height, options_.pixelFormat, scratch.data());
+  videoBgra_.resize(display_.size());
+  FrameToBgra(frame, options_.width, options_.height, options_.pixelFormat, videoBgra_.data());
   if (!displayLock_.try_lock()) return;  // a paint is running: the next frame shows instead
-  display_.swap(scratch);
+  display_.swap(videoBgra_);
   displayLock_.unlock();
   if (!repaintPosted_.exchange(true)) PostMessageW(window_, kMsgFrameReady, 0, 0);
 }

@@ -201,16 +201,4 @@ TEST(TestSignalsTest, NoiseIsFixedBySeedAndAbsentAtSigmaZero) {
   EXPECT_NEAR(sum / 64.0, 191.0, 1.5);
 }
 
-TEST(TestSignalsTest, SignalNamesRoundTrip) {
-  for (TestSignal s : {TestSignal::Bars, TestSignal::Noise, TestSignal::Ramp, TestSignal::Multiburst}) {
-    TestSignal parsed = TestSignal::Bars;
-    ASSERT_TRUE(ParseTestSignal(TestSignalName(s), &parsed));
-    EXPECT_EQ(parsed, s);
-  }
-  TestSignal unchanged = TestSignal::Ramp;
-  EXPECT_FALSE(ParseTestSignal("Bars", &unchanged));
-  EXPECT_FALSE(ParseTestSignal(nullptr, &unchanged));
-  EXPECT_EQ(unchanged, TestSignal::Ramp);
-}
-
 }  // namespace
