@@ -124,6 +124,8 @@ int Count(const std::string& log, const std::string& text) {
 
 TEST(HostRunTest, DeliversFramesBetweenConfigureAndShutdown) {
   const std::wstring log = TempLog(L"order");
+  const std::wstring settings = OwnFolder() + L"KVP_LineView.ini";
+  DeleteFileW(settings.c_str());
   HostProcess host(L"--frames 5 --fps 50 --size 64x48 --signal ramp --log \"" + log + L"\"");
   ASSERT_TRUE(host.Started());
   EXPECT_EQ(host.Wait(), 0);
@@ -148,6 +150,15 @@ TEST(HostRunTest, DeliversFramesBetweenConfigureAndShutdown) {
   EXPECT_EQ(Count(text, "call OpenToolWindow"), 0);
   EXPECT_EQ(Count(text, "call Configure"), 1);
   DeleteFileW(log.c_str());
+
+  // The run leaves the whole settings file beside the DLL, with the line lowered to the
+  // 48-row frames by Configure.
+  EXPECT_EQ(ReadFileText(settings),
+            "[PluginSettings]\r\nDlgWndPosX=-100\r\nDlgWndPosY=-100\r\nTVLine=47\r\nColorMode=0\r\n"
+            "RColor=1\r\nGColor=1\r\nBColor=1\r\nYColor=1\r\nUColor=1\r\nVColor=1\r\nMode=0\r\n"
+            "WhiteLevel=235\r\nBlackLevel=16\r\nStartCount=50\r\nStopCount=950\r\nFFTSensitivity=40\r\n"
+            "FFTDiagMode=0\r\nWindowFunction=2\r\nLevDiagMode=1\r\n");
+  DeleteFileW(settings.c_str());
 }
 
 TEST(HostRunTest, OpensTheToolWindowAfterConfigureWithBgrFrames) {
