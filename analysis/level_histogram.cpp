@@ -2,13 +2,8 @@
 
 #include <cmath>
 
+#include "analysis/page_style.h"
 #include "plot/plot_canvas.h"
-
-namespace {
-constexpr uint32_t kBackground = 0x400000;
-constexpr uint32_t kGridColor = 0x005C00;
-constexpr uint32_t kTraceColor[ChannelCount] = {0x0000F0, 0x00F000, 0xF00000, 0xE0E0E0, 0xF80000, 0x0000F8};
-}  // namespace
 
 void ComputeLevelHistogram(const int32_t* samples, int n, double* bins) {
   // Whole counts are exact in both int and double, so counting in int changes nothing.
@@ -23,17 +18,14 @@ void ComputeLevelHistogram(const int32_t* samples, int n, double* bins) {
 
 void RenderLevelHistogram(const AnalysisSettings& s, int n, int32_t* const channels[ChannelCount], double* bins,
                           PlotCanvas& canvas) {
-  canvas.Clear(kBackground);
-  canvas.DrawGrid(16, 0, kGridColor);
-  canvas.DrawLogGrid(3, 9, kGridColor);
-  const int firstChannel = s.ColorMode == 1 ? ChannelY : ChannelR;
-  const int32_t showFlags[ChannelCount] = {s.RColor, s.GColor, s.BColor, s.YColor, s.UColor, s.VColor};
+  canvas.Clear(kPageBackground);
+  canvas.DrawGrid(16, 0, kPageGridColor);
+  canvas.DrawLogGrid(3, 9, kPageGridColor);
   const bool drawable = s.LevDiagMode >= Outline && s.LevDiagMode <= Points;
-  for (int c = 0; c < 3; ++c) {
-    const int ch = firstChannel + c;
-    if (showFlags[ch] != 1) continue;
+  for (int ch = FirstChannel(s); ch < FirstChannel(s) + 3; ++ch) {
+    if (!ChannelShown(s, ch)) continue;
     ComputeLevelHistogram(channels[ch], n, bins);
-    if (drawable) canvas.PlotSeries(bins, kHistogramBins, kTraceColor[ch], kRopMergePen, s.LevDiagMode, 1, 300.0);
+    if (drawable) canvas.PlotSeries(bins, kHistogramBins, kAnalyserTraceColor[ch], kRopMergePen, s.LevDiagMode, 1, 300.0);
   }
   canvas.Present();
 }

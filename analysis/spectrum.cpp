@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "analysis/page_style.h"
 #include "plot/plot_canvas.h"
 
 #if defined(__x86_64__) && !defined(_WIN32)
@@ -24,10 +25,6 @@ constexpr double kPi = 3.14159265359;
 constexpr double kWindowStep = 0.0030679615757714844;   // 2 * kPi / 2048
 constexpr double kWindowStep2 = 0.006135923151542969;   // twice that
 constexpr double kFullScale = 1.914828431372549e-06;    // 1 / (2048 * 255)
-
-constexpr uint32_t kBackground = 0x400000;
-constexpr uint32_t kGridColor = 0x005C00;
-constexpr uint32_t kTraceColor[ChannelCount] = {0x0000F0, 0x00F000, 0xF00000, 0xE0E0E0, 0xF80000, 0x0000F8};
 
 double WindowWeight(int window, int i) {
   const double theta = i * kWindowStep;
@@ -403,18 +400,15 @@ void ComputeSpectrum(const int32_t* samples, int n, int windowFunction, int sens
 void RenderSpectrum(const AnalysisSettings& st, int n, int32_t* const channels[ChannelCount], double* re,
                     double* im, double* magnitude, const SpectrumTables* tables, PlotCanvas& canvas) {
   const int s = ClampSensitivity(st.FFTSensitivity);
-  canvas.Clear(kBackground);
-  canvas.DrawGrid(27, SpectrumGridRows(s), kGridColor);
-  const int firstChannel = st.ColorMode == 1 ? ChannelY : ChannelR;
-  const int32_t showFlags[ChannelCount] = {st.RColor, st.GColor, st.BColor, st.YColor, st.UColor, st.VColor};
+  canvas.Clear(kPageBackground);
+  canvas.DrawGrid(27, SpectrumGridRows(s), kPageGridColor);
   // Styles outside 0..2 draw nothing; the spectrum is still computed so the buffers stay current.
   const bool drawable = st.FFTDiagMode >= Outline && st.FFTDiagMode <= Points;
-  for (int c = 0; c < 3; ++c) {
-    const int ch = firstChannel + c;
-    if (showFlags[ch] != 1) continue;
+  for (int ch = FirstChannel(st); ch < FirstChannel(st) + 3; ++ch) {
+    if (!ChannelShown(st, ch)) continue;
     ComputeSpectrum(channels[ch], n, st.WindowFunction, s, re, im, magnitude, tables);
     if (drawable)
-      canvas.PlotSeries(magnitude, kSpectrumDrawnBins, kTraceColor[ch], kRopMergePen, st.FFTDiagMode, 1,
+      canvas.PlotSeries(magnitude, kSpectrumDrawnBins, kAnalyserTraceColor[ch], kRopMergePen, st.FFTDiagMode, 1,
                         10.0 * s);
   }
   canvas.Present();

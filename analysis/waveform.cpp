@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/page_style.h"
 #include "plot/plot_canvas.h"
 #include "plot/raster.h"
 
 namespace {
 
-constexpr uint32_t kBackground = 0x400000;
-constexpr uint32_t kGridColor = 0x005C00;
 constexpr uint32_t kReferenceColor = 0xFFFF00;
 
 // COLORREF per channel of the oscilloscope, indexed by ChannelIndex.
@@ -81,16 +80,13 @@ void MeasureWaveform(const AnalysisSettings& s, int n, int32_t* const channels[C
 void RenderWaveform(const AnalysisSettings& s, int n, int32_t* const channels[ChannelCount],
                     double* const snrHistory[ChannelCount], int32_t snrHistoryIndex[ChannelCount],
                     double snrDisplay[3], PlotCanvas& canvas) {
-  canvas.Clear(kBackground);
-  canvas.DrawGrid(20, 16, kGridColor);
+  canvas.Clear(kPageBackground);
+  canvas.DrawGrid(20, 16, kPageGridColor);
   MeasureWaveform(s, n, channels, snrHistory, snrHistoryIndex, snrDisplay);
 
-  const int firstChannel = s.ColorMode == 1 ? ChannelY : ChannelR;
-  const int32_t showFlags[ChannelCount] = {s.RColor, s.GColor, s.BColor, s.YColor, s.UColor, s.VColor};
   if (n >= 1) {
-    for (int c = 0; c < 3; ++c) {
-      const int ch = firstChannel + c;
-      if (showFlags[ch] == 1) canvas.PlotSeries(channels[ch], n, kTraceColor[ch], kRopMergePen, Outline, 1, 255);
+    for (int ch = FirstChannel(s); ch < FirstChannel(s) + 3; ++ch) {
+      if (ChannelShown(s, ch)) canvas.PlotSeries(channels[ch], n, kTraceColor[ch], kRopMergePen, Outline, 1, 255);
     }
   }
 
