@@ -41,6 +41,17 @@ class DibPlotCanvas : public PlotCanvas {
 
 }  // namespace
 
+BITMAPINFO CanvasBitmapInfo(int width, int height) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  return info;
+}
+
 PlotCanvas* CreatePlotCanvas(HWND frameControl) {
   if (!IsWindow(frameControl)) return nullptr;
   HWND page = GetParent(frameControl);
@@ -50,13 +61,7 @@ PlotCanvas* CreatePlotCanvas(HWND frameControl) {
   const int height = client.bottom - client.top;
   if (width <= 0 || height <= 0) return nullptr;
 
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top-down, as the raster counts rows
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  const BITMAPINFO info = CanvasBitmapInfo(width, height);
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (!bitmap || !bits) {

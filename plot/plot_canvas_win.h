@@ -5,6 +5,9 @@
 
 #include "plot/plot_canvas.h"
 
+// The layout of the canvas's pixels: 32 bits, rows top-down as the raster counts them.
+BITMAPINFO CanvasBitmapInfo(int width, int height);
+
 // A black canvas sized to the control's client area, its bitmap attached to the control
 // (STM_SETIMAGE) and plotRect set in the client coordinates of the control's parent.
 // Returns nullptr when there is no such control or the bitmap cannot be created.

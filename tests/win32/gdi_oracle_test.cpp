@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "plot/plot_canvas.h"
+#include "plot/plot_canvas_win.h"
 #include "plot/raster.h"
 
 namespace {
@@ -21,13 +22,7 @@ namespace {
 class GdiBitmap {
  public:
   GdiBitmap(int width, int height) : width_(width), height_(height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    const BITMAPINFO info = CanvasBitmapInfo(width, height);
     void* bits = nullptr;
     bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     bits_ = static_cast<uint32_t*>(bits);

@@ -42,13 +42,7 @@ class PictureControl : public ::testing::Test {
 
   // What the screen shows in the control's client area, as 0x00RRGGBB.
   std::vector<uint32_t> Screen(int width, int height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    const BITMAPINFO info = CanvasBitmapInfo(width, height);
     void* bits = nullptr;
     HBITMAP dib = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HDC mem = CreateCompatibleDC(nullptr);
