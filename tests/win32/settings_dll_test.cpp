@@ -8,19 +8,10 @@
 #include <iterator>
 #include <string>
 
+#include "common/settings_file_text.h"
 #include "plugin/host_contract.h"
 
 namespace {
-
-const char kDefaultFile[] =
-    "[PluginSettings]\r\nDlgWndPosX=-100\r\nDlgWndPosY=-100\r\nTVLine=100\r\nColorMode=0\r\n"
-    "RColor=1\r\nGColor=1\r\nBColor=1\r\nYColor=1\r\nUColor=1\r\nVColor=1\r\nMode=0\r\n"
-    "WhiteLevel=235\r\nBlackLevel=16\r\nStartCount=50\r\nStopCount=950\r\nFFTSensitivity=40\r\n"
-    "FFTDiagMode=0\r\nWindowFunction=2\r\nLevDiagMode=1\r\n";
-
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-  return text.replace(text.find(from), from.size(), to);
-}
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -82,20 +73,20 @@ class SettingsDll : public ::testing::Test {
 
 TEST_F(SettingsDll, FileBesideTheModuleIsCompletedAndRewrittenWhole) {
   Session();  // no file at all: created, then written with every default
-  EXPECT_EQ(ReadAll(Ini()), kDefaultFile);
+  EXPECT_EQ(ReadAll(Ini()), kDefaultSettingsFile);
 
   WriteAll(Ini(), "[PluginSettings]\r\nMode=2\r\n");
   Session();
-  EXPECT_EQ(ReadAll(Ini()), Replaced(kDefaultFile, "\nMode=0", "\nMode=2"));
+  EXPECT_EQ(ReadAll(Ini()), WithLine(kDefaultSettingsFile, "\nMode=0", "\nMode=2"));
 
   WriteAll(Ini(), "[Other]\r\nA=1\r\n[PluginSettings]\nDlgWndPosX=50\nWhiteLevel=200\n[Tail]\nB=2\n");
   Session();
   EXPECT_EQ(ReadAll(Ini()),
-            Replaced(Replaced(kDefaultFile, "DlgWndPosX=-100", "DlgWndPosX=50"), "WhiteLevel=235", "WhiteLevel=200"));
+            WithLine(WithLine(kDefaultSettingsFile, "DlgWndPosX=-100", "DlgWndPosX=50"), "WhiteLevel=235", "WhiteLevel=200"));
 
   WriteAll(Ini(), "[PluginSettings]\r\nTVLine=1000\r\n");
   Session(576);
-  EXPECT_EQ(ReadAll(Ini()), Replaced(kDefaultFile, "TVLine=100", "TVLine=575"));
+  EXPECT_EQ(ReadAll(Ini()), WithLine(kDefaultSettingsFile, "TVLine=100", "TVLine=575"));
 }
 
 TEST_F(SettingsDll, FileThatCannotBeOpenedAtLoadIsLeftUntouched) {
@@ -137,12 +128,12 @@ TEST_F(SettingsDll, RegistryValueMovesTheFileToApplicationData) {
   dllName_ = "LvSettingsProbe";
   setValue(0);
   Session();
-  EXPECT_EQ(ReadAll(Ini()), kDefaultFile);  // 0: beside the module
+  EXPECT_EQ(ReadAll(Ini()), kDefaultSettingsFile);  // 0: beside the module
   DeleteFileA(Ini().c_str());
 
   setValue(1);
   Session();
-  EXPECT_EQ(ReadAll(moved), kDefaultFile);  // every missing folder level was created
+  EXPECT_EQ(ReadAll(moved), kDefaultSettingsFile);  // every missing folder level was created
   EXPECT_FALSE(Exists(Ini()));
 
   RegDeleteValueA(key, "StoreInUsersFolder");

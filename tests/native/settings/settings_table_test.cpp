@@ -3,20 +3,10 @@
 #include <cstring>
 #include <filesystem>
 
+#include "common/settings_file_text.h"
 #include "settings_test_util.h"
 
 namespace {
-
-// The file a save writes with every default and no stored position.
-const char kDefaultFile[] =
-    "[PluginSettings]\r\nDlgWndPosX=-100\r\nDlgWndPosY=-100\r\nTVLine=100\r\nColorMode=0\r\n"
-    "RColor=1\r\nGColor=1\r\nBColor=1\r\nYColor=1\r\nUColor=1\r\nVColor=1\r\nMode=0\r\n"
-    "WhiteLevel=235\r\nBlackLevel=16\r\nStartCount=50\r\nStopCount=950\r\nFFTSensitivity=40\r\n"
-    "FFTDiagMode=0\r\nWindowFunction=2\r\nLevDiagMode=1\r\n";
-
-std::string WithLine(std::string file, const std::string& from, const std::string& to) {
-  return file.replace(file.find(from), from.size(), to);
-}
 
 class SettingsTableTest : public ScratchFolder {
  protected:
@@ -40,7 +30,7 @@ TEST_F(SettingsTableTest, MissingFileGivesDefaultsAndTheExactTwentyLines) {
   EXPECT_EQ(live.LevDiagMode, 1);
   EXPECT_EQ(std::memcmp(&live, &stored, sizeof live), 0);
   EXPECT_TRUE(Save());
-  EXPECT_EQ(Get("KVP_LineView.ini"), kDefaultFile);
+  EXPECT_EQ(Get("KVP_LineView.ini"), kDefaultSettingsFile);
 }
 
 TEST_F(SettingsTableTest, PartialFilesAreCompletedAndOtherContentDropped) {
@@ -49,7 +39,7 @@ TEST_F(SettingsTableTest, PartialFilesAreCompletedAndOtherContentDropped) {
   EXPECT_EQ(live.Mode, 2);
   EXPECT_EQ(live.TVLine, 100);
   ASSERT_TRUE(Save());
-  EXPECT_EQ(Get("KVP_LineView.ini"), WithLine(kDefaultFile, "\nMode=0", "\nMode=2"));
+  EXPECT_EQ(Get("KVP_LineView.ini"), WithLine(kDefaultSettingsFile, "\nMode=0", "\nMode=2"));
 
   Put("KVP_LineView.ini", "[PluginSettings]\r\nDlgWndPosX=321\r\nStopCount=4294967295\r\n");
   Load();
@@ -65,7 +55,7 @@ TEST_F(SettingsTableTest, SaveWritesLiveValuesAndPosition) {
   x = -3, y = 7;
   ASSERT_TRUE(Save());
   EXPECT_EQ(stored.TVLine, 575);
-  std::string expected = WithLine(kDefaultFile, "TVLine=100", "TVLine=575");
+  std::string expected = WithLine(kDefaultSettingsFile, "TVLine=100", "TVLine=575");
   expected = WithLine(expected, "FFTSensitivity=40", "FFTSensitivity=110");
   expected = WithLine(WithLine(expected, "DlgWndPosX=-100", "DlgWndPosX=-3"), "DlgWndPosY=-100", "DlgWndPosY=7");
   EXPECT_EQ(Get("KVP_LineView.ini"), expected);
