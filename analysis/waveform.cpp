@@ -69,9 +69,8 @@ void MeasureWaveform(const AnalysisSettings& s, int n, int32_t* const channels[C
                      double snrDisplay[3]) {
   if (n < 1) return;  // no samples: the rings and the published values stay as they are
   const SnrInterval iv = WaveformInterval(n, s.StartCount, s.StopCount);
-  const int firstChannel = s.ColorMode == 1 ? ChannelY : ChannelR;
   for (int c = 0; c < 3; ++c) {
-    const int ch = firstChannel + c;
+    const int ch = FirstChannel(s) + c;
     snrDisplay[c] = ComputeSnr(channels[ch], iv.first, iv.last, iv.count, snrHistory[ch], snrHistoryIndex[ch],
                                s.WhiteLevel, s.BlackLevel);
   }

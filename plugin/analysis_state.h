@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "analysis/level_histogram.h"
+#include "analysis/spectrum.h"
+#include "analysis/waveform.h"
 #include "plugin/analysis_lock.h"
 #include "plugin/analysis_settings.h"
 #include "plugin/host_contract.h"
@@ -11,9 +14,6 @@
 class ToolWindowLink;
 struct SpectrumTables;
 
-constexpr int kSnrHistoryLength = 50;
-constexpr int kSpectrumPoints = 2048;
-constexpr int kLevelBins = 256;
 constexpr int kChannelNameSize = 64;
 constexpr int32_t kMarkerColor = 255;  // pure red, R in the low byte
 

@@ -28,10 +28,6 @@ void Free(T*& p) {
   p = nullptr;
 }
 
-void ClearRings(AnalysisState& state) {
-  for (double* ring : state.snrHistory) std::fill(ring, ring + kSnrHistoryLength, 0.0);
-}
-
 void RememberChannel(AnalysisState& state, const ChannelInfo& info, ToolWindowLink& window) {
   const int32_t code = info.channelNumber + 1;
   if (code == state.currentChannelCode) return;
@@ -41,7 +37,7 @@ void RememberChannel(AnalysisState& state, const ChannelInfo& info, ToolWindowLi
   std::memcpy(state.currentChannelName, info.channelName, kChannelNameSize);
   state.currentChannelName[kChannelNameSize] = '\0';
   window.PostNotify(2);
-  ClearRings(state);
+  for (double* ring : state.snrHistory) ClearSnrHistory(ring);
 }
 
 void SampleAndMark(AnalysisState& state, uint8_t* pixels, int line) {
@@ -128,12 +124,12 @@ void ConfigureState(AnalysisState& state, const FrameFormat& format) {
   const size_t n = static_cast<size_t>(format.width);
   bool ok = true;
   for (int32_t*& p : state.channels) ok = ok && (p = AllocateZeroed<int32_t>(n)) != nullptr;
-  for (double*& p : state.snrHistory) ok = ok && (p = AllocateZeroed<double>(kSnrHistoryLength)) != nullptr;
+  for (double*& p : state.snrHistory) ok = ok && (p = AllocateZeroed<double>(kSnrRingLength)) != nullptr;
   std::fill(std::begin(state.snrHistoryIndex), std::end(state.snrHistoryIndex), 0);
-  ok = ok && (state.spectrumReal = AllocateZeroed<double>(kSpectrumPoints)) != nullptr;
-  ok = ok && (state.spectrumImag = AllocateZeroed<double>(kSpectrumPoints)) != nullptr;
-  ok = ok && (state.spectrumMagnitude = AllocateZeroed<double>(kSpectrumPoints)) != nullptr;
-  ok = ok && (state.levelHistogram = AllocateZeroed<double>(kLevelBins)) != nullptr;
+  ok = ok && (state.spectrumReal = AllocateZeroed<double>(kFftPoints)) != nullptr;
+  ok = ok && (state.spectrumImag = AllocateZeroed<double>(kFftPoints)) != nullptr;
+  ok = ok && (state.spectrumMagnitude = AllocateZeroed<double>(kFftPoints)) != nullptr;
+  ok = ok && (state.levelHistogram = AllocateZeroed<double>(kHistogramBins)) != nullptr;
   ok = ok && (state.spectrumTables = CreateSpectrumTables()) != nullptr;
   // Never half-allocated: a failure leaves the released state, in which frames are ignored.
   if (!ok) ReleaseStateBuffers(state);

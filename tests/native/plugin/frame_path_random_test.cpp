@@ -84,8 +84,8 @@ TEST(FramePathRandom, ManyFramesWithHandEditedSettingsStaySafe) {
     if (!state.BuffersReady()) continue;
     for (int c = 0; c < ChannelCount; ++c) {
       ASSERT_GE(state.snrHistoryIndex[c], 0);
-      ASSERT_LT(state.snrHistoryIndex[c], kSnrHistoryLength);
-      for (int j = 0; j < kSnrHistoryLength; ++j) ASSERT_TRUE(std::isfinite(state.snrHistory[c][j])) << f;
+      ASSERT_LT(state.snrHistoryIndex[c], kSnrRingLength);
+      for (int j = 0; j < kSnrRingLength; ++j) ASSERT_TRUE(std::isfinite(state.snrHistory[c][j])) << f;
     }
     for (double v : state.snrDisplay) ASSERT_TRUE(std::isfinite(v)) << f;
   }

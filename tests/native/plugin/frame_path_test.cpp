@@ -164,7 +164,7 @@ TEST_F(FramePath, ConfigureLowersTheLineToTheFrame) {
 
 TEST_F(FramePath, ChannelChangePostsTwoBeforeOneAndClearsRingsOnly) {
   Configure(8, 6, 0);
-  for (double* ring : state.snrHistory) std::fill(ring, ring + kSnrHistoryLength, 12.5);
+  for (double* ring : state.snrHistory) std::fill(ring, ring + kSnrRingLength, 12.5);
   state.snrHistoryIndex[ChannelG] = 17;
   state.snrDisplay[0] = 33.0;
   Frame frame(8, 6, 0);
@@ -177,7 +177,7 @@ TEST_F(FramePath, ChannelChangePostsTwoBeforeOneAndClearsRingsOnly) {
   EXPECT_EQ(state.currentFrequencyHz, 77250000);
   EXPECT_STREQ(state.currentChannelName, "\xCA\xE0\xED\xE0\xEB 5");
   for (double* ring : state.snrHistory)
-    for (int i = 0; i < kSnrHistoryLength; ++i) ASSERT_EQ(ring[i], 0.0);
+    for (int i = 0; i < kSnrRingLength; ++i) ASSERT_EQ(ring[i], 0.0);
   EXPECT_EQ(state.snrHistoryIndex[ChannelG], 17);
   EXPECT_EQ(state.snrDisplay[0], 33.0);
 
