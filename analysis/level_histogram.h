@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "plugin/analysis_settings.h"
+#include "records/analysis_settings.h"
 
 class PlotCanvas;
 

@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-#include "plugin/analysis_settings.h"
+#include "records/analysis_settings.h"
 
 constexpr uint32_t kPageBackground = 0x400000;  // COLORREF: dark blue
 constexpr uint32_t kPageGridColor = 0x005C00;   // dark green

@@ -8,7 +8,7 @@
 #include "analysis/spectrum.h"
 #include "analysis/waveform.h"
 #include "plugin/analysis_lock.h"
-#include "plugin/analysis_settings.h"
+#include "records/analysis_settings.h"
 #include "plugin/host_contract.h"
 
 class ToolWindowLink;

@@ -1,4 +1,5 @@
-// The 17 persisted settings, in the order of the settings file.
+// The 17 persisted settings, in the order of the settings file, and the indices every room
+// shares (channels, pages). Depends on nothing, so analysis, settings and the windows can all use it.
 #pragma once
 #include <cstdint>
 
