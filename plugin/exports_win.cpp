@@ -21,7 +21,8 @@ const char kExtraText[] = "";
 
 // The one tool window object: built at load (it looks up the host's main window then), its
 // window exists only between OpenToolWindow and the window's destruction.
-AnalyzerDialog g_toolWindow(g_state);
+MeasurementList g_measurements;  // outlives every window: a reopened window shows its count
+AnalyzerDialog g_toolWindow(g_state, g_measurements);
 
 // Reads the settings file into the analysis state.
 void PluginLoadSettings() {

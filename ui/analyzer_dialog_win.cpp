@@ -1,9 +1,11 @@
 #include "ui/analyzer_dialog_win.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 
 #include "plugin/host_contract.h"
 #include "resources/resource_ids.h"
+#include "ui/report_file_win.h"
 
 namespace {
 
@@ -40,8 +42,8 @@ bool AboutDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM, INT_PTR& result) {
 
 // --- Tool window ---------------------------------------------------------------------------
 
-AnalyzerDialog::AnalyzerDialog(AnalysisState& state)
-    : state_(state), scopePage(state), spectrumPage(state), levelsPage(state), hostMainWindow(FindHostMainWindow()) {}
+AnalyzerDialog::AnalyzerDialog(AnalysisState& state, MeasurementList& measurements)
+    : state_(state), measurements_(measurements), scopePage(state), spectrumPage(state), levelsPage(state), hostMainWindow(FindHostMainWindow()) {}
 
 void AnalyzerDialog::Open(HINSTANCE module, HWND host) {
   if (Handle() != nullptr) {
@@ -259,6 +261,7 @@ void AnalyzerDialog::OnNotify(WPARAM p) {
     if (s.ColorMode == 0) SendMessageW(Item(IDC_COLOR_RGB), BM_SETCHECK, BST_CHECKED, 0);
     if (s.ColorMode == 1) SendMessageW(Item(IDC_COLOR_YUV), BM_SETCHECK, BST_CHECKED, 0);
     ApplyColourEnableRule(s.ColorMode);
+    RefreshMeasurementCount();
   }
   if (p == 0 || p == 1) {
     if (HWND page = scopePage.Handle()) {
@@ -324,9 +327,14 @@ void AnalyzerDialog::OnCommand(int id, int code) {
       }
       break;
     case IDC_MEASURE_ADD:
+      AddMeasurement();
+      break;
     case IDC_MEASURE_CLEAR:
+      ClearMeasurements();
+      break;
     case IDC_MEASURE_SAVE:
-      break;  // the measurement list is wired separately
+      SaveMeasurements();
+      break;
     default:
       break;  // IDOK, IDCANCEL: Enter and Esc never close the window
   }
@@ -344,5 +352,48 @@ void AnalyzerDialog::OnVScroll(int code, int position, HWND source) {
       channelCode = state_.currentChannelCode;
     }
     if (channelCode >= 0) SendHostCommand(position != 0 ? HostCmdChannelUp : HostCmdChannelDown);
+  }
+}
+
+// --- Measurement list (its buttons are hidden: wired, but out of the user's reach) ----------
+
+void AnalyzerDialog::AddMeasurement() {
+  int32_t frequencyHz = 0;
+  double snr = 0.0;
+  {
+    AnalysisLockGuard hold(state_.analysisLock);
+    frequencyHz = state_.currentFrequencyHz;
+    snr = state_.snrDisplay[0];
+  }
+  measurements_.Add(frequencyHz, snr);
+  RefreshMeasurementCount();
+}
+
+void AnalyzerDialog::ClearMeasurements() {
+  measurements_.Clear();
+  RefreshMeasurementCount();
+}
+
+void AnalyzerDialog::RefreshMeasurementCount() {
+  SetItemText(IDC_MEASURE_COUNT, FormatWide("%d", static_cast<int>(measurements_.Count())));
+}
+
+void AnalyzerDialog::SaveMeasurements() {
+  wchar_t path[MAX_PATH * 4] = {};
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = Handle();
+  ofn.hInstance = Module();
+  ofn.lpstrFilter = L"Файлы маски (*.txt)\0*.txt\0";
+  ofn.lpstrFile = path;
+  ofn.nMaxFile = sizeof path / sizeof path[0];
+  ofn.lpstrDefExt = L"txt";
+  // OFN_NOCHANGEDIR: the host's current folder is the host's business.
+  ofn.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST;
+  if (!GetSaveFileNameW(&ofn)) return;
+  const ReportWriteResult result = WriteReportFile(path, ReportText(measurements_));
+  if (result == ReportWriteResult::WriteFailed) {
+    MessageBoxW(Handle(), L"Не удалось записать файл отчёта.", L"KVP_LineView плагин",
+                MB_OK | MB_ICONERROR);
   }
 }

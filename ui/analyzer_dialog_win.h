@@ -9,6 +9,7 @@
 #include "plugin/analysis_state.h"
 #include "plugin/tool_window_link.h"
 #include "ui/dialog_win.h"
+#include "ui/measurement_list.h"
 #include "ui/numeric_edit_win.h"
 #include "ui/pages_win.h"
 
@@ -20,7 +21,7 @@ class AboutDialog final : public Dialog {
 class AnalyzerDialog final : public Dialog, public ToolWindowLink {
  public:
   // Built at library load: looks up the host's main window once, creates nothing.
-  explicit AnalyzerDialog(AnalysisState& state);
+  AnalyzerDialog(AnalysisState& state, MeasurementList& measurements);
 
   // OpenToolWindow: creates and shows the window owned by `host`, or focuses and flashes it.
   void Open(HINSTANCE module, HWND host);
@@ -49,8 +50,13 @@ class AnalyzerDialog final : public Dialog, public ToolWindowLink {
   void OnCommand(int id, int code);
   void OnVScroll(int code, int position, HWND source);
   void SendHostCommand(int code);
+  void AddMeasurement();
+  void ClearMeasurements();
+  void SaveMeasurements();
+  void RefreshMeasurementCount();
 
   AnalysisState& state_;
+  MeasurementList& measurements_;
   HWND hostParent = nullptr;
   AboutDialog aboutBox;
   ScopePage scopePage;

@@ -25,8 +25,8 @@ struct ScopeRanges {
 };
 
 // The values as the waveform analysis uses them: out-of-range values clamped, an inverted pair
-// (black above white, start after stop) resolved the same way. The page shows these and should
-// store them back, so the settings and the spins agree from the first click on.
+// (black above white, start after stop) resolved the same way. The page shows these; a stored
+// setting keeps its value until the user moves its spin.
 ScopeValues EffectiveScopeValues(int32_t whiteLevel, int32_t blackLevel, int32_t startCount, int32_t stopCount);
 
 // The four spin ranges for the given values (made effective first, so every position the page
