@@ -21,6 +21,9 @@ class PageDialog : public Dialog {
   bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
   virtual void OnInit() {}
   virtual bool OnPageMessage(UINT, WPARAM, LPARAM, INT_PTR&) { return false; }
+  // The page's mode (0 scope, 1 spectrum, 2 levels): which axis labels it paints.
+  virtual int Mode() const = 0;
+  void PaintLabels();
   // Combo box `id` gets `items` and selects `index` (no selection when it is not one of them).
   void FillCombo(int id, const wchar_t* const* items, int count, int32_t index);
   int32_t ComboSelection(int id) const;
@@ -38,6 +41,7 @@ class ScopePage final : public PageDialog {
   explicit ScopePage(AnalysisState& state);
 
  protected:
+  int Mode() const override { return 0; }
   void OnInit() override;
   bool OnPageMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 };
@@ -47,6 +51,7 @@ class SpectrumPage final : public PageDialog {
   explicit SpectrumPage(AnalysisState& state);
 
  protected:
+  int Mode() const override { return 1; }
   void OnInit() override;
   bool OnPageMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 };
@@ -56,6 +61,7 @@ class LevelsPage final : public PageDialog {
   explicit LevelsPage(AnalysisState& state);
 
  protected:
+  int Mode() const override { return 2; }
   void OnInit() override;
   bool OnPageMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 };
