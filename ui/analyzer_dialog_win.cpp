@@ -67,6 +67,7 @@ void AnalyzerDialog::Open(HINSTANCE module, HWND host) {
 
 void AnalyzerDialog::Destroy() {
   if (Handle() != nullptr) DestroyWindow(Handle());
+  keyboardHook_.Remove();
 }
 
 void AnalyzerDialog::Flash(int n) {
@@ -139,8 +140,16 @@ bool AnalyzerDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& 
     case WM_CLOSE:
       DestroyWindow(Handle());
       return true;
+    case kMsgCycleTab:
+      CycleTab(static_cast<int>(static_cast<INT_PTR>(wParam)) < 0 ? -1 : 1);
+      return true;
+    case WM_ACTIVATE:
+      OnActivate(LOWORD(wParam) != WA_INACTIVE);
+      return LOWORD(wParam) != WA_INACTIVE && focusWhenDeactivated_ != nullptr;
     case WM_DESTROY: {
       liveWindow_.store(nullptr, std::memory_order_release);
+      keyboardHook_.Remove();
+      focusWhenDeactivated_ = nullptr;
       tvLineEdit.SetClosing(true);
       RECT r{};
       AnalysisLockGuard hold(state_.analysisLock);
@@ -195,6 +204,9 @@ void AnalyzerDialog::OnInitDialog() {
   tvLineEdit.Setup(IDC_TVLINE_EDIT, Handle(), Item(IDC_TVLINE_SPIN), 0, height - 1, 3);
 
   SetFocus(tab);
+  // The host's message loop may know nothing of dialogs: keys reach dialog handling through
+  // the hook instead.
+  keyboardHook_.Install(Handle());
   liveWindow_.store(Handle(), std::memory_order_release);
   PostMessageW(Handle(), kWmLineViewNotify, 0, 0);
 }
@@ -228,6 +240,32 @@ void AnalyzerDialog::ShowPage(int mode) {
   if (mode < 0 || mode > 2) return;
   for (int i = 0; i < 3; ++i) {
     if (pages[i]->Handle() != nullptr) ShowWindow(pages[i]->Handle(), i == mode ? SW_SHOW : SW_HIDE);
+  }
+}
+
+void AnalyzerDialog::CycleTab(int step) {
+  HWND tab = Item(IDC_TAB);
+  int current = static_cast<int>(SendMessageW(tab, TCM_GETCURSEL, 0, 0));
+  if (current < 0 || current > 2) current = step > 0 ? -1 : 3;
+  const int next = (current + step + 3) % 3;
+  SendMessageW(tab, TCM_SETCURSEL, static_cast<WPARAM>(next), 0);  // sends no TCN_SELCHANGE
+  StoreSetting(state_.liveSettings.Mode, next);
+  ShowPage(next);
+}
+
+// The control that had the focus when the window was left gets it back when the window is
+// activated again (also by a click on the caption).
+void AnalyzerDialog::OnActivate(bool active) {
+  if (!active) {
+    HWND focus = GetFocus();
+    if (focus != nullptr && IsChild(Handle(), focus)) focusWhenDeactivated_ = focus;
+    return;
+  }
+  if (focusWhenDeactivated_ != nullptr && IsWindow(focusWhenDeactivated_) && IsChild(Handle(), focusWhenDeactivated_) &&
+      IsWindowVisible(focusWhenDeactivated_) && IsWindowEnabled(focusWhenDeactivated_)) {
+    SetFocus(focusWhenDeactivated_);
+  } else {
+    focusWhenDeactivated_ = nullptr;  // gone or hidden: the dialog's own choice applies
   }
 }
 

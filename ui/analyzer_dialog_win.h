@@ -9,6 +9,7 @@
 #include "plugin/analysis_state.h"
 #include "plugin/tool_window_link.h"
 #include "ui/dialog_win.h"
+#include "ui/keyboard_hook_win.h"
 #include "ui/measurement_list.h"
 #include "ui/numeric_edit_win.h"
 #include "ui/pages_win.h"
@@ -46,6 +47,9 @@ class AnalyzerDialog final : public Dialog, public ToolWindowLink {
   void PlaceWindow();
   void OnNotify(WPARAM p);
   void ShowPage(int mode);
+  // Ctrl+Tab: the next (step 1) or previous (step -1) page, exactly as a click on its tab.
+  void CycleTab(int step);
+  void OnActivate(bool active);
   void ApplyColourEnableRule(int32_t colorMode);
   void OnCommand(int id, int code);
   void OnVScroll(int code, int position, HWND source);
@@ -69,4 +73,6 @@ class AnalyzerDialog final : public Dialog, public ToolWindowLink {
   // starts, so the frame thread never reaches a half-built or half-destroyed window.
   std::atomic<HWND> liveWindow_{nullptr};
   bool inAboutBox_ = false;
+  DialogKeyboardHook keyboardHook_;
+  HWND focusWhenDeactivated_ = nullptr;
 };
