@@ -137,6 +137,7 @@ class Host {
   void OnHostCommand(int code);
   void OnPaint(HWND hwnd);
   void ScreenshotStep();
+  bool WriteFrameBmp(const std::wstring& path);
   void LogFrameTimes();
 
   HostOptions options_;
@@ -569,6 +570,29 @@ bool CaptureWindow(HWND window, const std::wstring& path) {
   return ok;
 }
 
+bool Host::WriteFrameBmp(const std::wstring& path) {
+  std::lock_guard<std::mutex> hold(displayLock_);
+  if (display_.empty()) return false;
+  BITMAPINFOHEADER info = {};
+  info.biSize = sizeof info;
+  info.biWidth = options_.width;
+  info.biHeight = -options_.height;  // top-down, as the display copy is kept
+  info.biPlanes = 1;
+  info.biBitCount = 32;
+  info.biCompression = BI_RGB;
+  const DWORD bytes = DWORD(display_.size() * sizeof(uint32_t));
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof info;
+  file.bfSize = file.bfOffBits + bytes;
+  FILE* f = _wfopen(path.c_str(), L"wb");
+  if (!f) return false;
+  bool ok = std::fwrite(&file, sizeof file, 1, f) == 1 && std::fwrite(&info, sizeof info, 1, f) == 1 &&
+            std::fwrite(display_.data(), bytes, 1, f) == 1;
+  ok = std::fclose(f) == 0 && ok;
+  return ok;
+}
+
 // Steps 0..2 click a tab and let the page run; steps 1..3 capture the page shown before; the
 // last step captures the main window and lets the video end.
 void Host::ScreenshotStep() {
@@ -596,7 +620,8 @@ void Host::ScreenshotStep() {
   }
   if (!tool) log_.Line("screenshot: no tool window to capture");
   LogSnrReadouts(log_);
-  const bool ok = CaptureWindow(window_, dir + L"\\host.bmp");
+  // The main window's picture as it paints it (the tool window may stand in front of it).
+  const bool ok = WriteFrameBmp(dir + L"\\host.bmp");
   log_.Line("screenshot: host.bmp %s", ok ? "written" : "FAILED");
   screenshotsPending_ = false;
 }
