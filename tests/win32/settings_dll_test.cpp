@@ -360,4 +360,22 @@ TEST_F(SettingsDllWide, ReplaceKeepsTheFilesAttributes) {
   EXPECT_TRUE(attributes & FILE_ATTRIBUTE_ARCHIVE) << std::hex << attributes;
 }
 
+// Where no new file can be made beside the settings file (here a folder stands where the
+// temporary file would go; in the field, a folder the user may not write to), the save
+// rewrites the file in place, and the next load reads it back.
+TEST_F(SettingsDllWide, NoTemporaryFileSavesInPlace) {
+  const std::wstring folder = MakeFolder(kCjk);
+  const std::wstring dll = folder + L"KVP_LineView.dll", ini = folder + L"KVP_LineView.ini";
+  made_.push_back(ini);
+  WriteAllW(ini, "[PluginSettings]\r\nTVLine=1000\r\nMode=2\r\nExtra=a longer tail than the new file has\r\n");
+  ASSERT_TRUE(CreateDirectoryW((ini + L".tmp").c_str(), nullptr));
+  made_.push_back(ini + L".tmp");
+  Session(dll, 576);
+  const std::string saved =
+      WithLine(WithLine(kDefaultSettingsFile, "TVLine=100", "TVLine=575"), "\nMode=0", "\nMode=2");
+  EXPECT_EQ(ReadAllW(ini), saved);
+  Session(dll);
+  EXPECT_EQ(ReadAllW(ini), saved);
+}
+
 }  // namespace

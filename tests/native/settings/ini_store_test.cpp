@@ -20,6 +20,11 @@ std::string Bytes(const char (&text)[N]) {
 
 class IniStoreTest : public ScratchFolder {
  protected:
+  // An open file cannot be deleted on Windows: close it before the folder goes.
+  void TearDown() override {
+    store.Close();
+    ScratchFolder::TearDown();
+  }
   // Opens a store on a file holding exactly `bytes`.
   void OpenOn(const std::string& bytes) {
     Put("s.ini", bytes);
@@ -278,6 +283,17 @@ TEST_F(IniStoreTest, WritesInPlaceOnlyWhenTheTemporaryFileCannotBeCreated) {
   EXPECT_EQ(Get("s.ini"), "[A]\r\nX=2\r\n");  // no tail of the longer old file
   EXPECT_EQ(FilesIn(dir_), 1u);
 
+  // A real refusal, even for root: a folder stands where the temporary file would go.
+  store.SetFileSystem(nullptr);
+  std::filesystem::create_directory(PathOf("s.ini.tmp"));
+  ASSERT_TRUE(store.OpenForWrite());
+  EXPECT_TRUE(store.WritingInPlace());
+  store.WriteInt("X", 3);
+  EXPECT_TRUE(store.Close());
+  EXPECT_EQ(Get("s.ini"), "X=3\r\n");
+  std::filesystem::remove(PathOf("s.ini.tmp"));
+  store.SetFileSystem(&kNoNewFiles);
+
   // Without the file, the fallback creates nothing: the folder refused the temporary file.
   store.SetLocation(Folder(), "absent");
   EXPECT_FALSE(store.OpenForWrite());
@@ -287,7 +303,7 @@ TEST_F(IniStoreTest, WritesInPlaceOnlyWhenTheTemporaryFileCannotBeCreated) {
   store.SetLocation(Folder(), "s");
   store.SetFileSystem(&kNothingWritable);
   EXPECT_FALSE(store.OpenForWrite());
-  EXPECT_EQ(Get("s.ini"), "[A]\r\nX=2\r\n");
+  EXPECT_EQ(Get("s.ini"), "X=3\r\n");
   EXPECT_EQ(FilesIn(dir_), 1u);
 }
 
