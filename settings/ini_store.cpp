@@ -1,9 +1,17 @@
 #include "settings/ini_store.h"
 
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 #include <utility>
+
+#include <fcntl.h>
 #ifdef _WIN32
+#include <io.h>
 #include <share.h>
+#include <sys/stat.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace {
@@ -28,28 +36,75 @@ std::string Trim(const char* text) {
   return s.substr(FirstNonSpace(s));
 }
 
-// Nobody else may touch the file while it is open, as with the platform's exclusive open.
-std::FILE* OpenExclusive(const std::string& path, const char* mode) {
-#ifdef _WIN32
-  return _fsopen(path.c_str(), mode, _SH_DENYRW);
-#else
-  return std::fopen(path.c_str(), mode);
-#endif
-}
-
-bool DefaultReplace(const char* from, const char* to) {
-  if (std::rename(from, to) == 0) return true;
-#ifdef _WIN32
-  // This C library's rename never overwrites. The DLL installs an atomic replace instead;
-  // this fallback only serves portable users of the store on Windows.
-  std::remove(to);
-  return std::rename(from, to) == 0;
-#else
-  return false;
-#endif
+// A UTF-8 path as the platform's file functions take it; false for text that is not UTF-8.
+bool NativePath(const std::string& utf8, std::filesystem::path& path) {
+  try {
+    path = std::filesystem::u8path(utf8);
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 }  // namespace
+
+std::FILE* PortableOpen(const std::string& path, FileOpen how) {
+  int flags = O_RDWR;
+  switch (how) {
+    case FileOpen::Existing: break;
+    case FileOpen::OpenOrCreate: flags |= O_CREAT; break;
+    case FileOpen::CreateOrTruncate: flags |= O_CREAT | O_TRUNC; break;
+    case FileOpen::TruncateExisting: flags |= O_TRUNC; break;
+  }
+#ifdef _WIN32
+  // Nobody else may open the file meanwhile, as with the platform's exclusive open; the path
+  // goes to the wide function, so no name is limited to the ANSI code page.
+  std::filesystem::path native;
+  if (!NativePath(path, native)) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  const int fd = _wsopen(native.c_str(), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYRW, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  std::FILE* file = _fdopen(fd, "r+b");
+  if (!file) {
+    const int e = errno;
+    _close(fd);
+    errno = e;
+  }
+#else
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  std::FILE* file = fdopen(fd, "r+b");
+  if (!file) {
+    const int e = errno;
+    ::close(fd);
+    errno = e;
+  }
+#endif
+  return file;
+}
+
+bool PortableReplace(const std::string& from, const std::string& to) {
+  std::filesystem::path source, target;
+  if (!NativePath(from, source) || !NativePath(to, target)) return false;
+  std::error_code ec;
+  // The new file takes the old one's permissions (the read-only attribute on Windows).
+  const std::filesystem::file_status old = std::filesystem::status(target, ec);
+  if (!ec && std::filesystem::exists(old))
+    std::filesystem::permissions(source, old.permissions(), std::filesystem::perm_options::replace, ec);
+  ec.clear();
+  std::filesystem::rename(source, target, ec);  // replaces an existing target, Windows too
+  return !ec;
+}
+
+void PortableRemove(const std::string& path) {
+  std::filesystem::path native;
+  std::error_code ec;
+  if (NativePath(path, native)) std::filesystem::remove(native, ec);
+}
+
+const IniFileSystem kPortableFileSystem = {PortableOpen, PortableReplace, PortableRemove};
 
 uint64_t ParseDecimal(const char* text) {
   if (!text) return 0;
@@ -110,6 +165,7 @@ bool IniStore::Open(bool forWrite) {
   sectionCursor_ = 0;
   textEnd_ = -1;
   writeFailed_ = false;
+  inPlace_ = false;
   forWrite_ = forWrite;
   if (!forWrite) readOpenFailed_ = true;  // until the open below succeeds
   if (fullPath_.empty()) return false;
@@ -117,22 +173,26 @@ bool IniStore::Open(bool forWrite) {
   if (forWrite) {
     // The settings file itself must be ours to rewrite; if it is read-only or held by
     // another program, the save is skipped and the file stays as it is.
-    if (std::FILE* probe = OpenExclusive(fullPath_, "rb+")) {
+    if (std::FILE* probe = fs_->open(fullPath_, FileOpen::Existing)) {
       std::fclose(probe);
     } else if (errno != ENOENT) {
       return false;
     }
+    // First choice: a complete new file beside the old one, which replaces it at Close.
     tempPath_ = fullPath_ + ".tmp";
-    file_ = OpenExclusive(tempPath_, "wb+");
-  } else {
-    file_ = OpenExclusive(fullPath_, "rb+");
-    if (!file_ && errno == ENOENT) {
-      // "ab" creates without truncating, should the file appear in between.
-      if (std::FILE* created = OpenExclusive(fullPath_, "ab")) {
-        std::fclose(created);
-        file_ = OpenExclusive(fullPath_, "rb+");
-      }
+    file_ = fs_->open(tempPath_, FileOpen::CreateOrTruncate);
+    if (!file_) {
+      // No new file can be made in the folder (a plug-in folder the user may not write to,
+      // holding a settings file made writable for them). Rewrite the existing file in place:
+      // emptied here, filled by the writers, flushed at Close. NOT crash-safe: should the
+      // program or the machine stop before Close, the file is left empty or cut short.
+      // A missing file is not created here: the folder that refused the temporary file
+      // would refuse it too.
+      file_ = fs_->open(fullPath_, FileOpen::TruncateExisting);
+      inPlace_ = file_ != nullptr;
     }
+  } else {
+    file_ = fs_->open(fullPath_, FileOpen::OpenOrCreate);
     readOpenFailed_ = file_ == nullptr;
   }
   open_ = file_ != nullptr;
@@ -150,21 +210,24 @@ bool IniStore::Close() {
   bool complete = !writeFailed_ && std::fflush(file_) == 0 && !std::ferror(file_);
   complete = std::fclose(file_) == 0 && complete;
   file_ = nullptr;
-  ReplaceFileFn replace = replace_ ? replace_ : DefaultReplace;
-  if (complete && replace(tempPath_.c_str(), fullPath_.c_str())) return true;
-  std::remove(tempPath_.c_str());
+  if (inPlace_) {
+    inPlace_ = false;
+    return complete;  // whatever reached the file stays: there is no old copy to go back to
+  }
+  if (complete && fs_->replace(tempPath_, fullPath_)) return true;
+  fs_->remove(tempPath_);
   return false;
 }
 
 long IniStore::TextEnd() {
   if (textEnd_ >= 0) return textEnd_;
-  // Readable text ends at the file's end or at the first Ctrl-Z or NUL byte,
-  // whichever comes first; lookups never look past it.
+  // Readable text ends at the file's end or at the first Ctrl-Z byte, whichever comes first;
+  // lookups never look past it. (A NUL ends only the text of its own line: see ReadLine.)
   long n = 0;
   const long here = std::ftell(file_);
   if (std::fseek(file_, 0, SEEK_SET) == 0) {
     int c;
-    while ((c = std::fgetc(file_)) != EOF && c != 0 && c != 0x1A) ++n;
+    while ((c = std::fgetc(file_)) != EOF && c != 0x1A) ++n;
   }
   std::fseek(file_, here < 0 ? 0 : here, SEEK_SET);
   textEnd_ = n;
@@ -172,7 +235,8 @@ long IniStore::TextEnd() {
 }
 
 // Reads from the current position; a line ends at LF (a CR before it is dropped) or at the
-// end of the readable text.
+// end of the readable text. A NUL ends the line's text, as a C-string reading of the line
+// would; the rest of the line up to its LF is skipped, and the next line reads normally.
 bool IniStore::ReadLine(std::string& line) {
   line.clear();
   const long end = TextEnd();
@@ -188,6 +252,8 @@ bool IniStore::ReadLine(std::string& line) {
     }
     line.push_back(static_cast<char>(c));
   }
+  const size_t nul = line.find('\0');
+  if (nul != std::string::npos) line.resize(nul);
   return true;
 }
 

@@ -1,5 +1,6 @@
 // The settings file store: a small INI file read one value at a time by section and key,
-// and written top-down. Portable: file access through the C library only.
+// and written top-down. Portable: file access through the C library (and std::filesystem), or
+// through file operations the caller installs. Paths are UTF-8 text on every platform.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -41,10 +42,35 @@ std::string FormatUInt64(uint64_t value);
 // or no file name.
 bool SplitModulePath(const std::string& modulePath, std::string& folder, std::string& baseName);
 
+// How a file is opened. Every open is binary, for reading and writing, and (where the platform
+// can refuse other openers) exclusive while the store holds it.
+enum class FileOpen {
+  Existing,          // the file must exist; its content stays
+  OpenOrCreate,      // created empty when absent; an existing content stays
+  CreateOrTruncate,  // created, or emptied when it exists
+  TruncateExisting,  // the file must exist, and is emptied; never created
+};
+
+// The file operations of the store. Paths are UTF-8. The Windows edge installs its own replace
+// (write-through, the old file's attributes kept); tests install failing ones.
+struct IniFileSystem {
+  // Null on failure, with errno set (ENOENT when the file or its folder does not exist).
+  std::FILE* (*open)(const std::string& path, FileOpen how);
+  // Moves the completely written file `from` over `to` (which may not exist), keeping what the
+  // platform lets it of `to`'s permissions or attributes; true on success.
+  bool (*replace)(const std::string& from, const std::string& to);
+  void (*remove)(const std::string& path);
+};
+
+// The operations a store uses unless told otherwise: the C library's files with UTF-8 paths
+// (UTF-16 through the wide CRT functions on Windows) and std::filesystem.
+std::FILE* PortableOpen(const std::string& path, FileOpen how);
+bool PortableReplace(const std::string& from, const std::string& to);
+void PortableRemove(const std::string& path);
+extern const IniFileSystem kPortableFileSystem;
+
 class IniStore {
  public:
-  // Moves a completely written file over the settings file; true on success.
-  using ReplaceFileFn = bool (*)(const char* from, const char* to);
 
   IniStore() = default;
   virtual ~IniStore();
@@ -59,18 +85,24 @@ class IniStore {
   const std::string& FileName() const { return fileName_; }
   const std::string& FullPath() const { return fullPath_; }
 
-  // The platform's way of replacing a file; null restores the portable default.
-  void SetReplaceFunction(ReplaceFileFn fn) { replace_ = fn; }
+  // The file operations to use; null restores kPortableFileSystem. The object must outlive
+  // the store's use of it.
+  void SetFileSystem(const IniFileSystem* fs) { fs_ = fs ? fs : &kPortableFileSystem; }
 
   // For reading: opens the file, creating it empty when it does not exist.
-  // For writing: output goes to a file beside the settings file, which replaces the settings
-  // file at Close only if every line was written; an existing settings file that cannot be
-  // opened for writing (read-only, locked) makes this fail and stays as it was.
+  // For writing: output goes to "<file>.tmp" beside the settings file, which replaces the
+  // settings file at Close only if every line was written. Where that file cannot be created
+  // (a folder the user may not write to, holding a settings file they may), the settings file
+  // itself is emptied and rewritten in place instead, which is not crash-safe. An existing
+  // settings file that cannot be opened for writing (read-only, locked) makes this fail and
+  // stays as it was; so does a missing one when the temporary file cannot be created.
   bool Open(bool forWrite);
   bool OpenForWrite() { return Open(true); }
-  // After writing: true when the new file has replaced the old one. Closing a store that is
-  // not open does nothing.
+  // After writing: true when every line reached the settings file (replaced, or rewritten in
+  // place). Closing a store that is not open does nothing.
   bool Close();
+  // While open for writing: whether the output goes straight into the settings file.
+  bool WritingInPlace() const { return open_ && forWrite_ && inPlace_; }
   bool IsOpen() const { return open_; }
   // True when the last Open for reading failed: the file may exist but be held by someone
   // else, so it must not be overwritten with defaults.
@@ -111,6 +143,7 @@ class IniStore {
 
   bool open_ = false;
   bool forWrite_ = false;
+  bool inPlace_ = false;
   bool writeFailed_ = false;
   bool readOpenFailed_ = false;
   std::string scratch_;
@@ -122,5 +155,5 @@ class IniStore {
   std::FILE* file_ = nullptr;
   uint32_t sectionCursor_ = 0;
   long textEnd_ = -1;  // end of the readable text; -1 until measured after an open or write
-  ReplaceFileFn replace_ = nullptr;
+  const IniFileSystem* fs_ = &kPortableFileSystem;
 };

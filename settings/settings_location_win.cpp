@@ -22,6 +22,8 @@ bool IsNtFamily(bool& known) {
 
 // Any non-zero content of the value's first 4 bytes counts, whatever its registry type;
 // a longer value (a string, say) is read whole so that its first bytes are really there.
+// The key and value names are ASCII and the content counts as raw bytes, so the 8-bit
+// functions serve here: the wide ones would turn a string value into other bytes.
 bool StoreInUsersFolder() {
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kestrova", 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
@@ -40,46 +42,105 @@ bool StoreInUsersFolder() {
   return false;
 }
 
-// "<app data>\Kestrova\Plugins\", creating every missing level; empty when the application-data
-// folder cannot be obtained.
-std::string UsersFolder() {
-  char buf[MAX_PATH + 1] = {};
-  if (!SHGetSpecialFolderPathA(nullptr, buf, CSIDL_APPDATA, FALSE) || buf[0] == '\0') return {};
-  std::string folder = buf;
-  if (folder.back() != '\\') folder += '\\';
-  for (const char* level : {"Kestrova\\", "Plugins\\"}) {
+// The module's full path, however long (up to the 32767 characters of a Windows path); empty
+// when it cannot be had whole.
+std::wstring ModulePath(HMODULE module) {
+  std::vector<wchar_t> buf;
+  for (DWORD size = MAX_PATH; size <= 65536; size *= 2) {
+    buf.assign(size, L'\0');
+    const DWORD n = GetModuleFileNameW(module, buf.data(), size);
+    if (n == 0) return {};
+    if (n < size) return std::wstring(buf.data(), n);
+    // n == size: cut short (with or without a terminator, depending on the system); try longer.
+  }
+  return {};
+}
+
+// "<app data>\Kestrova\Plugins\" in UTF-16, creating every missing level; empty when the
+// application-data folder cannot be obtained.
+std::wstring UsersFolder() {
+  wchar_t buf[MAX_PATH + 1] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buf)) || buf[0] == L'\0')
+    return {};
+  std::wstring folder = buf;
+  if (folder.back() != L'\\') folder += L'\\';
+  for (const wchar_t* level : {L"Kestrova\\", L"Plugins\\"}) {
     folder += level;
-    CreateDirectoryA(folder.c_str(), nullptr);  // may exist already
+    CreateDirectoryW(folder.c_str(), nullptr);  // may exist already
   }
   return folder;
 }
 
 }  // namespace
 
-bool ReplaceSettingsFile(const char* from, const char* to) {
+std::string Utf8FromWide(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  // An unpaired surrogate would become U+FFFD, naming another file. Checked here rather than
+  // with WC_ERR_INVALID_CHARS, which Windows XP refuses.
+  for (size_t i = 0; i < wide.size(); ++i) {
+    const wchar_t c = wide[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF)
+      ++i;
+    else if (c >= 0xD800 && c <= 0xDFFF)
+      return {};
+  }
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                                    nullptr);
+  if (n <= 0) return {};
+  std::string out(static_cast<size_t>(n), '\0');
+  if (WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &out[0], n, nullptr, nullptr) != n)
+    return {};
+  return out;
+}
+
+std::wstring WideFromUtf8(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
+                                    nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), &out[0], n) !=
+      n)
+    return {};
+  return out;
+}
+
+bool ReplaceSettingsFile(const std::string& from, const std::string& to) {
+  const std::wstring source = WideFromUtf8(from), target = WideFromUtf8(to);
+  if (source.empty() || target.empty()) return false;
   // A read-only settings file is the user's way of freezing the settings: keep it, even
   // where the file system would let us replace it.
-  const DWORD attributes = GetFileAttributesA(to);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & FILE_ATTRIBUTE_READONLY) return false;
+    // The new file takes the old one's attributes before it moves in, so the settings file
+    // never shows without them. It is new content, so it is marked for archiving.
+    const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
+                                     FILE_ATTRIBUTE_TEMPORARY);
+    SetFileAttributesW(source.c_str(), kept | FILE_ATTRIBUTE_ARCHIVE);
+  }
+  return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
+
+const IniFileSystem kWindowsSettingsFiles = {PortableOpen, ReplaceSettingsFile, PortableRemove};
 
 void Locate(IniStore& store, HMODULE module) {
   store.SetLocation({}, {});
-  store.SetReplaceFunction(ReplaceSettingsFile);
+  store.SetFileSystem(&kWindowsSettingsFiles);
   bool versionKnown = false;
   const bool nt = IsNtFamily(versionKnown);
   if (!versionKnown) return;
 
-  // The module path is needed in both cases for the base name; a truncated one is unusable.
-  char path[MAX_PATH + 1] = {};
-  const DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return;
+  // The module path is needed in both cases for the base name; a truncated or unconvertible
+  // one is unusable.
+  const std::string path = Utf8FromWide(ModulePath(module));
+  if (path.empty()) return;
   std::string moduleFolder, baseName;
-  if (!SplitModulePath(std::string(path, n), moduleFolder, baseName)) return;
+  if (!SplitModulePath(path, moduleFolder, baseName)) return;
 
   std::string folder;
-  if (nt && StoreInUsersFolder()) folder = UsersFolder();
+  if (nt && StoreInUsersFolder()) folder = Utf8FromWide(UsersFolder());
   if (folder.empty()) folder = moduleFolder;
   store.SetLocation(folder, baseName);
 }

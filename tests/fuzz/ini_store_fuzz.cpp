@@ -27,9 +27,10 @@ struct Line {
   std::string text;
 };
 
-// The readable text (up to the first NUL or Ctrl-Z) cut into lines at LF, a CR before LF dropped.
+// The readable text (up to the first Ctrl-Z) cut into lines at LF, a CR before LF dropped; a NUL
+// ends the text of its own line (the line still spans its bytes up to the LF).
 std::vector<Line> Lines(const std::string& file) {
-  std::string text = file.substr(0, file.find_first_of(std::string("\0\x1A", 2)));
+  std::string text = file.substr(0, file.find('\x1A'));
   std::vector<Line> lines;
   size_t pos = 0;
   while (pos < text.size()) {
@@ -37,6 +38,7 @@ std::vector<Line> Lines(const std::string& file) {
     size_t end = lf == std::string::npos ? text.size() : lf;
     std::string t = text.substr(pos, end - pos);
     if (lf != std::string::npos && !t.empty() && t.back() == '\r') t.pop_back();
+    t = t.substr(0, t.find('\0'));
     lines.push_back({pos, t});
     pos = lf == std::string::npos ? text.size() : lf + 1;
   }
@@ -105,12 +107,20 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
+// A folder that refuses new files: saves rewrite the settings file in place.
+std::FILE* NoTemporaryFile(const std::string& path, FileOpen how) {
+  if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".tmp") == 0) return nullptr;
+  return PortableOpen(path, how);
+}
+const IniFileSystem kInPlace = {NoTemporaryFile, PortableReplace, PortableRemove};
+
 bool Clean(const std::string& s, const char* banned) { return s.find_first_of(std::string(banned, 4)) == std::string::npos; }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
+  const bool inPlace = in.ConsumeBool();
   std::vector<std::pair<std::string, std::string>> queries;
   const int n = in.ConsumeIntegralInRange(1, 6);
   for (int i = 0; i < n; ++i) {
@@ -130,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Model model;
   model.lines = Lines(file);
-  const size_t cut = file.find_first_of(std::string("\0\x1A", 2));
+  const size_t cut = file.find('\x1A');
   model.textSize = cut == std::string::npos ? file.size() : cut;
   Check(store.Open(false));
   for (const auto& q : queries) {
@@ -149,11 +159,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string value = file.substr(0, file.find_first_of(std::string("\n\0\x1A", 3)));
   uint64_t number = 0;
   for (char c : file) number = number * 131u + static_cast<unsigned char>(c);
+  if (inPlace) store.SetFileSystem(&kInPlace);
   Check(store.OpenForWrite());
+  Check(store.WritingInPlace() == inPlace);
   store.WriteSection(section.c_str());
   store.WriteUInt64("n", number);
   store.WriteKey(key.c_str(), value);
   Check(store.Close());
+  {
+    // Exactly the three lines, whichever way the file was written (no tail of the old one).
+    std::string bytes;
+    std::FILE* f = std::fopen(store.FullPath().c_str(), "rb");
+    Check(f != nullptr);
+    char buf[4096];
+    for (size_t got; (got = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, got);
+    std::fclose(f);
+    Check(bytes == "[" + section + "]\r\nn=" + std::to_string(number) + "\r\n" + key + "=" + value + "\r\n");
+  }
   Check(store.Open(false));
   if (Clean(section, "\n\0\x1A\n") && Clean(key, "=\n\0\x1A") && !key.empty() && key[0] != '[' && key != "n") {
     std::string text;

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "common/settings_file_text.h"
 #include "plugin/host_contract.h"
@@ -142,6 +145,237 @@ TEST_F(SettingsDll, RegistryValueMovesTheFileToApplicationData) {
   DeleteFileA(moved.c_str());
   if (!folderExisted) RemoveDirectoryA(folder.c_str());
   if (!vendorExisted) RemoveDirectoryA(vendor.c_str());
+}
+
+// ---- Folders whose names lie outside the ANSI code page, and paths longer than MAX_PATH ----
+
+std::string ReadAllW(const std::wstring& path) {
+  std::string bytes;
+  if (FILE* f = _wfopen(path.c_str(), L"rb")) {
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
+    fclose(f);
+  }
+  return bytes;
+}
+
+void WriteAllW(const std::wstring& path, const std::string& bytes) {
+  FILE* f = _wfopen(path.c_str(), L"wb");
+  ASSERT_NE(f, nullptr);
+  fwrite(bytes.data(), 1, bytes.size(), f);
+  fclose(f);
+}
+
+bool ExistsW(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Whether the ANSI code page can name `text` at all.
+bool InAnsiCodePage(const std::wstring& text) {
+  BOOL lossy = FALSE;
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                      &lossy);
+  return !lossy;
+}
+
+// "Кириллица", "测试目录" with a character beyond the BMP (U+2000B, a surrogate pair in UTF-16),
+// and a base name of the DLL outside the code page too.
+const std::wstring kCyrillic = L"\u041a\u0438\u0440\u0438\u043b\u043b\u0438\u0446\u0430";
+const std::wstring kCjk = L"\u6d4b\u8bd5\u76ee\u5f55\U0002000b";
+const std::wstring kCyrillicBase = L"\u041f\u043b\u0430\u0433\u0438\u043d";  // "Плагин"
+
+// 205 characters (245 bytes in UTF-8, within the 255 bytes a Linux file name may have).
+std::wstring LongName() { return std::wstring(40, L'\u0436') + std::wstring(165, L'n'); }
+
+class SettingsDllWide : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t buf[MAX_PATH];
+    GetTempPathW(MAX_PATH, buf);
+    root_ = std::wstring(buf) + L"lv_settings_wide_" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+    CreateDirectoryW(root_.c_str(), nullptr);
+    std::vector<wchar_t> self(32768);
+    GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+    built_ = self.data();
+    built_ = built_.substr(0, built_.find_last_of(L'\\') + 1) + L"KVP_LineView.dll";
+  }
+  void TearDown() override {
+    if (dll_) FreeLibrary(dll_);
+    for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
+      SetFileAttributesW(it->c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (!DeleteFileW(it->c_str())) RemoveDirectoryW(it->c_str());
+    }
+    RemoveDirectoryW(root_.c_str());
+  }
+
+  // Creates `folder` (under the scratch root, each level) and remembers it for the clean-up.
+  std::wstring MakeFolder(const std::wstring& relative) {
+    std::wstring path = root_;
+    size_t from = 0;
+    while (from < relative.size()) {
+      size_t sep = relative.find(L'\\', from);
+      if (sep == std::wstring::npos) sep = relative.size();
+      path += relative.substr(from, sep - from) + L"\\";
+      if (CreateDirectoryW(path.c_str(), nullptr)) made_.push_back(path);
+      from = sep + 1;
+    }
+    return path;
+  }
+
+  // One host session with a fresh copy of the DLL at `dll`: load the settings, optionally
+  // configure a frame format, shut down.
+  void Session(const std::wstring& dll, int height = 0) {
+    if (!ExistsW(dll)) {
+      ASSERT_TRUE(CopyFileW(built_.c_str(), dll.c_str(), FALSE)) << GetLastError();
+      made_.push_back(dll);
+    }
+    dll_ = LoadLibraryW(dll.c_str());
+    ASSERT_NE(dll_, nullptr) << GetLastError();
+    auto pr = reinterpret_cast<PluginDescriptorFn>(reinterpret_cast<void*>(GetProcAddress(dll_, "Kestrova_Plugin_PR")));
+    const PluginDescriptor& d = *pr();
+    d.LoadSettings();
+    if (height > 0) {
+      FrameFormat format = {720, height, 0, PixelFormatYuy2};
+      d.Configure(&format);
+      d.ReleaseBuffers();
+    }
+    d.Shutdown();
+    FreeLibrary(dll_);
+    dll_ = nullptr;
+  }
+
+  // The INI beside `dll` after the three sessions of the issue: created with the defaults,
+  // completed and changed (TVLine lowered by Configure), then read back and kept.
+  void RoundTrip(const std::wstring& folder, const std::wstring& base) {
+    const std::wstring dll = folder + base + L".dll", ini = folder + base + L".ini";
+    std::cout << "path of " << ini.size() << " UTF-16 units; every name in the ANSI code page " << GetACP() << ": "
+              << (InAnsiCodePage(ini) ? "yes" : "no") << "\n";
+    made_.push_back(ini);
+    Session(dll);
+    ASSERT_TRUE(ExistsW(ini)) << "no settings file beside the module";
+    EXPECT_EQ(ReadAllW(ini), kDefaultSettingsFile);
+
+    WriteAllW(ini, "[PluginSettings]\r\nTVLine=1000\r\nMode=2\r\n");
+    Session(dll, 576);
+    const std::string saved =
+        WithLine(WithLine(kDefaultSettingsFile, "TVLine=100", "TVLine=575"), "\nMode=0", "\nMode=2");
+    EXPECT_EQ(ReadAllW(ini), saved);
+    Session(dll);  // the second load reads back what the first save wrote
+    EXPECT_EQ(ReadAllW(ini), saved);
+    EXPECT_FALSE(ExistsW(ini + L".tmp"));
+  }
+
+  std::wstring root_, built_;
+  std::vector<std::wstring> made_;  // files and folders to remove, in the order made
+  HMODULE dll_ = nullptr;
+};
+
+TEST_F(SettingsDllWide, CyrillicFolder) { RoundTrip(MakeFolder(kCyrillic), L"KVP_LineView"); }
+
+TEST_F(SettingsDllWide, CjkFolderAndCyrillicModuleName) {
+  RoundTrip(MakeFolder(kCjk), L"KVP_LineView");
+  RoundTrip(MakeFolder(kCjk), kCyrillicBase);
+}
+
+TEST_F(SettingsDllWide, NamesLongerThan200Characters) {
+  // Module path within MAX_PATH characters, but longer than MAX_PATH bytes in UTF-8.
+  RoundTrip(MakeFolder(kCyrillic + L"\\" + std::wstring(100, L'\u0436')), L"KVP_LineView");
+  // A folder name of 205 characters: a module path beyond MAX_PATH, which Wine loads from.
+  const std::wstring folder = MakeFolder(LongName());
+  ASSERT_GT((folder + L"KVP_LineView.dll").size(), size_t{MAX_PATH});
+  RoundTrip(folder, L"KVP_LineView");
+}
+
+// The per-user folder, with an application-data folder whose name is outside the code page:
+// Wine's shell takes the folder from the user's "User Shell Folders" key, so the test points
+// that at a scratch folder for the duration.
+TEST_F(SettingsDllWide, ApplicationDataFolderOutsideTheCodePage) {
+  const wchar_t* kShellFolders = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+  HKEY shell = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &shell), ERROR_SUCCESS);
+  DWORD oldType = 0, oldSize = 0;
+  const bool hadOld = RegQueryValueExW(shell, L"AppData", nullptr, &oldType, nullptr, &oldSize) == ERROR_SUCCESS;
+  std::vector<BYTE> oldData(oldSize + sizeof(wchar_t));
+  if (hadOld) RegQueryValueExW(shell, L"AppData", nullptr, &oldType, oldData.data(), &oldSize);
+
+  const std::wstring appData = MakeFolder(kCyrillic + L"_" + kCjk);
+  const std::wstring noSlash = appData.substr(0, appData.size() - 1);
+  RegSetValueExW(shell, L"AppData", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(noSlash.c_str()),
+                 static_cast<DWORD>((noSlash.size() + 1) * sizeof(wchar_t)));
+  struct Restore {
+    HKEY shell;
+    bool hadOld;
+    DWORD type, size;
+    std::vector<BYTE>* data;
+    ~Restore() {
+      if (hadOld)
+        RegSetValueExW(shell, L"AppData", 0, type, data->data(), size);
+      else
+        RegDeleteValueW(shell, L"AppData");
+      RegCloseKey(shell);
+    }
+  } restore{shell, hadOld, oldType, oldSize, &oldData};
+
+  wchar_t seen[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, seen)) || noSlash != seen)
+    GTEST_SKIP() << "this Wine does not let the test redirect the application-data folder";
+
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kestrova", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            &disposition),
+            ERROR_SUCCESS);
+  const DWORD one = 1;
+  RegSetValueExA(key, "StoreInUsersFolder", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+
+  const std::wstring moduleFolder = MakeFolder(L"module");
+  const std::wstring dll = moduleFolder + L"KVP_LineView.dll";
+  const std::wstring ini = appData + L"Kestrova\\Plugins\\KVP_LineView.ini";
+  made_.push_back(appData + L"Kestrova\\");
+  made_.push_back(appData + L"Kestrova\\Plugins\\");
+  made_.push_back(ini);
+  Session(dll);
+  EXPECT_EQ(ReadAllW(ini), kDefaultSettingsFile);
+  EXPECT_FALSE(ExistsW(moduleFolder + L"KVP_LineView.ini"));
+  WriteAllW(ini, "[PluginSettings]\r\nMode=2\r\n");
+  Session(dll);
+  Session(dll);
+  EXPECT_EQ(ReadAllW(ini), WithLine(kDefaultSettingsFile, "\nMode=0", "\nMode=2"));
+
+  RegDeleteValueA(key, "StoreInUsersFolder");
+  RegCloseKey(key);
+  if (disposition == REG_CREATED_NEW_KEY) RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kestrova");
+}
+
+// The crash-safe replace keeps the old file's attributes.
+TEST_F(SettingsDllWide, ReplaceKeepsTheFilesAttributes) {
+  const std::wstring folder = MakeFolder(kCyrillic);
+  const std::wstring dll = folder + L"KVP_LineView.dll", ini = folder + L"KVP_LineView.ini";
+  made_.push_back(ini);
+  WriteAllW(ini, "[PluginSettings]\r\nMode=2\r\n");
+  ASSERT_TRUE(SetFileAttributesW(ini.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(GetFileAttributesW(ini.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  Session(dll);
+  EXPECT_EQ(ReadAllW(ini), WithLine(kDefaultSettingsFile, "\nMode=0", "\nMode=2"));
+  const DWORD attributes = GetFileAttributesW(ini.c_str());
+  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN) << std::hex << attributes;
+  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_ARCHIVE) << std::hex << attributes;
+}
+
+// Where no new file can be made beside the settings file (here a folder stands where the
+// temporary file would go; in the field, a folder the user may not write to), the save
+// rewrites the file in place, and the next load reads it back.
+TEST_F(SettingsDllWide, NoTemporaryFileSavesInPlace) {
+  const std::wstring folder = MakeFolder(kCjk);
+  const std::wstring dll = folder + L"KVP_LineView.dll", ini = folder + L"KVP_LineView.ini";
+  made_.push_back(ini);
+  WriteAllW(ini, "[PluginSettings]\r\nTVLine=1000\r\nMode=2\r\nExtra=a longer tail than the new file has\r\n");
+  ASSERT_TRUE(CreateDirectoryW((ini + L".tmp").c_str(), nullptr));
+  made_.push_back(ini + L".tmp");
+  Session(dll, 576);
+  const std::string saved =
+      WithLine(WithLine(kDefaultSettingsFile, "TVLine=100", "TVLine=575"), "\nMode=0", "\nMode=2");
+  EXPECT_EQ(ReadAllW(ini), saved);
+  Session(dll);
+  EXPECT_EQ(ReadAllW(ini), saved);
 }
 
 }  // namespace

@@ -6,10 +6,25 @@
 
 #include "settings_test_util.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace {
+
+// The whole literal, NULs included.
+template <size_t N>
+std::string Bytes(const char (&text)[N]) {
+  return std::string(text, N - 1);
+}
 
 class IniStoreTest : public ScratchFolder {
  protected:
+  // An open file cannot be deleted on Windows: close it before the folder goes.
+  void TearDown() override {
+    store.Close();
+    ScratchFolder::TearDown();
+  }
   // Opens a store on a file holding exactly `bytes`.
   void OpenOn(const std::string& bytes) {
     Put("s.ini", bytes);
@@ -49,7 +64,17 @@ TEST_F(IniStoreTest, LookupSemantics) {
       {"[A]\nX=abc\n", "A", "X", 0},               // present but not a number
       {"[A]\nX=42", "A", "X", 42},                 // last line without LF
       {"[A]\nX=1\x1A\n[B]\nY=2\n", "B", "Y", -999},  // Ctrl-Z ends the text
-      {std::string("[A]\nX=1\n\0[B]\nY=2\n", 17), "B", "Y", -999},
+      {"[A]\nX=1\x1A\n[B]\nY=2\n", "A", "X", 1},
+      // A NUL ends the text of its own line only, as a C-string reading of the line would.
+      {Bytes("[PluginSettings]\r\nTVLine=5\0x\r\nMode=2\r\n"), "PluginSettings", "Mode", 2},
+      {Bytes("[PluginSettings]\r\nTVLine=5\0x\r\nMode=2\r\n"), "PluginSettings", "TVLine", 5},
+      {Bytes("[A]\nX=1\n\0[B]\nY=2\n"), "B", "Y", -999},  // the header after the NUL is cut
+      {Bytes("[A]\nX=1\n\0[B]\nY=2\n"), "A", "Y", 2},      // ... so Y lies in A
+      {Bytes("[A]\0[B]\nX=3\n"), "A", "X", 3},
+      {Bytes("[A]\nX\0=5\nX=6\n"), "A", "X", 6},           // "X": no "=", skipped
+      {Bytes("[A]\nX=\0 5\nX=6\n"), "A", "X", -999},       // "X=": empty first occurrence
+      {Bytes("[A]\nX=7\r\0\r\n"), "A", "X", 7},           // "X=7\r": the CR stays in the value
+      {Bytes("\0\n[A]\n\0\0\nX=8"), "A", "X", 8},
       {"", "A", "X", -999},
   };
   for (const auto& c : cases) {
@@ -88,6 +113,16 @@ TEST_F(IniStoreTest, SectionScanWrapsAroundFromTheLastSectionFound) {
   OpenOn("[A]\nX=1\n[B]\nY=2\n");  // LF-only lines: offsets still exact
   EXPECT_TRUE(store.FindSection("B"));
   EXPECT_EQ(store.SectionCursor(), 8u);
+  store.Close();
+  // The bytes after a NUL still count in the offsets; the scan wraps past them.
+  OpenOn(Bytes("[A]\0zz\nX=1\n[B]\0\0\r\nY=2\n"));
+  EXPECT_TRUE(store.FindSection("B"));
+  EXPECT_EQ(store.SectionCursor(), 11u);
+  EXPECT_EQ(Int("A", "X"), 1);
+  EXPECT_EQ(store.SectionCursor(), 0u);
+  EXPECT_EQ(Int("B", "Y"), 2);
+  EXPECT_EQ(store.SectionCursor(), 11u);
+  EXPECT_FALSE(store.FindSection("C"));
 }
 
 TEST_F(IniStoreTest, DecimalParseWrapsAndWritersUseExactFormats) {
@@ -206,24 +241,97 @@ TEST_F(IniStoreTest, SaveReplacesTheWholeFileOnlyWhenComplete) {
   store.Close();
   EXPECT_EQ(Get("s.ini"), "[Other]\r\nK=1\r\n[A]\r\nX=1\r\n");
 
-  store.SetReplaceFunction([](const char*, const char*) { return false; });
+  store.SetFileSystem(&kReplaceFails);
   ASSERT_TRUE(store.OpenForWrite());
+  EXPECT_FALSE(store.WritingInPlace());
   store.WriteSection("A");
   EXPECT_FALSE(store.Close());
   EXPECT_EQ(Get("s.ini"), "[Other]\r\nK=1\r\n[A]\r\nX=1\r\n");
+  EXPECT_EQ(FilesIn(dir_), 1u);  // the new file is gone
 
-  store.SetReplaceFunction(nullptr);
+  store.SetFileSystem(nullptr);
   ASSERT_TRUE(store.OpenForWrite());
   store.WriteSection("A");
   store.WriteKey("X", "3");
   EXPECT_TRUE(store.Close());
   EXPECT_EQ(Get("s.ini"), "[A]\r\nX=3\r\n");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);  // no leftovers
+  EXPECT_EQ(FilesIn(dir_), 1u);  // no leftovers
 
   std::filesystem::create_directory(PathOf("d.ini"));  // a settings file we cannot open
   store.SetLocation(Folder(), "d");
   EXPECT_FALSE(store.OpenForWrite());
   EXPECT_TRUE(std::filesystem::is_directory(PathOf("d.ini")));
 }
+
+TEST_F(IniStoreTest, WritesInPlaceOnlyWhenTheTemporaryFileCannotBeCreated) {
+  Put("s.ini", "[A]\r\nX=1\r\nLonger=tail of the old file\r\n");
+  store.SetLocation(Folder(), "s");
+  ASSERT_TRUE(store.OpenForWrite());
+  EXPECT_FALSE(store.WritingInPlace());  // the crash-safe path wherever the folder allows it
+  store.Close();
+
+  g_injected = {};
+  store.SetFileSystem(&kNoNewFiles);
+  ASSERT_TRUE(store.OpenForWrite());
+  EXPECT_TRUE(store.WritingInPlace());
+  store.WriteSection("A");
+  store.WriteInt("X", 2);
+  EXPECT_TRUE(store.Close());
+  EXPECT_FALSE(store.WritingInPlace());
+  EXPECT_EQ(g_injected.tempCreates, 1);
+  EXPECT_EQ(g_injected.inPlaceOpens, 1);
+  EXPECT_EQ(Get("s.ini"), "[A]\r\nX=2\r\n");  // no tail of the longer old file
+  EXPECT_EQ(FilesIn(dir_), 1u);
+
+  // A real refusal, even for root: a folder stands where the temporary file would go.
+  store.SetFileSystem(nullptr);
+  std::filesystem::create_directory(PathOf("s.ini.tmp"));
+  ASSERT_TRUE(store.OpenForWrite());
+  EXPECT_TRUE(store.WritingInPlace());
+  store.WriteInt("X", 3);
+  EXPECT_TRUE(store.Close());
+  EXPECT_EQ(Get("s.ini"), "X=3\r\n");
+  std::filesystem::remove(PathOf("s.ini.tmp"));
+  store.SetFileSystem(&kNoNewFiles);
+
+  // Without the file, the fallback creates nothing: the folder refused the temporary file.
+  store.SetLocation(Folder(), "absent");
+  EXPECT_FALSE(store.OpenForWrite());
+  EXPECT_FALSE(std::filesystem::exists(PathOf("absent.ini")));
+
+  // Neither the temporary file nor the file itself: nothing changes.
+  store.SetLocation(Folder(), "s");
+  store.SetFileSystem(&kNothingWritable);
+  EXPECT_FALSE(store.OpenForWrite());
+  EXPECT_EQ(Get("s.ini"), "X=3\r\n");
+  EXPECT_EQ(FilesIn(dir_), 1u);
+}
+
+#ifndef _WIN32
+TEST_F(IniStoreTest, ReplaceKeepsTheOldFilesPermissions) {
+  auto modeOf = [&](const char* name) {
+    struct stat st = {};
+    return stat(PathOf(name).c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+  };
+  Put("s.ini", "[A]\r\nX=1\r\n");
+  store.SetLocation(Folder(), "s");
+  for (mode_t mode : {mode_t{0600}, mode_t{0664}, mode_t{0640}}) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(chmod(PathOf("s.ini").c_str(), mode), 0);
+    ASSERT_TRUE(store.OpenForWrite());
+    ASSERT_FALSE(store.WritingInPlace());
+    store.WriteKey("X", std::to_string(mode));
+    ASSERT_TRUE(store.Close());
+    EXPECT_EQ(modeOf("s.ini"), mode);
+    EXPECT_EQ(Get("s.ini"), "X=" + std::to_string(mode) + "\r\n");
+  }
+  store.SetFileSystem(&kNoNewFiles);  // in place: the file, with all it carries, stays
+  ASSERT_TRUE(store.OpenForWrite());
+  ASSERT_TRUE(store.WritingInPlace());
+  ASSERT_TRUE(store.Close());
+  EXPECT_EQ(modeOf("s.ini"), mode_t{0640});
+  EXPECT_EQ(Get("s.ini"), "");
+}
+#endif
 
 }  // namespace

@@ -6,6 +6,10 @@
 #include "common/settings_file_text.h"
 #include "settings_test_util.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 class SettingsTableTest : public ScratchFolder {
@@ -69,5 +73,77 @@ TEST_F(SettingsTableTest, FileUnreadableAtLoadIsNeverOverwritten) {
   EXPECT_FALSE(Save());
   EXPECT_FALSE(std::filesystem::exists(PathOf("KVP_LineView.ini")));
 }
+
+TEST_F(SettingsTableTest, FolderThatRefusesNewFilesStillGetsTheSave) {
+  Put("KVP_LineView.ini", "[PluginSettings]\r\nMode=2\r\n[Other]\r\nK=1\r\n");
+  g_injected = {};
+  store.SetFileSystem(&kNoNewFiles);
+  ASSERT_TRUE(Load());
+  EXPECT_EQ(live.Mode, 2);
+  live.TVLine = 321;
+  live.WindowFunction = 3;
+  x = 40, y = -7;
+  ASSERT_TRUE(Save());
+  EXPECT_EQ(g_injected.tempCreates, 1);
+  EXPECT_EQ(g_injected.inPlaceOpens, 1);
+  std::string expected = WithLine(kDefaultSettingsFile, "\nMode=0", "\nMode=2");
+  expected = WithLine(expected, "TVLine=100", "TVLine=321");
+  expected = WithLine(expected, "WindowFunction=2", "WindowFunction=3");
+  expected = WithLine(WithLine(expected, "DlgWndPosX=-100", "DlgWndPosX=40"), "DlgWndPosY=-100", "DlgWndPosY=-7");
+  EXPECT_EQ(Get("KVP_LineView.ini"), expected);
+  EXPECT_EQ(FilesIn(dir_), 1u);
+
+  // The next start reads what was saved.
+  const AnalysisSettings saved = live;
+  live = stored = AnalysisSettings{};
+  x = y = 0;
+  ASSERT_TRUE(Load());
+  EXPECT_EQ(std::memcmp(&live, &saved, sizeof live), 0);
+  EXPECT_EQ(x, 40);
+  EXPECT_EQ(y, -7);
+
+  // Where neither the temporary file nor the file may be written, the file stays as it was.
+  store.SetFileSystem(&kNothingWritable);
+  live.Mode = 1;
+  EXPECT_FALSE(Save());
+  EXPECT_EQ(Get("KVP_LineView.ini"), expected);
+}
+
+#ifndef _WIN32
+// The real case: a folder the user may not write to, holding a settings file they may. Only
+// where permissions are enforced (not for root); the injected failure above stands in there.
+TEST_F(SettingsTableTest, ReadOnlyFolderWithWritableFile) {
+  Put("KVP_LineView.ini", "[PluginSettings]\r\nMode=2\r\n");
+  ASSERT_EQ(chmod(PathOf("KVP_LineView.ini").c_str(), 0644), 0);
+  ASSERT_EQ(chmod(dir_.c_str(), 0555), 0);
+  struct Restore {
+    std::string dir;
+    ~Restore() { chmod(dir.c_str(), 0755); }
+  } restore{dir_.string()};
+  const std::string probe = PathOf("probe");
+  if (std::FILE* f = std::fopen(probe.c_str(), "wb")) {
+    std::fclose(f);
+    std::remove(probe.c_str());
+    GTEST_SKIP() << "permissions are not enforced for this user";
+  }
+  ASSERT_TRUE(Load());
+  EXPECT_EQ(live.Mode, 2);
+  live.StopCount = 900;
+  ASSERT_TRUE(Save());
+  live = stored = AnalysisSettings{};
+  ASSERT_TRUE(Load());
+  EXPECT_EQ(live.Mode, 2);
+  EXPECT_EQ(live.StopCount, 900);
+  const std::string saved =
+      WithLine(WithLine(kDefaultSettingsFile, "\nMode=0", "\nMode=2"), "StopCount=950", "StopCount=900");
+  EXPECT_EQ(Get("KVP_LineView.ini"), saved);
+  EXPECT_EQ(FilesIn(dir_), 1u);
+
+  ASSERT_EQ(chmod(PathOf("KVP_LineView.ini").c_str(), 0444), 0);  // and the file read-only too
+  live.StopCount = 800;
+  EXPECT_FALSE(Save());
+  EXPECT_EQ(Get("KVP_LineView.ini"), saved);
+}
+#endif
 
 }  // namespace

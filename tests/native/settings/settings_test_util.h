@@ -1,11 +1,16 @@
-// A scratch folder per test, and whole-file helpers, for the settings tests.
+// A scratch folder per test, whole-file helpers and injected file-system failures, for the
+// settings tests.
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include "settings/ini_store.h"
 
 class ScratchFolder : public ::testing::Test {
  protected:
@@ -31,3 +36,44 @@ class ScratchFolder : public ::testing::Test {
   }
   std::filesystem::path dir_;
 };
+
+// A folder that refuses new files ("<ini>.tmp" cannot be created), holding a settings file
+// that may be written; the opens are counted.
+struct InjectedOpens {
+  int tempCreates = 0;
+  int inPlaceOpens = 0;
+};
+inline InjectedOpens g_injected;
+
+inline bool IsTempPath(const std::string& path) {
+  return path.size() >= 4 && path.compare(path.size() - 4, 4, ".tmp") == 0;
+}
+
+inline std::FILE* OpenWithoutNewFiles(const std::string& path, FileOpen how) {
+  if (IsTempPath(path)) {
+    ++g_injected.tempCreates;
+    errno = EACCES;
+    return nullptr;
+  }
+  if (how == FileOpen::TruncateExisting) ++g_injected.inPlaceOpens;
+  return PortableOpen(path, how);
+}
+
+// Neither a new file nor the settings file may be written; reading still works.
+inline std::FILE* OpenNothingWritable(const std::string& path, FileOpen how) {
+  if (IsTempPath(path) || how == FileOpen::TruncateExisting) {
+    errno = EACCES;
+    return nullptr;
+  }
+  return PortableOpen(path, how);
+}
+
+inline bool NeverReplace(const std::string&, const std::string&) { return false; }
+
+inline const IniFileSystem kNoNewFiles = {OpenWithoutNewFiles, NeverReplace, PortableRemove};
+inline const IniFileSystem kNothingWritable = {OpenNothingWritable, NeverReplace, PortableRemove};
+inline const IniFileSystem kReplaceFails = {PortableOpen, NeverReplace, PortableRemove};
+
+inline size_t FilesIn(const std::filesystem::path& dir) {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
+}
