@@ -172,39 +172,46 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
   app.footer(kFooter);
   app.get_formatter()->column_width(30);
 
-  app.add_option("input", o->input, "File, URL or device FFmpeg opens; - for raw frames on stdin");
-  app.add_option("-f", o->format, "Input format or device (rawvideo, v4l2, ...)");
-  app.add_option("-s,--video_size", o->videoSize, "Frame size WxH of raw input");
-  app.add_option("--pix_fmt,--pixel_format", o->pixelFormat, "Pixel format of raw input (yuyv422, bgr24, ...)");
-  app.add_option("-r,--framerate", o->frameRate, "Frame rate of raw input or device (default 25)");
+  app.add_option("input", o->input, "File, URL or device FFmpeg opens; - for raw frames on stdin")->type_name("INPUT");
+  app.add_option("-f", o->format, "Input format or device (rawvideo, v4l2, ...)")->type_name("FORMAT");
+  app.add_option("-s,--video_size", o->videoSize, "Frame size WxH of raw input")->type_name("WxH");
+  app.add_option("--pix_fmt,--pixel_format", o->pixelFormat, "Pixel format of raw input (yuyv422, bgr24, ...)")->type_name("FMT");
+  app.add_option("-r,--framerate", o->frameRate, "Frame rate of raw input or device (default 25)")->type_name("FPS");
 
-  app.add_option("--settings", o->settingsPath, "The plug-in's settings file (FILE.ini)");
-  app.add_option("--line", o->line, "TV line to analyse, from 0 at the top");
+  app.add_option("--settings", o->settingsPath, "The plug-in's settings file (FILE.ini)")->type_name("FILE");
+  app.add_option("--line", o->line, "TV line to analyse, from 0 at the top")->type_name("N");
   app.add_option("--color", o->colorMode, "Colour space: rgb or yuv")
-      ->transform(CLI::CheckedTransformer(std::map<std::string, int>{{"rgb", 0}, {"yuv", 1}}, CLI::ignore_case));
+      ->type_name("rgb|yuv")
+      ->transform(CLI::CheckedTransformer(std::map<std::string, int>{{"rgb", 0}, {"yuv", 1}}, CLI::ignore_case).description(""));
   app.add_option("--page", o->page, "Page: scope, spectrum, levels or all (default: the settings' page)")
-      ->check(CLI::IsMember({"scope", "spectrum", "levels", "all"}, CLI::ignore_case));
+      ->type_name("PAGE")
+      ->check(CLI::IsMember({"scope", "spectrum", "levels", "all"}, CLI::ignore_case).description(""));
   app.add_option("--window", o->window, "Spectrum window: none, hamming, hanning, blackman (or 0..3)")
+      ->type_name("WINDOW")
       ->transform(CLI::Transformer(std::map<std::string, int>{{"none", 0},
                                                                {"hamming", 1},
                                                                {"hanning", 2},
                                                                {"blackman", 3},
                                                                {"blackmen", 3}},
-                                   CLI::ignore_case));
-  app.add_option("--sensitivity", o->sensitivity, "Depth of the spectrum in dB (10..110)");
+                                   CLI::ignore_case).description(""));
+  app.add_option("--sensitivity", o->sensitivity, "Depth of the spectrum in dB (10..110)")->type_name("DB");
   app.add_option("--style", o->style, "Trace style of spectrum and levels: outline, fill, points (or 0..2)")
+      ->type_name("STYLE")
       ->transform(CLI::Transformer(std::map<std::string, int>{{"outline", 0}, {"fill", 1}, {"points", 2}},
-                                   CLI::ignore_case));
-  app.add_option("--interval", o->interval, "Measuring interval START:STOP in percent of the line");
-  app.add_option("--levels", o->levels, "Reference levels BLACK:WHITE, sample levels 0..255");
+                                   CLI::ignore_case).description(""));
+  app.add_option("--interval", o->interval, "Measuring interval START:STOP in percent of the line")->type_name("START:STOP");
+  app.add_option("--levels", o->levels, "Reference levels BLACK:WHITE, sample levels 0..255")->type_name("BLACK:WHITE");
 
   app.add_option("--convert", o->convert, "Layout the frames are analysed in: yuyv422 (default) or bgr24")
+      ->type_name("yuyv422|bgr24")
       ->transform(CLI::CheckedTransformer(std::map<std::string, int>{{"yuyv422", 0}, {"yuy2", 0}, {"bgr24", 1}},
-                                          CLI::ignore_case));
+                                          CLI::ignore_case).description(""));
   app.add_flag("--json", o->json, "Print a summary in JSON instead of the CSV rows");
-  app.add_option("--png", o->pngDir, "Write each selected page as a PNG picture into DIR");
-  app.add_option("--every", o->every, "With --png: also a picture of every Nth frame")->check(CLI::PositiveNumber);
-  app.add_option("--frames", o->maxFrames, "Analyse at most N frames")->check(CLI::PositiveNumber);
+  app.add_option("--png", o->pngDir, "Write each selected page as a PNG picture into DIR")->type_name("DIR");
+  app.add_option("--every", o->every, "With --png: also a picture of every Nth frame")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--frames", o->maxFrames, "Analyse at most N frames")->type_name("N")->check(CLI::PositiveNumber);
   bool noProgress = false;
   app.add_flag("--no-progress", noProgress, "No progress bar, even on a terminal");
 
