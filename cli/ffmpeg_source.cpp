@@ -9,6 +9,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -34,6 +35,7 @@ class FfmpegSource final : public FrameSource {
  public:
   ~FfmpegSource() override {
     sws_freeContext(sws_);
+    sws_freeContext(bandSws_);
     av_frame_free(&frame_);
     av_packet_free(&packet_);
     avcodec_free_context(&decoder_);
@@ -46,11 +48,13 @@ class FfmpegSource final : public FrameSource {
   bool Next(InputFrame* frame) override;
   int64_t ExpectedFrames() const override { return expectedFrames_; }
   int64_t Dropped() const override { return dropped_; }
+  void SetAnalysedRow(int row) override { row_ = row < height_ ? row : height_ - 1; }
 
  private:
   enum class Decoded { Frame, End };
   Decoded DecodeNext();
   void Convert();
+  bool ConvertBand(AVPixelFormat target, uint8_t* dst, int stride, int* first, int* rows);
 
   std::string name_;
   Diagnostics* diag_ = nullptr;
@@ -59,6 +63,8 @@ class FfmpegSource final : public FrameSource {
   AVPacket* packet_ = nullptr;
   AVFrame* frame_ = nullptr;
   SwsContext* sws_ = nullptr;
+  SwsContext* bandSws_ = nullptr;
+  int row_ = -1;
   int stream_ = -1;
   AVRational timeBase_{1, 25};
   double frameRate_ = 25.0;
@@ -215,6 +221,34 @@ FfmpegSource::Decoded FfmpegSource::DecodeNext() {
   }
 }
 
+// Converts only the band of rows around the analysed line, as an image of its own: the
+// conversion is most of the cost beyond decoding, and the analysis reads one row. Unscaled
+// conversions take chroma from the nearest row, so the band's rows come out exactly as in a
+// whole-frame conversion (a test compares them).
+bool FfmpegSource::ConvertBand(AVPixelFormat target, uint8_t* dst, int stride, int* first, int* rows) {
+  const AVPixelFormat source = static_cast<AVPixelFormat>(frame_->format);
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(source);
+  if (row_ < 0 || d == nullptr || (d->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM))) {
+    return false;
+  }
+  // Eight rows keep the phase of swscale's row-dependent dither patterns as well.
+  const int align = std::max(8, 1 << d->log2_chroma_h);
+  *first = row_ / align * align;
+  *rows = std::min(align, height_ - *first);
+  bandSws_ = sws_getCachedContext(bandSws_, width_, *rows, source, width_, *rows, target, SWS_BILINEAR, nullptr,
+                                  nullptr, nullptr);
+  if (bandSws_ == nullptr) return false;
+  const uint8_t* planes[4] = {};
+  for (int p = 0; p < 4 && frame_->data[p] != nullptr; ++p) {
+    const int shift = (p == 1 || p == 2) ? d->log2_chroma_h : 0;
+    planes[p] = frame_->data[p] + static_cast<ptrdiff_t>(*first >> shift) * frame_->linesize[p];
+  }
+  uint8_t* out[4] = {dst + static_cast<ptrdiff_t>(*first) * stride, nullptr, nullptr, nullptr};
+  int outStrides[4] = {stride, 0, 0, 0};
+  sws_scale(bandSws_, planes, frame_->linesize, 0, *rows, out, outStrides);
+  return true;
+}
+
 void FfmpegSource::Convert() {
   const AVPixelFormat target = pixelFormat_ == PixelFormatBgr24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUYV422;
   const int bytesPerPixel = pixelFormat_ == PixelFormatBgr24 ? 3 : 2;
@@ -225,11 +259,14 @@ void FfmpegSource::Convert() {
     topDown_.resize(pixels_.size());
     dst = topDown_.data();
   }
+  int first = 0, rows = height_;
   if (sameShape && frame_->format == target) {
-    for (int y = 0; y < height_; ++y) {
+    if (row_ >= 0) first = row_, rows = 1;
+    for (int y = first; y < first + rows; ++y) {
       std::memcpy(dst + size_t(y) * stride, frame_->data[0] + size_t(y) * frame_->linesize[0], size_t(stride));
     }
-  } else {
+  } else if (!(sameShape && ConvertBand(target, dst, stride, &first, &rows))) {
+    first = 0, rows = height_;
     sws_ = sws_getCachedContext(sws_, frame_->width, frame_->height, static_cast<AVPixelFormat>(frame_->format),
                                 width_, height_, target, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (sws_ == nullptr) {
@@ -242,7 +279,7 @@ void FfmpegSource::Convert() {
   }
   if (pixelFormat_ == PixelFormatBgr24) {
     // The plug-in's BGR24 frames are bottom-up.
-    for (int y = 0; y < height_; ++y) {
+    for (int y = first; y < first + rows; ++y) {
       std::memcpy(pixels_.data() + size_t(height_ - 1 - y) * stride, dst + size_t(y) * stride, size_t(stride));
     }
   }

@@ -28,6 +28,9 @@ class FrameSource {
   virtual int64_t ExpectedFrames() const { return 0; }
   // Frames the decoder could not deliver.
   virtual int64_t Dropped() const { return 0; }
+  // The analysis reads one row of each frame: a source may then convert only the rows around
+  // it and leave the others as they were. -1 (the default) asks for whole frames.
+  virtual void SetAnalysedRow(int row) { (void)row; }
 
  protected:
   int width_ = 0;

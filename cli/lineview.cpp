@@ -97,6 +97,7 @@ int Run::Execute(bool errIsTerminal) {
   // The frame path clamps a line above the frame; the plug-in's Configure lowers one below it.
   if (state_.liveSettings.TVLine < 0) state_.liveSettings.TVLine = 0;
   ConfigureState(state_, FrameFormat{source_.Width(), source_.Height(), 0, source_.PixelFormat()});
+  source_.SetAnalysedRow(state_.liveSettings.TVLine);
   if (!state_.BuffersReady()) return diag_.Fail(kExitFailure, "out of memory");
 
   const bool yuv = state_.liveSettings.ColorMode == 1;
