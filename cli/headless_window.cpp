@@ -8,6 +8,6 @@ HeadlessWindow::HeadlessWindow() {
 }
 
 PlotCanvas* HeadlessWindow::PageCanvas(int mode) {
-  if (mode < 0 || mode >= 3) return nullptr;
+  if (!drawing_ || mode < 0 || mode >= 3) return nullptr;
   return canvases_[mode].get();
 }

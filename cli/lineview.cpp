@@ -27,7 +27,8 @@ class Run {
   int Execute(bool errIsTerminal);
 
  private:
-  void Analyse(InputFrame& frame);
+  void Analyse(InputFrame& frame, bool draw);
+  void DrawPage(int page);
   bool WritePictures(const std::string& suffix);
 
   const CliOptions& o_;
@@ -41,33 +42,43 @@ class Run {
   RunSummary summary_;
 };
 
-// One frame through the plug-in's frame path, which samples the line, marks it and runs the
-// first selected page. The CSV needs the SNR whichever page is shown, and --page all the other
-// two pages: both come from the analyses the frame path calls, on the line it just sampled.
-void Run::Analyse(InputFrame& frame) {
+// One frame through the plug-in's frame path, which samples the line, marks it and, when a
+// picture of this frame is due, draws the first selected page. The CSV needs the SNR whichever
+// page is drawn, and --page all the other two pages: both come from the analyses the frame
+// path calls, on the line it has just sampled.
+void Run::Analyse(InputFrame& frame, bool draw) {
+  window_.SetDrawing(draw);
   FrameInfo info{};
   info.pixels = frame.pixels;
   ProcessFrameState(state_, info, &window_);
+  if (!draw || rs_.pages.empty() || rs_.pages.front() != ModeOscilloscope) {
+    const AnalysisSettings s = SnapshotSettings(state_.liveSettings);
+    MeasureWaveform(s, state_.width, state_.channels, state_.snrHistory, state_.snrHistoryIndex, state_.snrDisplay);
+  }
+  if (draw) {
+    for (size_t i = 1; i < rs_.pages.size(); ++i) DrawPage(rs_.pages[i]);
+  }
+}
 
+// The page's analysis on the line sampled last. Only the oscilloscope keeps anything across
+// frames (its SNR rings), and it is drawn this way only after the last read-out is out.
+void Run::DrawPage(int page) {
   const AnalysisSettings s = SnapshotSettings(state_.liveSettings);
   const int n = state_.width;
-  if (rs_.pages.empty() || rs_.pages.front() != ModeOscilloscope) {
-    MeasureWaveform(s, n, state_.channels, state_.snrHistory, state_.snrHistoryIndex, state_.snrDisplay);
-  }
-  for (size_t i = 1; i < rs_.pages.size(); ++i) {
-    PlotCanvas& canvas = *window_.PageCanvas(rs_.pages[i]);
-    if (rs_.pages[i] == ModeSpectrum) {
-      RenderSpectrum(s, n, state_.channels, state_.spectrumReal, state_.spectrumImag, state_.spectrumMagnitude,
-                     state_.spectrumTables, canvas);
-    } else if (rs_.pages[i] == ModeLevels) {
-      RenderLevelHistogram(s, n, state_.channels, state_.levelHistogram, canvas);
-    }
+  PlotCanvas& canvas = window_.Canvas(page);
+  if (page == ModeOscilloscope) {
+    RenderWaveform(s, n, state_.channels, state_.snrHistory, state_.snrHistoryIndex, state_.snrDisplay, canvas);
+  } else if (page == ModeSpectrum) {
+    RenderSpectrum(s, n, state_.channels, state_.spectrumReal, state_.spectrumImag, state_.spectrumMagnitude,
+                   state_.spectrumTables, canvas);
+  } else if (page == ModeLevels) {
+    RenderLevelHistogram(s, n, state_.channels, state_.levelHistogram, canvas);
   }
 }
 
 bool Run::WritePictures(const std::string& suffix) {
   for (int page : rs_.pages) {
-    const Picture p = ComposePage(page, *window_.PageCanvas(page), rs_.settings, text_.get(), kPageWidth, kPageHeight);
+    const Picture p = ComposePage(page, window_.Canvas(page), rs_.settings, text_.get(), kPageWidth, kPageHeight);
     const std::string path = o_.pngDir + "/lineview-" + PageName(page) + suffix + ".png";
     std::string error;
     if (!WritePng(p, path, &error)) {
@@ -117,7 +128,8 @@ int Run::Execute(bool errIsTerminal) {
   InputFrame frame;
   bool picturesDue = false;
   while ((o_.maxFrames == 0 || summary_.framesAnalysed < o_.maxFrames) && source_.Next(&frame)) {
-    Analyse(frame);
+    const bool due = !o_.pngDir.empty() && o_.every > 0 && (frame.index + 1) % o_.every == 0;
+    Analyse(frame, due);
     ++summary_.framesAnalysed;
     picturesDue = true;
     for (int c = 0; c < 3; ++c) summary_.channels[c].Add(state_.snrDisplay[c]);
@@ -128,7 +140,7 @@ int Run::Execute(bool errIsTerminal) {
                     state_.snrDisplay[0], state_.snrDisplay[1], state_.snrDisplay[2]);
       out_ << row;
     }
-    if (!o_.pngDir.empty() && o_.every > 0 && (frame.index + 1) % o_.every == 0) {
+    if (due) {
       char suffix[32];
       std::snprintf(suffix, sizeof suffix, "-%06lld", static_cast<long long>(frame.index));
       if (!WritePictures(suffix)) return kExitFailure;
@@ -138,7 +150,11 @@ int Run::Execute(bool errIsTerminal) {
   progress.Finish(summary_.framesAnalysed);
   summary_.framesDropped = source_.Dropped();
 
-  if (!o_.pngDir.empty() && picturesDue && !WritePictures("")) return kExitFailure;
+  if (!o_.pngDir.empty() && picturesDue) {
+    // The pictures of the last frame, drawn now that it is known to be the last.
+    for (int page : rs_.pages) DrawPage(page);
+    if (!WritePictures("")) return kExitFailure;
+  }
   if (o_.json) out_ << SummaryJson(summary_);
   out_.flush();
   if (!out_) return diag_.Fail(kExitFailure, "cannot write the output");

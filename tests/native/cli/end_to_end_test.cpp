@@ -2,6 +2,7 @@
 // as raw frames through a pipe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -142,9 +143,26 @@ TEST_F(EndToEnd, PicturesOfEverySelectedPage) {
                                              "lineview-scope-000079.png", "lineview-scope.png",
                                              "lineview-spectrum-000039.png", "lineview-spectrum-000079.png",
                                              "lineview-spectrum.png"}));
+  // The built-in bars are the same in every frame: pictures drawn on the way (through the frame
+  // path) and after the end (the last frame) must agree.
+  for (const char* page : {"scope", "spectrum", "levels"}) {
+    const std::string base = out + "/lineview-" + page;
+    EXPECT_EQ(ReadText(base + "-000079.png"), ReadText(base + ".png")) << page;
+  }
   const RunResult bad = Lineview("--frames 1 --png /proc/lineview-cannot-be-here");
   EXPECT_EQ(bad.status, kExitFailure);
   EXPECT_NE(bad.err.find("cannot create folder"), std::string::npos) << bad.err;
+}
+
+// The progress line appears only on a terminal (a pseudo-terminal from script(1) here).
+TEST(ProgressLine, OnATerminalOnly) {
+  if (std::system("script -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) is not installed";
+  const RunResult tty = RunShell("script -qec \"'" + LineviewExe() + "' >/dev/null\" /dev/null");
+  EXPECT_EQ(tty.status, kExitOk);
+  EXPECT_NE(tty.out.find("\r[##############################] 100/100 frames"), std::string::npos) << tty.out;
+  EXPECT_EQ(tty.out.back(), '\n');
+  const RunResult quiet = RunShell("script -qec \"'" + LineviewExe() + "' --no-progress >/dev/null\" /dev/null");
+  EXPECT_EQ(quiet.out.find("frames"), std::string::npos) << quiet.out;
 }
 
 }  // namespace
