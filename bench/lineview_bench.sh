@@ -38,12 +38,19 @@ measure() {
 }
 
 read -r ff_e ff_c ff_m < <(measure ffmpeg -nostdin -v error -i "$work/clip.mkv" -f null -)
-printf '%-10s %8s %8s %10s %10s %9s\n' what fps "x ffmpeg" "cpu x ff" "peak KB" ""
-printf '%-10s %8.0f %8s %10s %10s\n' ffmpeg "$(calc "$frames / $ff_e")" 1.00 1.00 "$ff_m"
-for page in scope spectrum levels all; do
-  read -r e c m < <(measure "$exe" "$work/clip.mkv" --page "$page")
-  printf '%-10s %8.0f %8.2f %10.2f %10s\n' "$page" "$(calc "$frames / $e")" \
+printf '%-22s %8s %8s %10s %10s\n' what fps "x ffmpeg" "cpu x ff" "peak KB"
+printf '%-22s %8.0f %8s %10s %10s\n' "ffmpeg -f null"  "$(calc "$frames / $ff_e")" 1.00 1.00 "$ff_m"
+row() {  # label, then lineview's arguments after the clip
+  local label=$1; shift
+  read -r e c m < <(measure "$exe" "$work/clip.mkv" "$@")
+  printf '%-22s %8.0f %8.2f %10.2f %10s\n' "$label" "$(calc "$frames / $e")" \
     "$(calc "$e / $ff_e")" "$(calc "$c / $ff_c")" "$m"
+}
+# CSV alone: every frame sampled and measured, no page drawn.
+row "csv" --page scope
+# A picture of each selected page every second of video (25 frames): the pages' own cost.
+for page in scope spectrum levels all; do
+  row "$page, png every 25" --page "$page" --png "$work/png" --every 25
 done
 read -r _ _ short_m < <(runs=1 measure "$exe" "$work/clip.mkv" --page all --json)
 read -r _ _ long_m < <(runs=1 measure "$exe" "$work/long.mkv" --page all --json)

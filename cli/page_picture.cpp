@@ -137,6 +137,7 @@ std::string FindFontFile(std::string* error) {
   }
   if (match) FcPatternDestroy(match);
   FcPatternDestroy(pattern);
+  FcFini();  // only the file name is kept
   if (file.empty()) *error = "fontconfig finds no font (install fonts-dejavu-core)";
   return file;
 }
