@@ -78,7 +78,7 @@ class FfmpegSource final : public FrameSource {
   int64_t expectedFrames_ = 0;
   int64_t dropped_ = 0;
   std::vector<uint8_t> pixels_;
-  std::vector<uint8_t> topDown_;  // BGR24 before it is turned bottom-up
+  std::vector<uint8_t> scratch_;  // swscale's output, top-down, padded
 };
 
 int FfmpegSource::Open(const CliOptions& o, Diagnostics& diag) {
@@ -252,20 +252,20 @@ bool FfmpegSource::ConvertBand(AVPixelFormat target, uint8_t* dst, int stride, i
 void FfmpegSource::Convert() {
   const AVPixelFormat target = pixelFormat_ == PixelFormatBgr24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUYV422;
   const int bytesPerPixel = pixelFormat_ == PixelFormatBgr24 ? 3 : 2;
-  const int stride = width_ * bytesPerPixel;
+  const int rowBytes = width_ * bytesPerPixel;
+  // swscale writes whole pixel pairs of YUYV and may write past a row's end: it writes into a
+  // padded buffer of its own, and only exact rows are copied into the frame.
+  const int stride = ((width_ + 1) * bytesPerPixel + 63) / 64 * 64;
+  scratch_.resize(size_t(stride) * size_t(height_ + 1) + 256);
   const bool sameShape = frame_->width == width_ && frame_->height == height_;
-  uint8_t* dst = pixels_.data();
-  if (pixelFormat_ == PixelFormatBgr24) {
-    topDown_.resize(pixels_.size());
-    dst = topDown_.data();
-  }
   int first = 0, rows = height_;
+  const uint8_t* src = scratch_.data();
+  int srcStride = stride;
   if (sameShape && frame_->format == target) {
+    src = frame_->data[0];
+    srcStride = frame_->linesize[0];
     if (row_ >= 0) first = row_, rows = 1;
-    for (int y = first; y < first + rows; ++y) {
-      std::memcpy(dst + size_t(y) * stride, frame_->data[0] + size_t(y) * frame_->linesize[0], size_t(stride));
-    }
-  } else if (!(sameShape && ConvertBand(target, dst, stride, &first, &rows))) {
+  } else if (!(sameShape && ConvertBand(target, scratch_.data(), stride, &first, &rows))) {
     first = 0, rows = height_;
     sws_ = sws_getCachedContext(sws_, frame_->width, frame_->height, static_cast<AVPixelFormat>(frame_->format),
                                 width_, height_, target, SWS_BILINEAR, nullptr, nullptr, nullptr);
@@ -273,21 +273,21 @@ void FfmpegSource::Convert() {
       ++dropped_;
       return;
     }
-    uint8_t* planes[4] = {dst, nullptr, nullptr, nullptr};
+    uint8_t* planes[4] = {scratch_.data(), nullptr, nullptr, nullptr};
     int strides[4] = {stride, 0, 0, 0};
     sws_scale(sws_, frame_->data, frame_->linesize, 0, frame_->height, planes, strides);
   }
-  if (pixelFormat_ == PixelFormatBgr24) {
+  for (int y = first; y < first + rows; ++y) {
     // The plug-in's BGR24 frames are bottom-up.
-    for (int y = first; y < first + rows; ++y) {
-      std::memcpy(pixels_.data() + size_t(height_ - 1 - y) * stride, dst + size_t(y) * stride, size_t(stride));
-    }
+    const int to = pixelFormat_ == PixelFormatBgr24 ? height_ - 1 - y : y;
+    std::memcpy(pixels_.data() + size_t(to) * rowBytes, src + static_cast<ptrdiff_t>(y) * srcStride, size_t(rowBytes));
   }
 }
 
 bool FfmpegSource::Next(InputFrame* frame) {
   if (!pending_ && DecodeNext() != Decoded::Frame) {
     if (truncatedBytes_ >= 0 && next_ > 0) {
+      ++dropped_;
       diag_->Warn(kExitTruncated, "the last frame of '" + name_ + "' is truncated: " +
                                       std::to_string(truncatedBytes_) + " of " + std::to_string(rawFrameBytes_) +
                                       " bytes; " + std::to_string(next_) + " whole frames analysed");

@@ -58,6 +58,9 @@ TEST(BadInput, TruncatedLastFrameIsReportedAfterTheWholeOnes) {
   const RunResult file = Lineview("-f rawvideo -s 720x576 -pix_fmt yuyv422 " + Quote(dir / "f.yuv"));
   EXPECT_EQ(file.status, kExitTruncated) << file.err;
   EXPECT_EQ(CsvRows(file.out).size(), 3u);
+  const RunResult json = Lineview("-f rawvideo -s 720x576 -pix_fmt yuyv422 --json " + Quote(dir / "f.yuv"));
+  EXPECT_EQ(json.status, kExitTruncated);
+  EXPECT_NE(json.out.find("\"frames_analysed\": 3,\n  \"frames_dropped\": 1,"), std::string::npos) << json.out;
   const RunResult whole = RunShell("head -c " + std::to_string(2 * kYuyvFrame) + " /dev/zero | " +
                                    Quote(LineviewExe()) + " -s 720x576 -pix_fmt yuyv422 -");
   EXPECT_EQ(whole.status, kExitOk) << whole.err;
@@ -101,4 +104,19 @@ TEST(BadInput, BadCommandLine) {
   EXPECT_TRUE(r.out.empty());
 }
 
+// Frame sizes at the edges of what the layouts hold (odd widths leave a pixel without its
+// pair, one row leaves no row below the marked one): analysed, never read or written outside.
+TEST(BadInput, TinyAndOddFrames) {
+  for (const char* size : {"1x1", "3x3", "7x5", "4096x1"}) {
+    for (const char* fmt : {"yuyv422", "bgr24"}) {
+      const std::string convert = std::string(fmt) == "bgr24" ? " --convert bgr24" : "";
+      const RunResult r = RunShell("seq 1 50000 | head -c 200000 | " + Quote(LineviewExe()) + " -s " + size +
+                                   " -pix_fmt " + fmt + convert + " --line 0 --page all --json -");
+      EXPECT_TRUE(r.status == kExitOk || r.status == kExitTruncated) << size << " " << fmt << r.err;
+      EXPECT_NE(r.out.find("\"frames_analysed\": "), std::string::npos) << size << " " << fmt;
+    }
+  }
+}
+
 }  // namespace
+
