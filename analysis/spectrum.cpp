@@ -355,11 +355,13 @@ void Fft2048(double* re, double* im, const SpectrumTables& t) {
 
 int ClampSensitivity(int sensitivity) { return std::clamp(sensitivity, 10, 110); }
 
-int SpectrumGridRows(int s) {
-  if (s <= 20) return s / 2;
-  if (s <= 50) return s / 5;
-  return s / 10;
+int SpectrumGridStep(int s) {
+  if (s <= 20) return 2;
+  if (s <= 50) return 5;
+  return 10;
 }
+
+int SpectrumGridRows(int s) { return s / SpectrumGridStep(s); }
 
 void ComputeSpectrum(const int32_t* samples, int n, int windowFunction, int sensitivity, double* re, double* im,
                      double* magnitude, const SpectrumTables* tables) {

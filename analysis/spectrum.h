@@ -35,7 +35,9 @@ void Fft2048(double* re, double* im, const SpectrumTables& tables);
 
 // FFTSensitivity as the computation uses it: 10..110.
 int ClampSensitivity(int sensitivity);
-// Horizontal grid divisions for a displayed range of s dB (2, 5 or 10 dB each, truncating).
+// dB per horizontal grid division for a displayed range of s dB: 2, 5 or 10.
+int SpectrumGridStep(int s);
+// Horizontal grid divisions for a displayed range of s dB (s / SpectrumGridStep(s), truncating).
 int SpectrumGridRows(int s);
 
 // Resample, window, transform and scale one channel: bins 0..1023 of `magnitude` get

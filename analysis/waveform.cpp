@@ -18,14 +18,18 @@ constexpr uint32_t kTraceColor[ChannelCount] = {0x0000FF, 0x00FF00, 0xFF0000, 0x
 
 SnrInterval WaveformInterval(int n, int startCount, int stopCount) {
   if (n < 1) n = 1;
-  int start = std::clamp(startCount, 0, 1000);
-  int stop = std::clamp(stopCount, 0, 1000);
-  if (stop < start) stop = start;
+  int start, stop;
+  ClampMeasuringInterval(startCount, stopCount, &start, &stop);
   SnrInterval r;
   r.first = gdi::MulDiv(start, n - 1, 1000);
   r.last = gdi::MulDiv(stop, n - 1, 1000);
   r.count = r.last - r.first + 1;
   return r;
+}
+
+void ClampMeasuringInterval(int startCount, int stopCount, int* start, int* stop) {
+  *start = std::clamp(startCount, 0, 1000);
+  *stop = std::max(std::clamp(stopCount, 0, 1000), *start);
 }
 
 void ClampReferenceLevels(int whiteLevel, int blackLevel, int* white, int* black) {
@@ -92,8 +96,8 @@ void RenderWaveform(const AnalysisSettings& s, int n, int32_t* const channels[Ch
   // Drawn last so they cover the traces; clamped like the measurement, so they mark what was measured.
   int white, black;
   ClampReferenceLevels(s.WhiteLevel, s.BlackLevel, &white, &black);
-  const int start = std::clamp(s.StartCount, 0, 1000);
-  const int stop = std::max(std::clamp(s.StopCount, 0, 1000), start);
+  int start, stop;
+  ClampMeasuringInterval(s.StartCount, s.StopCount, &start, &stop);
   canvas.DrawScaledLine(0, black, 1000, black, kReferenceColor, kRopCopyPen, 1000, 255);
   canvas.DrawScaledLine(0, white, 1000, white, kReferenceColor, kRopCopyPen, 1000, 255);
   canvas.DrawScaledLine(start, 0, start, 255, kReferenceColor, kRopCopyPen, 1000, 255);

@@ -24,6 +24,10 @@ struct SnrInterval {
 // n < 1 is treated as 1.
 SnrInterval WaveformInterval(int n, int startCount, int stopCount);
 
+// The measuring interval in tenths of a percent, as the ratio and the reference lines use it:
+// both clamped to 0..1000, an inverted pair collapsing onto the start.
+void ClampMeasuringInterval(int startCount, int stopCount, int* start, int* stop);
+
 // The black and white levels the ratio and the reference lines use: clamped to 0..255,
 // white never below black, so the numerator white - black + 1 is at least 1.
 void ClampReferenceLevels(int whiteLevel, int blackLevel, int* white, int* black);

@@ -27,14 +27,6 @@ struct TunerState {
   int channelIndex = 0;  // into TunerChannels(); kept while an input is selected
 };
 
-enum HostCommandCode : int {
-  HostCmdChannelUp = 1227,
-  HostCmdChannelDown = 1228,
-  HostCmdSourceTV = 1246,
-  HostCmdSourceVHS = 1248,
-  HostCmdSourceSVHS = 1249,
-};
-
 // The command's name ("HostCmdChannelUp" ...), or null for a code the host does not know.
 const char* HostCommandName(int code);
 

@@ -50,7 +50,8 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
       continue;
     }
     const bool takesValue = a == "--frames" || a == "--fps" || a == "--format" || a == "--size" ||
-                            a == "--signal" || a == "--noise" || a == "--log" || a == "--plugin";
+                            a == "--signal" || a == "--noise" || a == "--log" || a == "--plugin" ||
+                            a == "--screenshot-dir";
     if (!takesValue) {
       *error = "unknown option " + a;
       return false;
@@ -83,6 +84,8 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
       o.logPath = v;
     } else if (a == "--plugin") {
       o.pluginPath = v;
+    } else if (a == "--screenshot-dir") {
+      o.screenshotDir = v;
     }
     if (!ok || v.empty()) {
       *error = "bad value for " + a + ": \"" + v + "\"";
@@ -108,7 +111,9 @@ const char* HostUsage() {
          "  --noise SIGMA       Gaussian noise in code values added to every signal\n"
          "  --open-window       open the plug-in's tool window\n"
          "  --log FILE          log every event to FILE\n"
-         "  --plugin PATH       the plug-in DLL (default KVP_LineView.dll beside the program)\n";
+         "  --plugin PATH       the plug-in DLL (default KVP_LineView.dll beside the program)\n"
+         "  --screenshot-dir D  near the end, capture the tool window on each tab and the main\n"
+         "                      window as BMP files in D (needs --open-window)\n";
 }
 
 std::vector<std::wstring> SplitCommandLine(const std::wstring& line) {

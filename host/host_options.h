@@ -16,6 +16,7 @@ struct HostOptions {
   bool openWindow = false;
   std::string logPath;     // UTF-8; empty: no log
   std::string pluginPath;  // UTF-8; empty: KVP_LineView.dll beside the program
+  std::string screenshotDir;  // UTF-8; empty: no screenshots
   bool help = false;
 };
 

@@ -2,6 +2,7 @@
 // (class "TMain", title "Kestrova") exists before the DLL is loaded, frames come from a video
 // thread of their own, and everything but ProcessFrame runs on the window thread.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -25,6 +26,12 @@ namespace {
 
 constexpr UINT kMsgFrameReady = WM_APP + 1;
 constexpr UINT kMsgVideoDone = WM_APP + 2;
+constexpr UINT kMsgStartScreenshots = WM_APP + 3;
+constexpr UINT_PTR kScreenshotTimer = 7;
+// How long a page runs before it is captured: a few frames drawn, the labels painted.
+constexpr UINT kScreenshotSettleMs = 800;
+constexpr wchar_t kToolWindowCaption[] = L"KVP_LineView плагин";
+constexpr int kToolTabControlId = 5072;
 // Noisy signals cycle through a few precomputed noise frames, so the picture lives
 // without generating noise on the video thread at frame rate.
 constexpr int kNoiseVariants = 4;
@@ -129,6 +136,8 @@ class Host {
   void FinishSession();
   void OnHostCommand(int code);
   void OnPaint(HWND hwnd);
+  void ScreenshotStep();
+  void LogFrameTimes();
 
   HostOptions options_;
   HostLog log_;
@@ -157,9 +166,23 @@ class Host {
   std::vector<uint32_t> display_;
   std::vector<uint32_t> videoBgra_;  // the video thread's own conversion buffer
   std::atomic<bool> repaintPosted_{false};
+
+  // ProcessFrame times in microseconds, tagged with the tool window's tab at the time.
+  struct FrameTime {
+    float micros;
+    int8_t page;
+  };
+  std::vector<FrameTime> frameTimes_;  // video thread only, read after it ends
+  std::atomic<int> currentPage_{-1};
+
+  // Screenshots: the window thread steps through the tabs on a timer; the video thread keeps
+  // delivering frames until it is done.
+  std::atomic<bool> screenshotsPending_{false};
+  int screenshotStep_ = 0;
 };
 
 Host* g_host = nullptr;
+void LogSnrReadouts(HostLog& log);
 
 LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (g_host) return g_host->HandleMessage(hwnd, msg, wParam, lParam);
@@ -332,7 +355,13 @@ void Host::VideoThread() {
   std::vector<uint8_t> frame(FrameBytes(options_.width, options_.height, options_.pixelFormat));
   const TestChannel* lastChannel = nullptr;
   auto due = Clock::now();
-  for (int i = 0; options_.frames == 0 || i < options_.frames; ++i) {
+  LARGE_INTEGER ticksPerSecond;
+  QueryPerformanceFrequency(&ticksPerSecond);
+  const int screenshotFrame = std::max(1, options_.frames - int(options_.fps * 4));
+  if (!options_.screenshotDir.empty() && options_.openWindow) screenshotsPending_ = true;
+  bool screenshotsAsked = false;
+  frameTimes_.reserve(size_t(std::min(options_.frames > 0 ? options_.frames : 100000, 1000000)));
+  for (int i = 0; options_.frames == 0 || i < options_.frames || screenshotsPending_; ++i) {
     {
       std::unique_lock<std::mutex> hold(stopLock_);
       if (stopSignal_.wait_until(hold, due, [this] { return stopRequested_; })) break;
@@ -351,8 +380,19 @@ void Host::VideoThread() {
     std::memset(&frameInfo, 0, sizeof frameInfo);
     frameInfo.pixels = frame.data();
     frameInfo.channelInfo = &info;
+    LARGE_INTEGER t0, t1;
+    QueryPerformanceCounter(&t0);
     const int result = descriptor_->ProcessFrame ? descriptor_->ProcessFrame(&frameInfo) : 0;
+    QueryPerformanceCounter(&t1);
+    if (frameTimes_.size() < frameTimes_.capacity()) {
+      frameTimes_.push_back(
+          {float(double(t1.QuadPart - t0.QuadPart) * 1e6 / double(ticksPerSecond.QuadPart)), int8_t(currentPage_.load())});
+    }
     const int delivered = ++framesDelivered_;
+    if (screenshotsPending_ && !screenshotsAsked && delivered >= screenshotFrame) {
+      screenshotsAsked = true;
+      PostMessageW(window_, kMsgStartScreenshots, 0, 0);
+    }
 
     const bool changed = &channel != lastChannel;
     if (delivered <= 3 || delivered % logEvery == 0 || changed) {
@@ -367,6 +407,7 @@ void Host::VideoThread() {
     if (now > due + period) due = now;
   }
   log_.Line("video: frames delivered: %d", framesDelivered_.load());
+  LogFrameTimes();
   PostMessageW(window_, kMsgVideoDone, 0, 0);
 }
 
@@ -391,6 +432,7 @@ void Host::FinishSession() {
       descriptor_->ReleaseBuffers();
     }
     if (descriptor_->Shutdown) {
+      LogSnrReadouts(log_);
       log_.Line("call Shutdown");
       descriptor_->Shutdown();
     }
@@ -450,6 +492,11 @@ LRESULT Host::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case kMsgFrameReady:
       repaintPosted_ = false;
+      if (HWND tool = FindWindowW(nullptr, kToolWindowCaption)) {
+        currentPage_ = int(SendDlgItemMessageW(tool, kToolTabControlId, TCM_GETCURSEL, 0, 0));
+      } else {
+        currentPage_ = -1;
+      }
       InvalidateRect(hwnd, nullptr, FALSE);
       return 0;
     case kMsgVideoDone:
@@ -457,6 +504,16 @@ LRESULT Host::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_PAINT:
       OnPaint(hwnd);
+      return 0;
+    case kMsgStartScreenshots:
+      screenshotStep_ = 0;
+      ScreenshotStep();
+      return 0;
+    case WM_TIMER:
+      if (wParam == kScreenshotTimer) {
+        KillTimer(hwnd, kScreenshotTimer);
+        ScreenshotStep();
+      }
       return 0;
     case WM_ERASEBKGND:
       return 1;
@@ -470,6 +527,114 @@ LRESULT Host::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
   }
   return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+// A copy of what the screen shows inside `window`, as a 24-bit BMP file.
+bool CaptureWindow(HWND window, const std::wstring& path) {
+  RECT r;
+  if (!GetWindowRect(window, &r)) return false;
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return false;
+  BITMAPINFO bmi = {};
+  bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
+  bmi.bmiHeader.biWidth = w;
+  bmi.bmiHeader.biHeight = h;  // bottom-up, as BMP files store rows
+  bmi.bmiHeader.biPlanes = 1;
+  bmi.bmiHeader.biBitCount = 24;
+  bmi.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC screen = GetDC(nullptr);
+  HBITMAP bitmap = CreateDIBSection(screen, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = false;
+  if (bitmap && bits) {
+    HDC memory = CreateCompatibleDC(screen);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    GdiFlush();
+    const DWORD stride = DWORD((w * 3 + 3) & ~3);
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof bmi.bmiHeader;
+    file.bfSize = file.bfOffBits + stride * DWORD(h);
+    if (FILE* f = _wfopen(path.c_str(), L"wb")) {
+      ok = std::fwrite(&file, sizeof file, 1, f) == 1 && std::fwrite(&bmi.bmiHeader, sizeof bmi.bmiHeader, 1, f) == 1 &&
+           std::fwrite(bits, stride, size_t(h), f) == size_t(h);
+      ok = std::fclose(f) == 0 && ok;
+    }
+  }
+  if (bitmap) DeleteObject(bitmap);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+// Steps 0..2 click a tab and let the page run; steps 1..3 capture the page shown before; the
+// last step captures the main window and lets the video end.
+void Host::ScreenshotStep() {
+  static const char* const kPageNames[] = {"scope", "spectrum", "levels"};
+  const std::wstring dir = FromUtf8(options_.screenshotDir);
+  CreateDirectoryW(dir.c_str(), nullptr);
+  HWND tool = FindWindowW(nullptr, kToolWindowCaption);
+  const int step = screenshotStep_++;
+  if (tool && step >= 1 && step <= 3) {
+    const std::string name = std::string("tool-") + std::to_string(step - 1) + "-" + kPageNames[step - 1] + ".bmp";
+    const bool ok = CaptureWindow(tool, dir + L"\\" + FromUtf8(name));
+    log_.Line("screenshot: %s %s", name.c_str(), ok ? "written" : "FAILED");
+  }
+  if (tool && step <= 2) {
+    // A click on the tab, as a user would make it: the tool window hears of it like of any click.
+    HWND tab = GetDlgItem(tool, kToolTabControlId);
+    RECT item = {};
+    if (tab && SendMessageW(tab, TCM_GETITEMRECT, WPARAM(step), LPARAM(&item))) {
+      const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+      SendMessageW(tab, WM_LBUTTONDOWN, MK_LBUTTON, at);
+      SendMessageW(tab, WM_LBUTTONUP, 0, at);
+    }
+    SetTimer(window_, kScreenshotTimer, kScreenshotSettleMs, nullptr);
+    return;
+  }
+  if (!tool) log_.Line("screenshot: no tool window to capture");
+  LogSnrReadouts(log_);
+  const bool ok = CaptureWindow(window_, dir + L"\\host.bmp");
+  log_.Line("screenshot: host.bmp %s", ok ? "written" : "FAILED");
+  screenshotsPending_ = false;
+}
+
+// What the oscilloscope page's three SNR fields show, read like any window's text.
+void LogSnrReadouts(HostLog& log) {
+  HWND tool = FindWindowW(nullptr, kToolWindowCaption);
+  HWND tab = tool ? GetDlgItem(tool, kToolTabControlId) : nullptr;
+  for (HWND page = tab ? GetWindow(tab, GW_CHILD) : nullptr; page; page = GetWindow(page, GW_HWNDNEXT)) {
+    if (!GetDlgItem(page, 5063)) continue;
+    std::string values[3];
+    for (int i = 0; i < 3; ++i) {
+      wchar_t text[64] = {};
+      GetDlgItemTextW(page, 5063 + i, text, 64);
+      values[i] = ToUtf8(text, int(wcslen(text)));
+    }
+    log.Line("tool window: SNR (dB) R/Y: %s  G/U: %s  B/V: %s", values[0].c_str(), values[1].c_str(),
+             values[2].c_str());
+  }
+}
+
+void Host::LogFrameTimes() {
+  auto report = [this](const char* what, std::vector<float> t) {
+    if (t.empty()) return;
+    std::sort(t.begin(), t.end());
+    const size_t p99 = std::min(t.size() - 1, size_t(double(t.size()) * 0.99));
+    log_.Line("frame time %s: median %.3f ms, 99th percentile %.3f ms over %lu frames", what,
+              t[t.size() / 2] / 1000.0, t[p99] / 1000.0, static_cast<unsigned long>(t.size()));
+  };
+  static const char* const kPageNames[] = {"scope", "spectrum", "levels"};
+  std::vector<float> all;
+  std::vector<float> pages[3];
+  for (const FrameTime& f : frameTimes_) {
+    all.push_back(f.micros);
+    if (f.page >= 0 && f.page < 3) pages[f.page].push_back(f.micros);
+  }
+  report("all", all);
+  for (int p = 0; p < 3; ++p) report(kPageNames[p], pages[p]);
 }
 
 std::vector<std::string> Arguments() {

@@ -5,9 +5,9 @@
 #include "plugin/analysis_state.h"
 #include "plugin/host_contract.h"
 #include "plugin/plugin_module_win.h"
-#include "plugin/tool_window_link.h"
 #include "settings/settings_location_win.h"
 #include "settings/settings_table.h"
+#include "ui/analyzer_dialog_win.h"
 
 namespace {
 
@@ -19,16 +19,10 @@ IniStore g_settingsStore;  // constructed empty: no file is touched under the lo
 const char kDescriptorName[] = "\xC0\xED\xE0\xEB\xE8\xE7\xE0\xF2\xEE\xF0 TV-\xF1\xF2\xF0\xEE\xEA\xE8";
 const char kExtraText[] = "";
 
-// Until the tool window exists the plug-in has no window: frames are skipped.
-class NoToolWindow final : public ToolWindowLink {
- public:
-  bool IsVisible() override { return false; }
-  void PostNotify(int) override {}
-  PlotCanvas* PageCanvas(int) override { return nullptr; }
-};
-NoToolWindow g_noWindow;
-
-ToolWindowLink* CurrentToolWindow() { return &g_noWindow; }
+// The one tool window object: built at load (it looks up the host's main window then), its
+// window exists only between OpenToolWindow and the window's destruction.
+MeasurementList g_measurements;  // outlives every window: a reopened window shows its count
+AnalyzerDialog g_toolWindow(g_state, g_measurements);
 
 // Reads the settings file into the analysis state.
 void PluginLoadSettings() {
@@ -60,7 +54,7 @@ int LV_CDECL Configure(const FrameFormat* format) {
 
 int LV_CDECL ProcessFrame(FrameInfo* frame) {
   try {
-    if (frame != nullptr) ProcessFrameState(g_state, *frame, CurrentToolWindow());
+    if (frame != nullptr) ProcessFrameState(g_state, *frame, &g_toolWindow);
   } catch (...) {
   }
   return 1;
@@ -68,10 +62,17 @@ int LV_CDECL ProcessFrame(FrameInfo* frame) {
 
 void LV_CDECL ReleaseBuffers() { ReleaseStateBuffers(g_state); }
 
-void LV_CDECL OpenToolWindow(void* /*hostWindow*/) {}
+void LV_CDECL OpenToolWindow(void* hostWindow) {
+  try {
+    HWND host = hostWindow != nullptr ? *static_cast<HWND*>(hostWindow) : nullptr;
+    g_toolWindow.Open(g_module, host);
+  } catch (...) {
+  }
+}
 
 void LV_CDECL Shutdown() {
   try {
+    g_toolWindow.Destroy();  // stores the window's final position first
     PluginSaveSettings();
   } catch (...) {
   }

@@ -55,6 +55,15 @@ constexpr int kPluginContractVersion = 3;
 constexpr unsigned kWmLineViewNotify = 0x590;  // to the tool window; wParam 0 refresh, 1 results, 2 channel
 constexpr unsigned kWmHostCommand = 0x4C8;     // to the host's main window; wParam = command code
 
+// The commands the tool window sends to the host's main window.
+enum HostCommandCode : int {
+  HostCmdChannelUp = 1227,
+  HostCmdChannelDown = 1228,
+  HostCmdSourceTV = 1246,
+  HostCmdSourceVHS = 1248,
+  HostCmdSourceSVHS = 1249,
+};
+
 #if defined(__i386__) || defined(_M_IX86)
 static_assert(sizeof(void*) == 4);
 static_assert(sizeof(FrameFormat) == 16);
