@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <map>
 
-#include "cli/axis_labels_local.h"
+#include "ui/axis_labels.h"
 
 namespace {
 
