@@ -53,7 +53,7 @@ class FfmpegSource final : public FrameSource {
  private:
   enum class Decoded { Frame, End };
   Decoded DecodeNext();
-  void Convert();
+  bool Convert();
   bool ConvertBand(AVPixelFormat target, uint8_t* dst, int stride, int* first, int* rows);
 
   std::string name_;
@@ -249,7 +249,7 @@ bool FfmpegSource::ConvertBand(AVPixelFormat target, uint8_t* dst, int stride, i
   return true;
 }
 
-void FfmpegSource::Convert() {
+bool FfmpegSource::Convert() {
   const AVPixelFormat target = pixelFormat_ == PixelFormatBgr24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUYV422;
   const int bytesPerPixel = pixelFormat_ == PixelFormatBgr24 ? 3 : 2;
   const int rowBytes = width_ * bytesPerPixel;
@@ -269,10 +269,7 @@ void FfmpegSource::Convert() {
     first = 0, rows = height_;
     sws_ = sws_getCachedContext(sws_, frame_->width, frame_->height, static_cast<AVPixelFormat>(frame_->format),
                                 width_, height_, target, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (sws_ == nullptr) {
-      ++dropped_;
-      return;
-    }
+    if (sws_ == nullptr) return false;
     uint8_t* planes[4] = {scratch_.data(), nullptr, nullptr, nullptr};
     int strides[4] = {stride, 0, 0, 0};
     sws_scale(sws_, frame_->data, frame_->linesize, 0, frame_->height, planes, strides);
@@ -282,29 +279,36 @@ void FfmpegSource::Convert() {
     const int to = pixelFormat_ == PixelFormatBgr24 ? height_ - 1 - y : y;
     std::memcpy(pixels_.data() + size_t(to) * rowBytes, src + static_cast<ptrdiff_t>(y) * srcStride, size_t(rowBytes));
   }
+  return true;
 }
 
 bool FfmpegSource::Next(InputFrame* frame) {
-  if (!pending_ && DecodeNext() != Decoded::Frame) {
-    if (truncatedBytes_ >= 0 && next_ > 0) {
-      ++dropped_;
-      diag_->Warn(kExitTruncated, "the last frame of '" + name_ + "' is truncated: " +
-                                      std::to_string(truncatedBytes_) + " of " + std::to_string(rawFrameBytes_) +
-                                      " bytes; " + std::to_string(next_) + " whole frames analysed");
-      truncatedBytes_ = -1;
+  for (;;) {
+    if (!pending_ && DecodeNext() != Decoded::Frame) {
+      if (truncatedBytes_ >= 0 && next_ > 0) {
+        ++dropped_;
+        diag_->Warn(kExitTruncated, "the last frame of '" + name_ + "' is truncated: " +
+                                        std::to_string(truncatedBytes_) + " of " + std::to_string(rawFrameBytes_) +
+                                        " bytes; " + std::to_string(next_) + " whole frames analysed");
+        truncatedBytes_ = -1;
+      }
+      return false;
     }
-    return false;
+    pending_ = false;
+    if (!Convert()) {
+      ++dropped_;  // a frame swscale cannot convert (a format it does not know): skipped
+      av_frame_unref(frame_);
+      continue;
+    }
+    const int64_t pts = frame_->best_effort_timestamp;
+    if (pts != AV_NOPTS_VALUE && firstPts_ == AV_NOPTS_VALUE) firstPts_ = pts;
+    frame->pixels = pixels_.data();
+    frame->index = next_;
+    frame->seconds = pts != AV_NOPTS_VALUE ? (pts - firstPts_) * av_q2d(timeBase_) : next_ / frameRate_;
+    ++next_;
+    av_frame_unref(frame_);
+    return true;
   }
-  pending_ = false;
-  Convert();
-  const int64_t pts = frame_->best_effort_timestamp;
-  if (pts != AV_NOPTS_VALUE && firstPts_ == AV_NOPTS_VALUE) firstPts_ = pts;
-  frame->pixels = pixels_.data();
-  frame->index = next_;
-  frame->seconds = pts != AV_NOPTS_VALUE ? (pts - firstPts_) * av_q2d(timeBase_) : next_ / frameRate_;
-  ++next_;
-  av_frame_unref(frame_);
-  return true;
 }
 
 }  // namespace

@@ -96,7 +96,6 @@ int Run::Execute(bool errIsTerminal) {
     if (ec || !std::filesystem::is_directory(o_.pngDir)) {
       return diag_.Fail(kExitFailure, "cannot create folder '" + o_.pngDir + "'");
     }
-    if (rs_.pages.empty()) diag_.Warn(kExitSettingOutOfRange, "no page selected: no pictures are written");
     std::string error;
     text_ = CreateTextPainter(&error);
     if (!text_) diag_.Warn(kExitFailure, error + ": pictures without axis labels");
@@ -126,12 +125,12 @@ int Run::Execute(bool errIsTerminal) {
   ProgressBar progress(diag_.Stream(), errIsTerminal && o_.progress, expected);
 
   InputFrame frame;
-  bool picturesDue = false;
+  bool anyFrame = false;
   while ((o_.maxFrames == 0 || summary_.framesAnalysed < o_.maxFrames) && source_.Next(&frame)) {
     const bool due = !o_.pngDir.empty() && o_.every > 0 && (frame.index + 1) % o_.every == 0;
     Analyse(frame, due);
     ++summary_.framesAnalysed;
-    picturesDue = true;
+    anyFrame = true;
     for (int c = 0; c < 3; ++c) summary_.channels[c].Add(state_.snrDisplay[c]);
     if (!o_.json) {
       char row[128];
@@ -150,7 +149,7 @@ int Run::Execute(bool errIsTerminal) {
   progress.Finish(summary_.framesAnalysed);
   summary_.framesDropped = source_.Dropped();
 
-  if (!o_.pngDir.empty() && picturesDue) {
+  if (!o_.pngDir.empty() && anyFrame) {
     // The pictures of the last frame, drawn now that it is known to be the last.
     for (int page : rs_.pages) DrawPage(page);
     if (!WritePictures("")) return kExitFailure;
