@@ -190,6 +190,7 @@ bool WritePng(const Picture& picture, const std::string& path, std::string* erro
   image.width = static_cast<png_uint_32>(picture.width);
   image.height = static_cast<png_uint_32>(picture.height);
   image.format = PNG_FORMAT_RGB;
+  image.flags = PNG_IMAGE_FLAG_FAST;  // pages are mostly flat colour: fast filtering loses little
   const bool ok = png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
   if (!ok) *error = image.message[0] ? image.message : "cannot write";
   png_image_free(&image);
