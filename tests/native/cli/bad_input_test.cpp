@@ -97,13 +97,6 @@ TEST(BadInput, LineBeyondTheFrameIsClampedWithAWarning) {
   EXPECT_EQ(r.out, Lineview("--line 575 --frames 3").out);
 }
 
-TEST(BadInput, BadCommandLine) {
-  const RunResult r = Lineview("--page nowhere");
-  EXPECT_EQ(r.status, kExitUsage);
-  EXPECT_TRUE(Contains(r.err, "--page")) << r.err;
-  EXPECT_TRUE(r.out.empty());
-}
-
 // Frame sizes at the edges of what the layouts hold (odd widths leave a pixel without its
 // pair, one row leaves no row below the marked one): analysed, never read or written outside.
 TEST(BadInput, TinyAndOddFrames) {
