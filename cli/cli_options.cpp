@@ -1,0 +1,309 @@
+#include "cli/cli_options.h"
+
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <sstream>
+
+#include "analysis/spectrum.h"
+#include "analysis/waveform.h"
+#include "cli/exit_codes.h"
+#include "settings/ini_store.h"
+#include "settings/settings_table.h"
+
+namespace {
+
+const char kFooter[] = R"(Input:
+  With no INPUT, the bundled host's built-in test signal is analysed (75 % colour bars,
+  720x576, 100 frames). INPUT is anything FFmpeg opens: a file, a URL, a capture device
+  with -f (e.g. -f v4l2 /dev/video0), or - for raw frames on stdin, described with
+  -f rawvideo -s WxH -pix_fmt FMT.
+
+Output:
+  CSV on stdout, one row per frame: frame number, time in seconds and the three SNR
+  read-outs in dB (50-frame means, as the tool window shows them). --json prints a summary
+  instead. --png DIR writes each selected page as lineview-PAGE.png (the last frame), and
+  with --every N also lineview-PAGE-FRAME.png for every Nth frame.
+
+Exit status:
+  0 success; 1 output could not be written; 2 bad command line; 3 input cannot be opened
+  or decoded; 4 no video stream; 5 raw input smaller than one frame of -s/-pix_fmt;
+  6 last raw frame truncated; 7 settings file unreadable (defaults used); 8 line outside
+  the frame (clamped); 9 a setting outside its range (used as the plug-in uses it).
+  Codes 6 to 9 are warnings: the output is complete.
+)";
+
+// FFmpeg spells some long options with one dash; CLI11 wants two.
+std::vector<std::string> TranslateFfmpegSpelling(const std::vector<std::string>& args) {
+  static const char* const kLong[] = {"-pix_fmt", "-framerate", "-video_size", "-pixel_format"};
+  std::vector<std::string> out;
+  out.reserve(args.size());
+  for (const std::string& a : args) {
+    bool translated = false;
+    for (const char* name : kLong) {
+      if (a == name) {
+        out.push_back("-" + a);
+        translated = true;
+        break;
+      }
+    }
+    if (!translated) out.push_back(a);
+  }
+  return out;
+}
+
+std::string Format(const char* fmt, double a, double b = 0.0) {
+  char buf[128];
+  std::snprintf(buf, sizeof buf, fmt, a, b);
+  return buf;
+}
+
+bool IsFlag(int32_t v) { return v == 0 || v == 1; }
+
+void WarnRanges(const AnalysisSettings& s, Diagnostics& diag) {
+  if (!IsFlag(s.ColorMode)) {
+    diag.Warn(kExitSettingOutOfRange,
+              "colour mode " + std::to_string(s.ColorMode) + " is neither 0 (RGB) nor 1 (YUV): RGB is used");
+  }
+  const struct {
+    const char* name;
+    int32_t value;
+  } flags[] = {{"RColor", s.RColor}, {"GColor", s.GColor}, {"BColor", s.BColor},
+               {"YColor", s.YColor}, {"UColor", s.UColor}, {"VColor", s.VColor}};
+  for (const auto& f : flags) {
+    if (!IsFlag(f.value)) {
+      diag.Warn(kExitSettingOutOfRange, std::string(f.name) + " " + std::to_string(f.value) +
+                                            " is neither 0 nor 1: the channel's trace is hidden");
+    }
+  }
+  int white = 0, black = 0;
+  ClampReferenceLevels(s.WhiteLevel, s.BlackLevel, &white, &black);
+  if (white != s.WhiteLevel || black != s.BlackLevel) {
+    diag.Warn(kExitSettingOutOfRange, "levels " + std::to_string(s.BlackLevel) + ":" + std::to_string(s.WhiteLevel) +
+                                          " are outside 0..255 or inverted: " + std::to_string(black) + ":" +
+                                          std::to_string(white) + " is used");
+  }
+  const int start = std::clamp(s.StartCount, 0, 1000);
+  const int stop = std::max(std::clamp(s.StopCount, 0, 1000), start);
+  if (start != s.StartCount || stop != s.StopCount) {
+    diag.Warn(kExitSettingOutOfRange,
+              "interval " + Format("%.1f:%.1f", s.StartCount * 0.1, s.StopCount * 0.1) +
+                  " % is outside 0..100 or inverted: " + Format("%.1f:%.1f", start * 0.1, stop * 0.1) + " % is used");
+  }
+  if (ClampSensitivity(s.FFTSensitivity) != s.FFTSensitivity) {
+    diag.Warn(kExitSettingOutOfRange, "sensitivity " + std::to_string(s.FFTSensitivity) + " dB is outside 10..110: " +
+                                          std::to_string(ClampSensitivity(s.FFTSensitivity)) + " dB is used");
+  }
+  if (s.WindowFunction < WindowNone || s.WindowFunction > WindowBlackman) {
+    diag.Warn(kExitSettingOutOfRange, "window function " + std::to_string(s.WindowFunction) +
+                                          " is not one of 0..3: the spectrum is computed without a window");
+  }
+  if (s.FFTDiagMode < 0 || s.FFTDiagMode > 2) {
+    diag.Warn(kExitSettingOutOfRange, "spectrum style " + std::to_string(s.FFTDiagMode) +
+                                          " is not one of 0..2: the spectrum page draws no trace");
+  }
+  if (s.LevDiagMode < 0 || s.LevDiagMode > 2) {
+    diag.Warn(kExitSettingOutOfRange, "levels style " + std::to_string(s.LevDiagMode) +
+                                          " is not one of 0..2: the levels page draws no trace");
+  }
+}
+
+// Reads the settings file the way the plug-in does; false when it cannot be read.
+bool LoadSettingsFile(const std::string& path, AnalysisSettings* settings, Diagnostics& diag) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    diag.Warn(kExitSettingsUnreadable,
+              "cannot read settings file '" + path + "': " + std::strerror(errno) + "; using the defaults");
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    diag.Warn(kExitSettingsUnreadable, "settings file '" + path + "' is not a file; using the defaults");
+    return false;
+  }
+  // The store names its file base name + ".ini", as beside the DLL.
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+  const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (file.size() <= 4 || strcasecmp(file.c_str() + file.size() - 4, ".ini") != 0) {
+    diag.Warn(kExitSettingsUnreadable, "settings file '" + path + "' does not end in .ini; using the defaults");
+    return false;
+  }
+  IniStore store;
+  store.SetLocation(folder, file.substr(0, file.size() - 4));
+  AnalysisSettings stored{};
+  int32_t windowX = 0, windowY = 0;
+  if (!LoadSettingsSequence(store, stored, *settings, windowX, windowY)) {
+    diag.Warn(kExitSettingsUnreadable, "cannot read settings file '" + path + "'; using the defaults");
+    *settings = DefaultSettings();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseNumberPair(const std::string& text, double* a, double* b) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
+  const std::string first = text.substr(0, colon), second = text.substr(colon + 1);
+  char* end = nullptr;
+  errno = 0;
+  const double x = std::strtod(first.c_str(), &end);
+  if (*end != '\0' || errno != 0 || !std::isfinite(x)) return false;
+  const double y = std::strtod(second.c_str(), &end);
+  if (*end != '\0' || errno != 0 || !std::isfinite(y)) return false;
+  *a = x;
+  *b = y;
+  return true;
+}
+
+ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOptions* o, int* exitCode,
+                              std::string* out, std::string* err) {
+  CLI::App app{"lineview: the line measurements of KVP_LineView on any video file, capture device or pipe: "
+               "the waveform of one TV line with its SNR per channel, its spectrum and its level histogram.",
+               "lineview"};
+  app.footer(kFooter);
+  app.get_formatter()->column_width(30);
+
+  app.add_option("input", o->input, "File, URL or device FFmpeg opens; - for raw frames on stdin")->type_name("INPUT");
+  app.add_option("-f", o->format, "Input format or device (rawvideo, v4l2, ...)")->type_name("FORMAT");
+  app.add_option("-s,--video_size", o->videoSize, "Frame size WxH of raw input")->type_name("WxH");
+  app.add_option("--pix_fmt,--pixel_format", o->pixelFormat, "Pixel format of raw input (yuyv422, bgr24, ...)")->type_name("FMT");
+  app.add_option("-r,--framerate", o->frameRate, "Frame rate of raw input or device (default 25)")->type_name("FPS");
+
+  app.add_option("--settings", o->settingsPath, "The plug-in's settings file (FILE.ini)")->type_name("FILE");
+  app.add_option("--line", o->line, "TV line to analyse, from 0 at the top")->type_name("N");
+  app.add_option("--color", o->colorMode, "Colour space: rgb or yuv")
+      ->type_name("rgb|yuv")
+      ->transform(CLI::CheckedTransformer(std::map<std::string, int>{{"rgb", 0}, {"yuv", 1}}, CLI::ignore_case).description(""));
+  app.add_option("--page", o->page, "Page: scope, spectrum, levels or all (default: the settings' page)")
+      ->type_name("PAGE")
+      ->check(CLI::IsMember({"scope", "spectrum", "levels", "all"}, CLI::ignore_case).description(""));
+  app.add_option("--window", o->window, "Spectrum window: none, hamming, hanning, blackman (or 0..3)")
+      ->type_name("WINDOW")
+      ->transform(CLI::Transformer(std::map<std::string, int>{{"none", 0},
+                                                               {"hamming", 1},
+                                                               {"hanning", 2},
+                                                               {"blackman", 3},
+                                                               {"blackmen", 3}},
+                                   CLI::ignore_case).description(""));
+  app.add_option("--sensitivity", o->sensitivity, "Depth of the spectrum in dB (10..110)")->type_name("DB");
+  app.add_option("--style", o->style, "Trace style of spectrum and levels: outline, fill, points (or 0..2)")
+      ->type_name("STYLE")
+      ->transform(CLI::Transformer(std::map<std::string, int>{{"outline", 0}, {"fill", 1}, {"points", 2}},
+                                   CLI::ignore_case).description(""));
+  app.add_option("--interval", o->interval, "Measuring interval START:STOP in percent of the line")->type_name("START:STOP");
+  app.add_option("--levels", o->levels, "Reference levels BLACK:WHITE, sample levels 0..255")->type_name("BLACK:WHITE");
+
+  app.add_option("--convert", o->convert, "Layout the frames are analysed in: yuyv422 (default) or bgr24")
+      ->type_name("yuyv422|bgr24")
+      ->transform(CLI::CheckedTransformer(std::map<std::string, int>{{"yuyv422", 0}, {"yuy2", 0}, {"bgr24", 1}},
+                                          CLI::ignore_case).description(""));
+  app.add_flag("--json", o->json, "Print a summary in JSON instead of the CSV rows");
+  app.add_option("--png", o->pngDir, "Write each selected page as a PNG picture into DIR")->type_name("DIR");
+  app.add_option("--every", o->every, "With --png: also a picture of every Nth frame")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--frames", o->maxFrames, "Analyse at most N frames")->type_name("N")->check(CLI::PositiveNumber);
+  bool noProgress = false;
+  app.add_flag("--no-progress", noProgress, "No progress bar, even on a terminal");
+
+  std::vector<std::string> args = TranslateFfmpegSpelling(rawArgs);
+  std::reverse(args.begin(), args.end());  // CLI11 takes them last first
+  try {
+    app.parse(args);
+  } catch (const CLI::CallForHelp&) {
+    *out = app.help();
+    *exitCode = kExitOk;
+    return ParseOutcome::Exit;
+  } catch (const CLI::ParseError& e) {
+    *err = std::string("lineview: ") + e.what() + "\nRun with --help for more information.\n";
+    *exitCode = kExitUsage;
+    return ParseOutcome::Exit;
+  }
+  o->progress = !noProgress;
+  std::transform(o->page.begin(), o->page.end(), o->page.begin(), [](unsigned char c) { return std::tolower(c); });
+
+  double a = 0, b = 0;
+  if (!o->interval.empty() && !ParseNumberPair(o->interval, &a, &b)) {
+    *err = "lineview: --interval: '" + o->interval + "' is not START:STOP (percent, e.g. 5:95)\n";
+    *exitCode = kExitUsage;
+    return ParseOutcome::Exit;
+  }
+  if (!o->levels.empty() && !ParseNumberPair(o->levels, &a, &b)) {
+    *err = "lineview: --levels: '" + o->levels + "' is not BLACK:WHITE (e.g. 16:235)\n";
+    *exitCode = kExitUsage;
+    return ParseOutcome::Exit;
+  }
+  return ParseOutcome::Run;
+}
+
+RunSettings ResolveSettings(const CliOptions& o, Diagnostics& diag) {
+  RunSettings r;
+  r.settings = DefaultSettings();
+  if (!o.settingsPath.empty()) LoadSettingsFile(o.settingsPath, &r.settings, diag);
+
+  AnalysisSettings& s = r.settings;
+  if (o.line) s.TVLine = *o.line;
+  if (o.colorMode) s.ColorMode = *o.colorMode;
+  if (o.window) s.WindowFunction = *o.window;
+  if (o.sensitivity) s.FFTSensitivity = *o.sensitivity;
+  if (o.style) s.FFTDiagMode = s.LevDiagMode = *o.style;
+  double a = 0, b = 0;
+  // Out-of-range numbers are saturated only to stay inside int32; the range warning follows.
+  auto toInt = [](double v) { return static_cast<int32_t>(std::lround(std::clamp(v, -1e9, 1e9))); };
+  if (!o.interval.empty() && ParseNumberPair(o.interval, &a, &b)) {
+    s.StartCount = toInt(a * 10.0);
+    s.StopCount = toInt(b * 10.0);
+  }
+  if (!o.levels.empty() && ParseNumberPair(o.levels, &a, &b)) {
+    s.BlackLevel = toInt(a);
+    s.WhiteLevel = toInt(b);
+  }
+
+  if (o.page == "all") {
+    r.pages = {ModeOscilloscope, ModeSpectrum, ModeLevels};
+  } else if (o.page == "scope") {
+    r.pages = {ModeOscilloscope};
+  } else if (o.page == "spectrum") {
+    r.pages = {ModeSpectrum};
+  } else if (o.page == "levels") {
+    r.pages = {ModeLevels};
+  } else if (s.Mode >= ModeOscilloscope && s.Mode <= ModeLevels) {
+    r.pages = {s.Mode};
+  } else {
+    diag.Warn(kExitSettingOutOfRange, "page " + std::to_string(s.Mode) + " is not one of 0..2: no page is drawn");
+  }
+  if (!r.pages.empty()) s.Mode = r.pages.front();
+  WarnRanges(s, diag);
+  return r;
+}
+
+void CheckLine(const AnalysisSettings& s, int height, Diagnostics& diag) {
+  if (height < 1) return;
+  if (s.TVLine >= height || s.TVLine < 0) {
+    const int used = std::clamp(s.TVLine, 0, height - 1);
+    diag.Warn(kExitLineClamped, "line " + std::to_string(s.TVLine) + " is outside the frame's " +
+                                    std::to_string(height) + " lines: line " + std::to_string(used) + " is used");
+  }
+}
+
+const char* PageName(int mode) {
+  switch (mode) {
+    case ModeOscilloscope:
+      return "scope";
+    case ModeSpectrum:
+      return "spectrum";
+    case ModeLevels:
+      return "levels";
+    default:
+      return "none";
+  }
+}

@@ -1,0 +1,24 @@
+// Messages to the user on stderr: errors that end the run and warnings that let it go on.
+// The exit status of a run that finishes is the code of its first warning.
+#pragma once
+#include <ostream>
+#include <string>
+
+#include "cli/exit_codes.h"
+
+class Diagnostics {
+ public:
+  explicit Diagnostics(std::ostream& err) : err_(err) {}
+
+  void Warn(ExitCode code, const std::string& text);
+  // Prints the error; returns `code` so a caller can `return diag.Fail(...)`.
+  int Fail(ExitCode code, const std::string& text);
+
+  // kExitOk when nothing was reported, otherwise the first warning's code.
+  int Status() const { return status_; }
+  std::ostream& Stream() { return err_; }
+
+ private:
+  std::ostream& err_;
+  int status_ = kExitOk;
+};

@@ -1,0 +1,17 @@
+// Exit status of `lineview`: each kind of bad input has its own, so scripts can tell them apart.
+// Codes from 6 on are warnings: the run finished and its output is complete, but something
+// the user asked for could not be honoured exactly.
+#pragma once
+
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitFailure = 1,          // output could not be written, or an internal error
+  kExitUsage = 2,            // bad command line
+  kExitCannotOpen = 3,       // FFmpeg cannot open the input, or has no decoder for it
+  kExitNoVideo = 4,          // the input has no video stream
+  kExitRawSizeMismatch = 5,  // raw input does not hold one whole frame of the size given
+  kExitTruncated = 6,        // the last raw frame is cut short (the whole frames before it are analysed)
+  kExitSettingsUnreadable = 7,  // the settings file could not be read: defaults used
+  kExitLineClamped = 8,         // the line lies outside the frame: the nearest line used
+  kExitSettingOutOfRange = 9,   // a setting outside its range: used as the plug-in uses it
+};

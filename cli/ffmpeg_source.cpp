@@ -1,0 +1,334 @@
+// Input through FFmpeg's libraries: demux, decode, convert with libswscale.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavdevice/avdevice.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/parseutils.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "cli/frame_source.h"
+#include "host/test_signals.h"
+#include "plugin/host_contract.h"
+
+std::unique_ptr<FrameSource> MakeBuiltInSource(int pixelFormat);
+
+namespace {
+
+std::string AvError(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+std::string SizeText(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
+
+class FfmpegSource final : public FrameSource {
+ public:
+  ~FfmpegSource() override {
+    sws_freeContext(sws_);
+    sws_freeContext(bandSws_);
+    av_frame_free(&frame_);
+    av_packet_free(&packet_);
+    avcodec_free_context(&decoder_);
+    avformat_close_input(&format_);
+  }
+
+  // Everything up to and including the first decoded frame; kExitOk or the code of the failure.
+  int Open(const CliOptions& o, Diagnostics& diag);
+
+  bool Next(InputFrame* frame) override;
+  int64_t ExpectedFrames() const override { return expectedFrames_; }
+  int64_t Dropped() const override { return dropped_; }
+  void SetAnalysedRow(int row) override { row_ = row < height_ ? row : height_ - 1; }
+
+ private:
+  enum class Decoded { Frame, End };
+  Decoded DecodeNext();
+  bool Convert();
+  bool ConvertBand(AVPixelFormat target, uint8_t* dst, int stride, int* first, int* rows);
+
+  std::string name_;
+  Diagnostics* diag_ = nullptr;
+  AVFormatContext* format_ = nullptr;
+  AVCodecContext* decoder_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  AVFrame* frame_ = nullptr;
+  SwsContext* sws_ = nullptr;
+  SwsContext* bandSws_ = nullptr;
+  int row_ = -1;
+  int stream_ = -1;
+  AVRational timeBase_{1, 25};
+  double frameRate_ = 25.0;
+  bool raw_ = false;
+  int rawFrameBytes_ = 0;
+  int truncatedBytes_ = -1;  // bytes of a cut-short last raw frame, -1 when there was none
+  bool flushing_ = false;
+  bool pending_ = false;  // frame_ holds a decoded frame not yet handed over
+  int64_t next_ = 0;
+  int64_t firstPts_ = AV_NOPTS_VALUE;
+  int64_t expectedFrames_ = 0;
+  int64_t dropped_ = 0;
+  std::vector<uint8_t> pixels_;
+  std::vector<uint8_t> scratch_;  // swscale's output, top-down, padded
+};
+
+int FfmpegSource::Open(const CliOptions& o, Diagnostics& diag) {
+  diag_ = &diag;
+  name_ = o.input;
+  pixelFormat_ = o.convert;
+
+  const std::string url = o.input == "-" ? "pipe:0" : o.input;
+  std::string formatName = o.format;
+  // Frames on stdin described by their size are raw unless said otherwise.
+  if (formatName.empty() && o.input == "-" && !o.videoSize.empty()) formatName = "rawvideo";
+
+  int w = 0, h = 0;
+  if (!o.videoSize.empty() && av_parse_video_size(&w, &h, o.videoSize.c_str()) < 0) {
+    return diag.Fail(kExitUsage, "-s: '" + o.videoSize + "' is not a frame size (WxH, e.g. 720x576)");
+  }
+  if (!o.pixelFormat.empty() && av_get_pix_fmt(o.pixelFormat.c_str()) == AV_PIX_FMT_NONE) {
+    return diag.Fail(kExitUsage, "-pix_fmt: '" + o.pixelFormat + "' is not a pixel format FFmpeg knows");
+  }
+  AVRational rate{0, 1};
+  if (!o.frameRate.empty() && (av_parse_video_rate(&rate, o.frameRate.c_str()) < 0 || rate.num <= 0)) {
+    return diag.Fail(kExitUsage, "-r: '" + o.frameRate + "' is not a frame rate");
+  }
+  raw_ = formatName == "rawvideo";
+  if (raw_ && o.videoSize.empty()) return diag.Fail(kExitUsage, "raw input needs its frame size: -s WxH");
+
+  const AVInputFormat* inputFormat = nullptr;
+  if (!formatName.empty()) {
+    inputFormat = av_find_input_format(formatName.c_str());
+    if (inputFormat == nullptr) return diag.Fail(kExitCannotOpen, "unknown input format or device '" + formatName + "'");
+  }
+  AVDictionary* options = nullptr;
+  if (!o.videoSize.empty()) av_dict_set(&options, "video_size", o.videoSize.c_str(), 0);
+  if (!o.pixelFormat.empty()) av_dict_set(&options, "pixel_format", o.pixelFormat.c_str(), 0);
+  if (!o.frameRate.empty()) av_dict_set(&options, "framerate", o.frameRate.c_str(), 0);
+  int r = avformat_open_input(&format_, url.c_str(), inputFormat, &options);
+  av_dict_free(&options);
+  if (r < 0) return diag.Fail(kExitCannotOpen, "cannot open '" + o.input + "': " + AvError(r));
+
+  r = avformat_find_stream_info(format_, nullptr);
+  if (r < 0) return diag.Fail(kExitCannotOpen, "cannot read '" + o.input + "': " + AvError(r));
+  const AVCodec* codec = nullptr;
+  stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+  if (stream_ == AVERROR_STREAM_NOT_FOUND) return diag.Fail(kExitNoVideo, "'" + o.input + "' has no video stream");
+  if (stream_ < 0 || codec == nullptr) {
+    return diag.Fail(kExitCannotOpen, "'" + o.input + "': no decoder for its video stream");
+  }
+  AVStream* stream = format_->streams[stream_];
+  for (unsigned i = 0; i < format_->nb_streams; ++i) {
+    if (static_cast<int>(i) != stream_) format_->streams[i]->discard = AVDISCARD_ALL;
+  }
+  timeBase_ = stream->time_base;
+
+  decoder_ = avcodec_alloc_context3(codec);
+  if (decoder_ == nullptr) return diag.Fail(kExitFailure, "out of memory");
+  avcodec_parameters_to_context(decoder_, stream->codecpar);
+#if defined(__SANITIZE_THREAD__)
+  decoder_->thread_count = 1;  // FFmpeg's own threads are not instrumented
+#else
+  decoder_->thread_count = 0;  // as many as the machine has
+#endif
+  r = avcodec_open2(decoder_, codec, nullptr);
+  if (r < 0) return diag.Fail(kExitCannotOpen, "'" + o.input + "': cannot open its decoder: " + AvError(r));
+
+  if (raw_) {
+    rawFrameBytes_ = av_image_get_buffer_size(static_cast<AVPixelFormat>(stream->codecpar->format),
+                                              stream->codecpar->width, stream->codecpar->height, 1);
+  }
+  AVRational fr = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+  if (fr.num > 0 && fr.den > 0) frameRate_ = av_q2d(fr);
+  if (stream->nb_frames > 0) {
+    expectedFrames_ = stream->nb_frames;
+  } else if (format_->duration > 0) {
+    expectedFrames_ = static_cast<int64_t>(std::llround(format_->duration / double(AV_TIME_BASE) * frameRate_));
+  } else if (raw_ && rawFrameBytes_ > 0 && format_->pb != nullptr && avio_size(format_->pb) > 0) {
+    expectedFrames_ = avio_size(format_->pb) / rawFrameBytes_;
+  }
+
+  packet_ = av_packet_alloc();
+  frame_ = av_frame_alloc();
+  if (packet_ == nullptr || frame_ == nullptr) return diag.Fail(kExitFailure, "out of memory");
+
+  if (DecodeNext() != Decoded::Frame) {
+    if (raw_) {
+      const int got = truncatedBytes_ < 0 ? 0 : truncatedBytes_;
+      return diag.Fail(kExitRawSizeMismatch,
+                       "raw input '" + o.input + "' holds " + std::to_string(got) + " bytes, less than one " +
+                           SizeText(stream->codecpar->width, stream->codecpar->height) + " " +
+                           av_get_pix_fmt_name(static_cast<AVPixelFormat>(stream->codecpar->format)) + " frame of " +
+                           std::to_string(rawFrameBytes_) + " bytes: check -s and -pix_fmt");
+    }
+    return diag.Fail(kExitCannotOpen, "'" + o.input + "': no video frame could be decoded");
+  }
+  pending_ = true;
+  // Every frame is converted to the size of the first, so the analysis keeps one format.
+  width_ = frame_->width;
+  height_ = frame_->height;
+  if (FrameBytes(width_, height_, pixelFormat_) == 0) {
+    return diag.Fail(kExitCannotOpen, "'" + o.input + "': frames of " + SizeText(width_, height_) + " are not supported");
+  }
+  pixels_.resize(FrameBytes(width_, height_, pixelFormat_));
+  return kExitOk;
+}
+
+FfmpegSource::Decoded FfmpegSource::DecodeNext() {
+  for (;;) {
+    int r = avcodec_receive_frame(decoder_, frame_);
+    if (r == 0) return Decoded::Frame;
+    if (r == AVERROR_EOF) return Decoded::End;
+    if (r != AVERROR(EAGAIN)) {
+      ++dropped_;  // a frame the decoder gave up on; the stream goes on
+      if (flushing_) return Decoded::End;
+      continue;
+    }
+    if (flushing_) return Decoded::End;
+    r = av_read_frame(format_, packet_);
+    if (r < 0) {
+      if (r != AVERROR_EOF) {
+        diag_->Warn(kExitCannotOpen, "'" + name_ + "' could not be read to its end: " + AvError(r));
+      }
+      avcodec_send_packet(decoder_, nullptr);
+      flushing_ = true;
+      continue;
+    }
+    if (packet_->stream_index != stream_) {
+      av_packet_unref(packet_);
+      continue;
+    }
+    if (raw_ && packet_->size < rawFrameBytes_) {
+      // The raw demuxer hands out what is left; the decoder would refuse it without a word.
+      truncatedBytes_ = packet_->size;
+      av_packet_unref(packet_);
+      avcodec_send_packet(decoder_, nullptr);
+      flushing_ = true;
+      continue;
+    }
+    r = avcodec_send_packet(decoder_, packet_);
+    av_packet_unref(packet_);
+    if (r < 0 && r != AVERROR(EAGAIN)) ++dropped_;
+  }
+}
+
+// Converts only the band of rows around the analysed line, as an image of its own: the
+// conversion is most of the cost beyond decoding, and the analysis reads one row. Unscaled
+// conversions take chroma from the nearest row, so the band's rows come out exactly as in a
+// whole-frame conversion (a test compares them).
+bool FfmpegSource::ConvertBand(AVPixelFormat target, uint8_t* dst, int stride, int* first, int* rows) {
+  const AVPixelFormat source = static_cast<AVPixelFormat>(frame_->format);
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(source);
+  if (row_ < 0 || d == nullptr || (d->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM))) {
+    return false;
+  }
+  // Eight rows keep the phase of swscale's row-dependent dither patterns as well.
+  const int align = std::max(8, 1 << d->log2_chroma_h);
+  *first = row_ / align * align;
+  *rows = std::min(align, height_ - *first);
+  bandSws_ = sws_getCachedContext(bandSws_, width_, *rows, source, width_, *rows, target, SWS_BILINEAR, nullptr,
+                                  nullptr, nullptr);
+  if (bandSws_ == nullptr) return false;
+  const uint8_t* planes[4] = {};
+  for (int p = 0; p < 4 && frame_->data[p] != nullptr; ++p) {
+    const int shift = (p == 1 || p == 2) ? d->log2_chroma_h : 0;
+    planes[p] = frame_->data[p] + static_cast<ptrdiff_t>(*first >> shift) * frame_->linesize[p];
+  }
+  uint8_t* out[4] = {dst + static_cast<ptrdiff_t>(*first) * stride, nullptr, nullptr, nullptr};
+  int outStrides[4] = {stride, 0, 0, 0};
+  sws_scale(bandSws_, planes, frame_->linesize, 0, *rows, out, outStrides);
+  return true;
+}
+
+bool FfmpegSource::Convert() {
+  const AVPixelFormat target = pixelFormat_ == PixelFormatBgr24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUYV422;
+  const int bytesPerPixel = pixelFormat_ == PixelFormatBgr24 ? 3 : 2;
+  const int rowBytes = width_ * bytesPerPixel;
+  // swscale writes whole pixel pairs of YUYV and may write past a row's end: it writes into a
+  // padded buffer of its own, and only exact rows are copied into the frame.
+  const int stride = ((width_ + 1) * bytesPerPixel + 63) / 64 * 64;
+  scratch_.resize(size_t(stride) * size_t(height_ + 1) + 256);
+  const bool sameShape = frame_->width == width_ && frame_->height == height_;
+  int first = 0, rows = height_;
+  const uint8_t* src = scratch_.data();
+  int srcStride = stride;
+  if (sameShape && frame_->format == target) {
+    src = frame_->data[0];
+    srcStride = frame_->linesize[0];
+    if (row_ >= 0) first = row_, rows = 1;
+  } else if (!(sameShape && ConvertBand(target, scratch_.data(), stride, &first, &rows))) {
+    first = 0, rows = height_;
+    sws_ = sws_getCachedContext(sws_, frame_->width, frame_->height, static_cast<AVPixelFormat>(frame_->format),
+                                width_, height_, target, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (sws_ == nullptr) return false;
+    uint8_t* planes[4] = {scratch_.data(), nullptr, nullptr, nullptr};
+    int strides[4] = {stride, 0, 0, 0};
+    sws_scale(sws_, frame_->data, frame_->linesize, 0, frame_->height, planes, strides);
+  }
+  for (int y = first; y < first + rows; ++y) {
+    // The plug-in's BGR24 frames are bottom-up.
+    const int to = pixelFormat_ == PixelFormatBgr24 ? height_ - 1 - y : y;
+    std::memcpy(pixels_.data() + size_t(to) * rowBytes, src + static_cast<ptrdiff_t>(y) * srcStride, size_t(rowBytes));
+  }
+  return true;
+}
+
+bool FfmpegSource::Next(InputFrame* frame) {
+  for (;;) {
+    if (!pending_ && DecodeNext() != Decoded::Frame) {
+      if (truncatedBytes_ >= 0 && next_ > 0) {
+        ++dropped_;
+        diag_->Warn(kExitTruncated, "the last frame of '" + name_ + "' is truncated: " +
+                                        std::to_string(truncatedBytes_) + " of " + std::to_string(rawFrameBytes_) +
+                                        " bytes; " + std::to_string(next_) + " whole frames analysed");
+        truncatedBytes_ = -1;
+      }
+      return false;
+    }
+    pending_ = false;
+    if (!Convert()) {
+      ++dropped_;  // a frame swscale cannot convert (a format it does not know): skipped
+      av_frame_unref(frame_);
+      continue;
+    }
+    const int64_t pts = frame_->best_effort_timestamp;
+    if (pts != AV_NOPTS_VALUE && firstPts_ == AV_NOPTS_VALUE) firstPts_ = pts;
+    frame->pixels = pixels_.data();
+    frame->index = next_;
+    frame->seconds = pts != AV_NOPTS_VALUE ? (pts - firstPts_) * av_q2d(timeBase_) : next_ / frameRate_;
+    ++next_;
+    av_frame_unref(frame_);
+    return true;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<FrameSource> OpenFrameSource(const CliOptions& options, Diagnostics& diag, int* exitCode) {
+  if (options.input.empty()) {
+    if (!options.format.empty() || !options.videoSize.empty()) {
+      *exitCode = diag.Fail(kExitUsage, "-f and -s describe an input; name it (- for stdin)");
+      return nullptr;
+    }
+    *exitCode = kExitOk;
+    return MakeBuiltInSource(options.convert);
+  }
+  static std::once_flag registered;
+  std::call_once(registered, [] {
+    av_log_set_level(AV_LOG_ERROR);
+    avdevice_register_all();
+  });
+  auto source = std::make_unique<FfmpegSource>();
+  *exitCode = source->Open(options, diag);
+  if (*exitCode != kExitOk) return nullptr;
+  return source;
+}

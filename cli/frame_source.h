@@ -1,0 +1,49 @@
+// Where the frames come from: anything FFmpeg opens (file, URL, capture device, raw frames on
+// stdin), or the bundled host's built-in test signal. Every frame is handed over in the layout
+// the analysis takes: YUY2 top-down, or BGR24 bottom-up as the plug-in's frames are.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "cli/cli_options.h"
+#include "cli/diagnostics.h"
+
+struct InputFrame {
+  uint8_t* pixels = nullptr;  // Width() x Height() in PixelFormat(); valid until the next call
+  int64_t index = 0;          // counts the frames handed over, from 0
+  double seconds = 0.0;       // presentation time from the first frame
+};
+
+class FrameSource {
+ public:
+  virtual ~FrameSource() = default;
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  int PixelFormat() const { return pixelFormat_; }
+  // False at the end of the input; anything unusual on the way (a truncated last frame, a read
+  // error) has been reported to the Diagnostics by then.
+  virtual bool Next(InputFrame* frame) = 0;
+  // For the progress bar: the frames the input is expected to hold, 0 when unknown.
+  virtual int64_t ExpectedFrames() const { return 0; }
+  // Frames the decoder could not deliver.
+  virtual int64_t Dropped() const { return 0; }
+  // The analysis reads one row of each frame: a source may then convert only the rows around
+  // it and leave the others as they were. -1 (the default) asks for whole frames.
+  virtual void SetAnalysedRow(int row) { (void)row; }
+
+ protected:
+  int width_ = 0;
+  int height_ = 0;
+  int pixelFormat_ = 0;
+};
+
+constexpr int kBuiltInWidth = 720;
+constexpr int kBuiltInHeight = 576;
+constexpr int kBuiltInFrames = 100;
+constexpr double kBuiltInRate = 25.0;
+
+// Opens the input the options name (the built-in signal when there is none) and reads its first
+// frame, so that every way an input can be unusable shows here. On failure returns null, with
+// the error reported and its exit code in *exitCode.
+std::unique_ptr<FrameSource> OpenFrameSource(const CliOptions& options, Diagnostics& diag, int* exitCode);

@@ -1,0 +1,180 @@
+#include "cli/lineview.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "analysis/level_histogram.h"
+#include "analysis/spectrum.h"
+#include "analysis/waveform.h"
+#include "cli/cli_options.h"
+#include "cli/diagnostics.h"
+#include "cli/frame_source.h"
+#include "cli/headless_window.h"
+#include "cli/page_picture.h"
+#include "cli/progress.h"
+#include "cli/summary.h"
+#include "plugin/analysis_state.h"
+
+namespace {
+
+class Run {
+ public:
+  Run(const CliOptions& o, const RunSettings& rs, FrameSource& source, std::ostream& out, Diagnostics& diag)
+      : o_(o), rs_(rs), source_(source), out_(out), diag_(diag) {}
+  ~Run() { ReleaseStateBuffers(state_); }
+
+  int Execute(bool errIsTerminal);
+
+ private:
+  void Analyse(InputFrame& frame, bool draw);
+  void DrawPage(int page);
+  bool WritePictures(const std::string& suffix);
+
+  const CliOptions& o_;
+  const RunSettings& rs_;
+  FrameSource& source_;
+  std::ostream& out_;
+  Diagnostics& diag_;
+  AnalysisState state_;
+  HeadlessWindow window_;
+  std::unique_ptr<TextPainter> text_;
+  RunSummary summary_;
+};
+
+// One frame through the plug-in's frame path, which samples the line, marks it and, when a
+// picture of this frame is due, draws the first selected page. The CSV needs the SNR whichever
+// page is drawn, and --page all the other two pages: both come from the analyses the frame
+// path calls, on the line it has just sampled.
+void Run::Analyse(InputFrame& frame, bool draw) {
+  window_.SetDrawing(draw);
+  FrameInfo info{};
+  info.pixels = frame.pixels;
+  ProcessFrameState(state_, info, &window_);
+  if (!draw || rs_.pages.empty() || rs_.pages.front() != ModeOscilloscope) {
+    const AnalysisSettings s = SnapshotSettings(state_.liveSettings);
+    MeasureWaveform(s, state_.width, state_.channels, state_.snrHistory, state_.snrHistoryIndex, state_.snrDisplay);
+  }
+  if (draw) {
+    for (size_t i = 1; i < rs_.pages.size(); ++i) DrawPage(rs_.pages[i]);
+  }
+}
+
+// The page's analysis on the line sampled last. Only the oscilloscope keeps anything across
+// frames (its SNR rings), and it is drawn this way only after the last read-out is out.
+void Run::DrawPage(int page) {
+  const AnalysisSettings s = SnapshotSettings(state_.liveSettings);
+  const int n = state_.width;
+  PlotCanvas& canvas = window_.Canvas(page);
+  if (page == ModeOscilloscope) {
+    RenderWaveform(s, n, state_.channels, state_.snrHistory, state_.snrHistoryIndex, state_.snrDisplay, canvas);
+  } else if (page == ModeSpectrum) {
+    RenderSpectrum(s, n, state_.channels, state_.spectrumReal, state_.spectrumImag, state_.spectrumMagnitude,
+                   state_.spectrumTables, canvas);
+  } else if (page == ModeLevels) {
+    RenderLevelHistogram(s, n, state_.channels, state_.levelHistogram, canvas);
+  }
+}
+
+bool Run::WritePictures(const std::string& suffix) {
+  for (int page : rs_.pages) {
+    const Picture p = ComposePage(page, window_.Canvas(page), rs_.settings, text_.get(), kPageWidth, kPageHeight);
+    const std::string path = o_.pngDir + "/lineview-" + PageName(page) + suffix + ".png";
+    std::string error;
+    if (!WritePng(p, path, &error)) {
+      diag_.Fail(kExitFailure, "cannot write '" + path + "': " + error);
+      return false;
+    }
+  }
+  return true;
+}
+
+int Run::Execute(bool errIsTerminal) {
+  if (!o_.pngDir.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(o_.pngDir, ec);
+    if (ec || !std::filesystem::is_directory(o_.pngDir)) {
+      return diag_.Fail(kExitFailure, "cannot create folder '" + o_.pngDir + "'");
+    }
+    std::string error;
+    text_ = CreateTextPainter(&error);
+    if (!text_) diag_.Warn(kExitFailure, error + ": pictures without axis labels");
+  }
+
+  state_.liveSettings = rs_.settings;
+  if (rs_.pages.empty()) state_.liveSettings.Mode = -1;  // the frame path then draws no page
+  CheckLine(state_.liveSettings, source_.Height(), diag_);
+  // The frame path clamps a line above the frame; the plug-in's Configure lowers one below it.
+  if (state_.liveSettings.TVLine < 0) state_.liveSettings.TVLine = 0;
+  ConfigureState(state_, FrameFormat{source_.Width(), source_.Height(), 0, source_.PixelFormat()});
+  source_.SetAnalysedRow(state_.liveSettings.TVLine);
+  if (!state_.BuffersReady()) return diag_.Fail(kExitFailure, "out of memory");
+
+  const bool yuv = state_.liveSettings.ColorMode == 1;
+  static const char* const kRgb[3] = {"R", "G", "B"};
+  static const char* const kYuv[3] = {"Y", "U", "V"};
+  for (int c = 0; c < 3; ++c) summary_.channelNames[c] = yuv ? kYuv[c] : kRgb[c];
+  summary_.input = o_.input;
+  if (!o_.json) {
+    out_ << "frame,time," << summary_.channelNames[0] << ',' << summary_.channelNames[1] << ','
+         << summary_.channelNames[2] << '\n';
+  }
+
+  int64_t expected = source_.ExpectedFrames();
+  if (o_.maxFrames > 0 && (expected == 0 || expected > o_.maxFrames)) expected = o_.maxFrames;
+  ProgressBar progress(diag_.Stream(), errIsTerminal && o_.progress, expected);
+
+  InputFrame frame;
+  bool anyFrame = false;
+  while ((o_.maxFrames == 0 || summary_.framesAnalysed < o_.maxFrames) && source_.Next(&frame)) {
+    const bool due = !o_.pngDir.empty() && o_.every > 0 && (frame.index + 1) % o_.every == 0;
+    Analyse(frame, due);
+    ++summary_.framesAnalysed;
+    anyFrame = true;
+    for (int c = 0; c < 3; ++c) summary_.channels[c].Add(state_.snrDisplay[c]);
+    if (!o_.json) {
+      char row[128];
+      // The read-outs exactly as the tool window shows them.
+      std::snprintf(row, sizeof row, "%lld,%.3f,%.2f,%.2f,%.2f\n", static_cast<long long>(frame.index), frame.seconds,
+                    state_.snrDisplay[0], state_.snrDisplay[1], state_.snrDisplay[2]);
+      out_ << row;
+    }
+    if (due) {
+      char suffix[32];
+      std::snprintf(suffix, sizeof suffix, "-%06lld", static_cast<long long>(frame.index));
+      if (!WritePictures(suffix)) return kExitFailure;
+    }
+    progress.Update(summary_.framesAnalysed);
+  }
+  progress.Finish(summary_.framesAnalysed);
+  summary_.framesDropped = source_.Dropped();
+
+  if (!o_.pngDir.empty() && anyFrame) {
+    // The pictures of the last frame, drawn now that it is known to be the last.
+    for (int page : rs_.pages) DrawPage(page);
+    if (!WritePictures("")) return kExitFailure;
+  }
+  if (o_.json) out_ << SummaryJson(summary_);
+  out_.flush();
+  if (!out_) return diag_.Fail(kExitFailure, "cannot write the output");
+  return diag_.Status();
+}
+
+}  // namespace
+
+int RunLineview(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
+  CliOptions options;
+  int exitCode = 0;
+  std::string helpText, errorText;
+  if (ParseCommandLine(args, &options, &exitCode, &helpText, &errorText) == ParseOutcome::Exit) {
+    out << helpText;
+    err << errorText;
+    return exitCode;
+  }
+  Diagnostics diag(err);
+  const RunSettings settings = ResolveSettings(options, diag);
+  std::unique_ptr<FrameSource> source = OpenFrameSource(options, diag, &exitCode);
+  if (!source) return exitCode;
+  Run run(options, settings, *source, out, diag);
+  return run.Execute(errIsTerminal);
+}

@@ -1,0 +1,40 @@
+// A page as the tool window shows it, as a picture: the canvas at its place on a white page,
+// with the page's axis labels drawn by FreeType in a font found through fontconfig.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plot/plot_canvas.h"
+#include "records/analysis_settings.h"
+
+struct Picture {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> pixels;  // 0x00RRGGBB, rows top-down
+};
+
+constexpr uint32_t kPageWhite = 0xFFFFFF;
+constexpr uint32_t kLabelColor = 0x600060;  // RGB(0x60, 0x00, 0x60)
+
+// Antialiased text of one font at one size.
+class TextPainter {
+ public:
+  virtual ~TextPainter() = default;
+  virtual int Width(const std::string& text) = 0;
+  virtual int LineHeight() const = 0;
+  // Top-left corner at (x, y), over an opaque white box as the dialog's paint context has.
+  virtual void Draw(Picture& picture, int x, int y, const std::string& text, uint32_t rgb) = 0;
+};
+
+// "DejaVu Sans" at the pixel size of the dialog font; null with *error when no font is found.
+std::unique_ptr<TextPainter> CreateTextPainter(std::string* error);
+
+// `text` may be null: the page without labels.
+Picture ComposePage(int mode, const PlotCanvas& canvas, const AnalysisSettings& settings, TextPainter* text,
+                    int width, int height);
+
+bool WritePng(const Picture& picture, const std::string& path, std::string* error);
+// For the tests: false when the file is not a PNG this build can read.
+bool ReadPng(const std::string& path, Picture* picture);

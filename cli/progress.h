@@ -1,0 +1,28 @@
+// The progress bar on stderr: frames, frames per second and the time still to go.
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+// One line of the bar, without the carriage return. `total` 0 means unknown (no bar, no ETA);
+// `elapsedSeconds` 0 gives no rate yet.
+std::string FormatProgress(int64_t frames, int64_t total, double elapsedSeconds, int barWidth);
+
+class ProgressBar {
+ public:
+  // Draws nothing unless `enabled` (stderr is a terminal and the user did not turn it off).
+  ProgressBar(std::ostream& err, bool enabled, int64_t total);
+  void Update(int64_t frames);
+  // The final state, then a new line, so later messages start on a line of their own.
+  void Finish(int64_t frames);
+
+ private:
+  void Draw(int64_t frames);
+  std::ostream& err_;
+  bool enabled_;
+  int64_t total_;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point lastDraw_;
+  bool drawn_ = false;
+};

@@ -1,0 +1,27 @@
+// What --json reports: per channel the mean, minimum, maximum and standard deviation of the
+// SNR read-outs over the run, kept in constant memory however long the input is.
+#pragma once
+#include <cstdint>
+#include <string>
+
+struct RunningStats {
+  int64_t count = 0;
+  double mean = 0.0;
+  double m2 = 0.0;  // sum of squared deviations (Welford)
+  double min = 0.0;
+  double max = 0.0;
+
+  void Add(double v);
+  // Population standard deviation; 0 for fewer than two values.
+  double StdDev() const;
+};
+
+struct RunSummary {
+  std::string input;     // "" for the built-in signal
+  const char* channelNames[3] = {"R", "G", "B"};
+  RunningStats channels[3];
+  int64_t framesAnalysed = 0;
+  int64_t framesDropped = 0;
+};
+
+std::string SummaryJson(const RunSummary& summary);

@@ -1,0 +1,168 @@
+// lineview on FFmpeg's own test sources, made by the ffmpeg program at test time, as files and
+// as raw frames through a pipe.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "cli/exit_codes.h"
+#include "cli_test_util.h"
+
+namespace {
+
+// The ratio of a flat line: white - black + 1 = 220 over the noise floor sigma 0.036060891.
+const std::string kFlatLineDb = [] {
+  char b[16];
+  std::snprintf(b, sizeof b, "%.2f", 20.0 * std::log10(220.0 / 0.036060891));
+  return std::string(b);
+}();
+
+std::vector<std::string> Readouts(const std::vector<std::string>& row) { return {row.begin() + 2, row.end()}; }
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is not installed";
+  }
+  std::string RawPipe(const std::string& source, const std::string& pixFmt, int frames) {
+    return "ffmpeg -nostdin -v error -f lavfi -i " + Quote(source) + " -frames:v " + std::to_string(frames) +
+           " -f rawvideo -pix_fmt " + pixFmt + " - | " + Quote(LineviewExe());
+  }
+  TempDir dir;
+};
+
+TEST_F(EndToEnd, SmptebarsFromAFileAndFromARawPipeReadTheSame) {
+  const std::string bars = "smptebars=size=720x576:rate=25";
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i " + bars + " -frames:v 60 -c:v rawvideo -pix_fmt yuyv422 " + Quote(dir / "b.nut")));
+  const RunResult file = Lineview(Quote(dir / "b.nut"));
+  const RunResult pipe = RunShell(RawPipe(bars, "yuyv422", 60) + " -f rawvideo -s 720x576 -pix_fmt yuyv422 -");
+  ASSERT_EQ(file.status, kExitOk) << file.err;
+  ASSERT_EQ(pipe.status, kExitOk) << pipe.err;
+  EXPECT_TRUE(file.err.empty() && pipe.err.empty()) << file.err << pipe.err;  // quiet off a terminal
+  std::string header;
+  const auto rows = CsvRows(file.out, &header);
+  EXPECT_EQ(header, "frame,time,R,G,B");
+  ASSERT_EQ(rows.size(), 60u);
+  EXPECT_EQ(rows, CsvRows(pipe.out));
+  for (size_t i = 0; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i].size(), 5u);
+    EXPECT_EQ(std::stoi(rows[i][0]), static_cast<int>(i));
+    EXPECT_NEAR(std::stod(rows[i][1]), i * 0.04, 1e-9);
+  }
+  // Line 100 crosses the seven bars: far from flat, the ratio is low, and the same in every
+  // 50-frame mean once the ring is full.
+  EXPECT_LT(std::stod(rows[59][2]), 30.0);
+  EXPECT_EQ(Readouts(rows[49]), Readouts(rows[59]));
+}
+
+TEST_F(EndToEnd, Testsrc2AsH264AndAsABgr24Pipe) {
+  const std::string src = "testsrc2=size=720x576:rate=25";
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i " + src + " -frames:v 30 -c:v libx264 -pix_fmt yuv420p " + Quote(dir / "t.mkv")) ||
+              Ffmpeg("-f lavfi -i " + src + " -frames:v 30 -c:v mpeg4 " + Quote(dir / "t.mkv")));
+  const RunResult file = Lineview(Quote(dir / "t.mkv") + " --color yuv --json");
+  ASSERT_EQ(file.status, kExitOk) << file.err;
+  EXPECT_NE(file.out.find("\"frames_analysed\": 30,"), std::string::npos) << file.out;
+  EXPECT_NE(file.out.find("\"frames_dropped\": 0,"), std::string::npos) << file.out;
+  EXPECT_NE(file.out.find("\"Y\": {\"mean\": "), std::string::npos) << file.out;
+
+  const RunResult pipe =
+      RunShell(RawPipe(src, "bgr24", 30) + " -f rawvideo -s 720x576 -pix_fmt bgr24 --convert bgr24 -");
+  ASSERT_EQ(pipe.status, kExitOk) << pipe.err;
+  const auto rows = CsvRows(pipe.out);
+  ASSERT_EQ(rows.size(), 30u);
+  for (const auto& row : rows) {
+    for (const std::string& v : Readouts(row)) EXPECT_TRUE(std::isfinite(std::stod(v))) << v;
+  }
+}
+
+// A grey top half over bars: line 100 is flat, line 400 is not. Reading the wrong half in
+// either layout (BGR24 frames are bottom-up) shows at once.
+TEST_F(EndToEnd, TheLineCountsFromTheTopInBothLayouts) {
+  const std::string split =
+      "color=c=gray:size=720x288:rate=25[a];smptebars=size=720x288:rate=25[b];[a][b]vstack[out0]";
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i " + Quote(split) + " -frames:v 50 -c:v ffv1 " + Quote(dir / "s.mkv")));
+  for (const char* convert : {"yuyv422", "bgr24"}) {
+    const RunResult top = Lineview(Quote(dir / "s.mkv") + " --line 100 --convert " + convert);
+    const RunResult bottom = Lineview(Quote(dir / "s.mkv") + " --line 400 --convert " + convert);
+    ASSERT_EQ(top.status, kExitOk) << top.err;
+    const auto topRows = CsvRows(top.out), bottomRows = CsvRows(bottom.out);
+    ASSERT_EQ(topRows.size(), 50u);
+    EXPECT_EQ(Readouts(topRows.back()), std::vector<std::string>(3, kFlatLineDb)) << convert;
+    EXPECT_LT(std::stod(bottomRows.back()[2]), 30.0) << convert;
+  }
+  const RunResult pipe = RunShell(RawPipe(split, "bgr24", 50) + " -s 720x576 -pix_fmt bgr24 --convert bgr24 -");
+  ASSERT_EQ(pipe.status, kExitOk) << pipe.err;
+  EXPECT_EQ(Readouts(CsvRows(pipe.out).back()), std::vector<std::string>(3, kFlatLineDb));
+}
+
+TEST_F(EndToEnd, JsonSummarisesTheCsvReadouts) {
+  const std::string src = "testsrc2=size=720x576:rate=25";
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i " + src + " -frames:v 40 -c:v ffv1 " + Quote(dir / "t.mkv")));
+  const RunResult csv = Lineview(Quote(dir / "t.mkv") + " --line 300");
+  const RunResult json = Lineview(Quote(dir / "t.mkv") + " --line 300 --json");
+  ASSERT_EQ(json.status, kExitOk) << json.err;
+  const auto rows = CsvRows(csv.out);
+  ASSERT_EQ(rows.size(), 40u);
+  for (int c = 0; c < 3; ++c) {
+    double sum = 0, sq = 0, lo = 1e9, hi = -1e9;
+    for (const auto& row : rows) {
+      const double v = std::stod(row[2 + c]);
+      sum += v;
+      sq += v * v;
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+    const double mean = sum / rows.size();
+    const double sd = std::sqrt(std::max(0.0, sq / rows.size() - mean * mean));
+    const std::string name = std::string(1, "RGB"[c]);
+    const size_t at = json.out.find("\"" + name + "\": {");
+    ASSERT_NE(at, std::string::npos) << json.out;
+    double jm = 0, jmin = 0, jmax = 0, jsd = 0;
+    ASSERT_EQ(std::sscanf(json.out.c_str() + at + 5, " {\"mean\": %lf, \"min\": %lf, \"max\": %lf, \"stddev\": %lf",
+                          &jm, &jmin, &jmax, &jsd),
+              4)
+        << json.out;
+    // The CSV shows two decimals.
+    EXPECT_NEAR(jm, mean, 0.006);
+    EXPECT_NEAR(jmin, lo, 0.006);
+    EXPECT_NEAR(jmax, hi, 0.006);
+    EXPECT_NEAR(jsd, sd, 0.01);
+  }
+}
+
+TEST_F(EndToEnd, PicturesOfEverySelectedPage) {
+  const std::string out = dir / "png";
+  const RunResult r = Lineview("--page all --every 40 --png " + Quote(out));
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(out)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"lineview-levels-000039.png", "lineview-levels-000079.png",
+                                             "lineview-levels.png", "lineview-scope-000039.png",
+                                             "lineview-scope-000079.png", "lineview-scope.png",
+                                             "lineview-spectrum-000039.png", "lineview-spectrum-000079.png",
+                                             "lineview-spectrum.png"}));
+  // The built-in bars are the same in every frame: pictures drawn on the way (through the frame
+  // path) and after the end (the last frame) must agree.
+  for (const char* page : {"scope", "spectrum", "levels"}) {
+    const std::string base = out + "/lineview-" + page;
+    EXPECT_EQ(ReadText(base + "-000079.png"), ReadText(base + ".png")) << page;
+  }
+  const RunResult bad = Lineview("--frames 1 --png /proc/lineview-cannot-be-here");
+  EXPECT_EQ(bad.status, kExitFailure);
+  EXPECT_NE(bad.err.find("cannot create folder"), std::string::npos) << bad.err;
+}
+
+// The progress line appears only on a terminal (a pseudo-terminal from script(1) here).
+TEST(ProgressLine, OnATerminalOnly) {
+  if (std::system("script -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) is not installed";
+  const RunResult tty = RunShell("script -qec \"'" + LineviewExe() + "' >/dev/null\" /dev/null");
+  EXPECT_EQ(tty.status, kExitOk);
+  EXPECT_NE(tty.out.find("\r[##############################] 100/100 frames"), std::string::npos) << tty.out;
+  EXPECT_EQ(tty.out.back(), '\n');
+  const RunResult quiet = RunShell("script -qec \"'" + LineviewExe() + "' --no-progress >/dev/null\" /dev/null");
+  EXPECT_EQ(quiet.out.find("frames"), std::string::npos) << quiet.out;
+}
+
+}  // namespace
