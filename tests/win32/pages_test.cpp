@@ -477,6 +477,13 @@ TEST_F(Pages, ScopeSpinsKeepBlackUnderWhiteAndStartBeforeStop) {
   ClickArrow(Item(scope_, kStartSpin), true);
   EXPECT_EQ(Field(scope_, kStartEdit), L"5.1");
   EXPECT_EQ(SpinRange(Item(scope_, kStopSpin)), (Range{51, 1000}));
+  // Stop moved down to start; start reaches it but its right arrow cannot pass it.
+  SpinReports(scope_, WM_HSCROLL, kStopSpin, 51);
+  EXPECT_EQ(Field(scope_, kStopEdit), L"5.1");
+  EXPECT_EQ(SpinRange(Item(scope_, kStartSpin)), (Range{0, 51}));
+  ClickArrow(Item(scope_, kStartSpin), true);
+  EXPECT_EQ(SpinPos(Item(scope_, kStartSpin)), 51);
+  EXPECT_EQ(Field(scope_, kStartEdit), L"5.1");
 
   // Other scroll codes change nothing.
   SendMessageW(scope_, WM_VSCROLL, MAKEWPARAM(SB_ENDSCROLL, 100), reinterpret_cast<LPARAM>(Item(scope_, kBlackSpin)));
@@ -487,7 +494,7 @@ TEST_F(Pages, ScopeSpinsKeepBlackUnderWhiteAndStartBeforeStop) {
   EXPECT_EQ(IniValue(ini, "WhiteLevel"), "235");
   EXPECT_EQ(IniValue(ini, "BlackLevel"), "235");
   EXPECT_EQ(IniValue(ini, "StartCount"), "51");
-  EXPECT_EQ(IniValue(ini, "StopCount"), "1000");
+  EXPECT_EQ(IniValue(ini, "StopCount"), "51");
 }
 
 TEST_F(Pages, SensitivityStepsThroughEveryBand) {
