@@ -452,6 +452,19 @@ TEST_F(Pages, ScopeSpinsKeepBlackUnderWhiteAndStartBeforeStop) {
   EXPECT_EQ(SpinPos(Item(scope_, kWhiteSpin)), 235);
   EXPECT_EQ(SpinPos(Item(scope_, kStopSpin)), 950);
 
+  // Marks over the "255" label and inside the plot: a spin click repaints neither, so they stay.
+  const LabelLayout layout = ScopeLabels(scope_);
+  const RECT labelMark = layout.labels[0].box;
+  const RECT plotMark{10, 10, 30, 30};  // in the frame's client area
+  HBRUSH green = CreateSolidBrush(RGB(0, 255, 0));
+  HDC dc = GetDC(scope_);
+  FillRect(dc, &labelMark, green);
+  ReleaseDC(scope_, dc);
+  dc = GetDC(Item(scope_, kFrame));
+  FillRect(dc, &plotMark, green);
+  ReleaseDC(Item(scope_, kFrame), dc);
+  DeleteObject(green);
+
   // A real click on black's upper arrow: 16 -> 17, and white may now go down to 17.
   ClickArrow(Item(scope_, kBlackSpin), true);
   EXPECT_EQ(Field(scope_, kBlackEdit), L"17");
@@ -484,6 +497,15 @@ TEST_F(Pages, ScopeSpinsKeepBlackUnderWhiteAndStartBeforeStop) {
   ClickArrow(Item(scope_, kStartSpin), true);
   EXPECT_EQ(SpinPos(Item(scope_, kStartSpin)), 51);
   EXPECT_EQ(Field(scope_, kStartEdit), L"5.1");
+
+  const Shot marked = Capture(scope_);
+  int unmarked = 0;
+  for (int y = labelMark.top; y < labelMark.bottom; ++y)
+    for (int x = labelMark.left; x < labelMark.right; ++x) unmarked += marked.At(x, y) != 0x00FF00;
+  for (int y = plotMark.top; y < plotMark.bottom; ++y)
+    for (int x = plotMark.left; x < plotMark.right; ++x)
+      unmarked += marked.At(layout.plot.left + x, layout.plot.top + y) != 0x00FF00;
+  EXPECT_EQ(unmarked, 0) << "the page or the plot was repainted by a spin click";
 
   // Other scroll codes change nothing.
   SendMessageW(scope_, WM_VSCROLL, MAKEWPARAM(SB_ENDSCROLL, 100), reinterpret_cast<LPARAM>(Item(scope_, kBlackSpin)));
@@ -534,7 +556,8 @@ TEST_F(Pages, HandEditedValuesAreShownAsUsedAndKeptUntilChanged) {
   // Black above white, start after stop, sensitivity above 110, style indices naming no item.
   // The analysis keeps black and start and raises white and stop to them.
   ASSERT_NO_FATAL_FAILURE(Open("WhiteLevel=100\r\nBlackLevel=250\r\nStartCount=900\r\nStopCount=100\r\n"
-                               "FFTSensitivity=200\r\nFFTDiagMode=7\r\nWindowFunction=-1\r\nLevDiagMode=2\r\n"));
+                               "FFTSensitivity=200\r\nFFTDiagMode=7\r\nWindowFunction=-1\r\nLevDiagMode=2\r\n"
+                               "Mode=1\r\n"));
   EXPECT_EQ(Field(scope_, kWhiteEdit), L"250");
   EXPECT_EQ(Field(scope_, kBlackEdit), L"250");
   EXPECT_EQ(Field(scope_, kStartEdit), L"90.0");
@@ -545,6 +568,7 @@ TEST_F(Pages, HandEditedValuesAreShownAsUsedAndKeptUntilChanged) {
   EXPECT_EQ(SpinRange(Item(scope_, kStopSpin)), (Range{900, 1000}));
   ExpectScopeSpinsInRange();
   EXPECT_EQ(Field(spectrum_, kSensitivityEdit), L"110");
+  ExpectLabels(spectrum_, Capture(spectrum_), SpectrumLabels(spectrum_, 110).labels);  // -10 .. -110
   int pos = SpinPos(Item(spectrum_, kSensitivitySpin));
   EXPECT_TRUE(pos == 0 || pos == 1) << pos;
   EXPECT_EQ(SendMessageW(Item(spectrum_, kStyleCombo), CB_GETCURSEL, 0, 0), CB_ERR);
@@ -563,13 +587,14 @@ TEST_F(Pages, HandEditedValuesAreShownAsUsedAndKeptUntilChanged) {
   // Outside the ranges entirely; a control the user touches stores its new value, the others
   // keep theirs.
   ASSERT_NO_FATAL_FAILURE(Open("WhiteLevel=300\r\nBlackLevel=-20\r\nStartCount=-5\r\nStopCount=4000\r\n"
-                               "FFTSensitivity=5\r\nLevDiagMode=7\r\nWindowFunction=4\r\n"));
+                               "FFTSensitivity=5\r\nLevDiagMode=7\r\nWindowFunction=4\r\nMode=1\r\n"));
   EXPECT_EQ(Field(scope_, kWhiteEdit), L"255");
   EXPECT_EQ(Field(scope_, kBlackEdit), L"0");
   EXPECT_EQ(Field(scope_, kStartEdit), L"0.0");
   EXPECT_EQ(Field(scope_, kStopEdit), L"100.0");
   ExpectScopeSpinsInRange();
   EXPECT_EQ(Field(spectrum_, kSensitivityEdit), L"10");
+  ExpectLabels(spectrum_, Capture(spectrum_), SpectrumLabels(spectrum_, 10).labels);  // -2 .. -10
   pos = SpinPos(Item(spectrum_, kSensitivitySpin));
   EXPECT_TRUE(pos == 0 || pos == 1) << pos;
   EXPECT_EQ(SendMessageW(Item(levels_, kStyleCombo), CB_GETCURSEL, 0, 0), CB_ERR);
@@ -578,6 +603,7 @@ TEST_F(Pages, HandEditedValuesAreShownAsUsedAndKeptUntilChanged) {
   EXPECT_EQ(Field(scope_, kWhiteEdit), L"254");
   ClickArrow(Item(spectrum_, kSensitivitySpin), true);  // steps from the 10 shown
   EXPECT_EQ(Field(spectrum_, kSensitivityEdit), L"12");
+  ExpectLabels(spectrum_, Capture(spectrum_), SpectrumLabels(spectrum_, 12).labels);  // -2 .. -12
   Select(levels_, kStyleCombo, 2);
   ini = Close();
   EXPECT_EQ(IniValue(ini, "WhiteLevel"), "254");
