@@ -80,8 +80,9 @@ int SpinPos(HWND spin) {
 }
 
 // A press and release on one arrow of the up-down, as the mouse would deliver it: the upper
-// (vertical) or right (horizontal) half increments.
-void ClickArrow(HWND spin, bool increment) {
+// (vertical) or right (horizontal) half increments. Without `pump` only what the click itself
+// does has happened when it returns.
+void ClickArrow(HWND spin, bool increment, bool pump = true) {
   RECT r{};
   GetClientRect(spin, &r);
   const bool horizontal = (GetWindowLongPtrW(spin, GWL_STYLE) & UDS_HORZ) != 0;
@@ -89,7 +90,7 @@ void ClickArrow(HWND spin, bool increment) {
   const int y = horizontal ? r.bottom / 2 : (increment ? r.bottom / 4 : r.bottom * 3 / 4);
   SendMessageW(spin, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
   SendMessageW(spin, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
-  Pump(2);
+  if (pump) Pump(2);
 }
 
 // The notice an up-down sends its parent after a click: SB_THUMBPOSITION with the new position.
@@ -549,7 +550,19 @@ TEST_F(Pages, SensitivityStepsThroughEveryBand) {
     const int pos = SpinPos(spin);
     EXPECT_TRUE(pos == 0 || pos == 1) << pos;
   }
-  EXPECT_EQ(IniValue(Close(), "FFTSensitivity"), "100");
+  // The arrow keys in the read-only field work the spin like its arrows.
+  HWND field = Item(spectrum_, kSensitivityEdit);
+  SendMessageW(field, WM_KEYDOWN, VK_UP, 0);
+  SendMessageW(field, WM_KEYUP, VK_UP, 0);
+  Pump(2);
+  EXPECT_EQ(Text(field), L"110");
+  SendMessageW(field, WM_KEYDOWN, VK_DOWN, 0);
+  SendMessageW(field, WM_KEYUP, VK_DOWN, 0);
+  SendMessageW(field, WM_KEYDOWN, VK_DOWN, 0);
+  SendMessageW(field, WM_KEYUP, VK_DOWN, 0);
+  Pump(2);
+  EXPECT_EQ(Text(field), L"90");
+  EXPECT_EQ(IniValue(Close(), "FFTSensitivity"), "90");
 }
 
 TEST_F(Pages, HandEditedValuesAreShownAsUsedAndKeptUntilChanged) {
@@ -666,9 +679,9 @@ TEST_F(Pages, SpectrumLabelsFollowTheSensitivity) {
   Shot before = Capture(spectrum_);
   ExpectLabels(spectrum_, before, l.labels);
 
-  // One click on the upper arrow: 45, labels -5 .. -45 with -45 at the bottom edge; the old
-  // ones are gone and the plot keeps its picture.
-  ClickArrow(Item(spectrum_, kSensitivitySpin), true);
+  // One click on the upper arrow: 45, labels -5 .. -45 with -45 at the bottom edge, painted
+  // before the click returns; the old ones are gone and the plot keeps its picture.
+  ClickArrow(Item(spectrum_, kSensitivitySpin), true, false);
   EXPECT_EQ(Field(spectrum_, kSensitivityEdit), L"45");
   l = SpectrumLabels(spectrum_, 45);
   ASSERT_EQ(l.labels.size(), 10u + 15u);
