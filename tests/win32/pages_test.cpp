@@ -396,7 +396,10 @@ class Pages : public ::testing::Test {
     plugin_->Configure(&format);
     plugin_->OpenToolWindow(&host_);
     Pump(20);
-    tool_ = FindWindowW(nullptr, L"KVP_LineView плагин");
+    // Ours is the one owned by this host window (another test program may have one open too).
+    tool_ = nullptr;
+    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, nullptr, L"KVP_LineView плагин")) != nullptr;)
+      if (GetWindow(w, GW_OWNER) == host_) tool_ = w;
     ASSERT_NE(tool_, nullptr);
     scope_ = spectrum_ = levels_ = nullptr;
     for (HWND w = GetWindow(GetDlgItem(tool_, kTab), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
