@@ -83,7 +83,15 @@ bool AnalyzerDialog::IsVisible() {
 
 void AnalyzerDialog::PostNotify(int wParam) {
   HWND window = liveWindow_.load(std::memory_order_acquire);
-  if (window != nullptr) PostMessageW(window, kWmLineViewNotify, static_cast<WPARAM>(wParam), 0);
+  if (window == nullptr) return;
+  // A frame thread that runs faster than the window handles its notices would otherwise fill
+  // the window's queue, and the window's own posted requests ("Закрыть") would wait behind
+  // thousands of them or be refused by a full queue.
+  std::atomic<bool>* pending = wParam == 1 ? &resultsPending_ : wParam == 2 ? &channelPending_ : nullptr;
+  if (pending != nullptr && pending->exchange(true, std::memory_order_acq_rel)) return;
+  if (!PostMessageW(window, kWmLineViewNotify, static_cast<WPARAM>(wParam), 0) && pending != nullptr) {
+    pending->store(false, std::memory_order_release);
+  }
 }
 
 PlotCanvas* AnalyzerDialog::PageCanvas(int mode) {
@@ -112,6 +120,9 @@ bool AnalyzerDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& 
       result = FALSE;  // the focus was given to the tab control
       return true;
     case kWmLineViewNotify:
+      // Cleared before the state is read: a frame finished from now on posts a notice again.
+      if (wParam == 1) resultsPending_.store(false, std::memory_order_release);
+      if (wParam == 2) channelPending_.store(false, std::memory_order_release);
       OnNotify(wParam);
       result = 1;
       return true;
@@ -195,6 +206,9 @@ void AnalyzerDialog::OnInitDialog() {
   tvLineEdit.Setup(IDC_TVLINE_EDIT, Handle(), Item(IDC_TVLINE_SPIN), 0, height - 1, 3);
 
   SetFocus(tab);
+  // Notices still waiting when the last window went are gone with its queue entries.
+  resultsPending_.store(false, std::memory_order_release);
+  channelPending_.store(false, std::memory_order_release);
   liveWindow_.store(Handle(), std::memory_order_release);
   PostMessageW(Handle(), kWmLineViewNotify, 0, 0);
 }
