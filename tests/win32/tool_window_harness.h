@@ -98,7 +98,9 @@ class UnmanagedWineWindows : public ::testing::Environment {
 
 // Dispatches everything posted to this thread before now (and what comes in meanwhile):
 // the window's own first refresh is posted while it is created, so after this it has run.
-inline void PumpPostedSoFar() {
+// `each` runs after every message.
+template <class Each>
+void PumpPostedSoFar(Each each) {
   const UINT marker = WM_APP + 0x2A7;
   PostThreadMessageW(GetCurrentThreadId(), marker, 0, 0);
   MSG msg;
@@ -106,7 +108,12 @@ inline void PumpPostedSoFar() {
     if (msg.hwnd == nullptr && msg.message == marker) return;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
+    each();
   }
+}
+
+inline void PumpPostedSoFar() {
+  PumpPostedSoFar([] {});
 }
 
 inline void Pump(DWORD ms = 100, HWND dialog = nullptr) {

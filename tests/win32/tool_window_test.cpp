@@ -663,6 +663,40 @@ TEST_F(ToolWindow, SnrReadoutsMatchTheNoiseOfTheFrames) {
   EXPECT_EQ(Text(GetDlgItem(page, IDC_SNR_SECOND)), L"75.71");  // 20 log10(220 / 0.036060891)
 }
 
+// Notices waiting for tool window in this thread's queue, handled one by one; counts them.
+int HandleWaitingNotices(HWND tool) {
+  int n = 0;
+  MSG msg;
+  while (PeekMessageW(&msg, tool, kWmLineViewNotify, kWmLineViewNotify, PM_REMOVE)) {
+    ++n;
+    DispatchMessageW(&msg);
+  }
+  return n;
+}
+
+TEST_F(ToolWindow, FramesFasterThanTheWindowLeaveOneNoticeWaiting) {
+  ASSERT_NE(Start(), nullptr);
+  Yuy2Frame frame(720, 576);
+  HandleWaitingNotices(tool_);
+  for (int i = 0; i < 300; ++i) plugin_->d->ProcessFrame(&frame.info);
+  EXPECT_EQ(HandleWaitingNotices(tool_), 1);
+  // A channel change waits beside the results, once however many frames follow.
+  for (int i = 0; i < 300; ++i) {
+    frame.SetChannel(i % 2 == 0 ? 4 : 6, "A", 49750000);
+    plugin_->d->ProcessFrame(&frame.info);
+  }
+  EXPECT_EQ(HandleWaitingNotices(tool_), 2);
+  // Once handled, the next frame posts again, and the read-outs show the latest frame.
+  frame.SetChannel(9, "Z", 55250000);
+  plugin_->d->ProcessFrame(&frame.info);
+  EXPECT_EQ(HandleWaitingNotices(tool_), 2);
+  EXPECT_EQ(Text(Item(IDC_CHANNEL_NUMBER)), L"10");
+  EXPECT_EQ(Text(Item(IDC_CHANNEL_NAME)), L"Z");
+  // Flat grey is at the floor, 20 log10(220 / 0.036060891) = 75.708 dB, and the channel
+  // change emptied the ring: one entry of 50 is 1.514.
+  EXPECT_EQ(Text(GetDlgItem(Page(tool_, 0), IDC_SNR_FIRST)), L"1.51");
+}
+
 // --- About box ---------------------------------------------------------------------------
 
 struct AboutProbe {
