@@ -84,7 +84,15 @@ bool AnalyzerDialog::IsVisible() {
 
 void AnalyzerDialog::PostNotify(int wParam) {
   HWND window = liveWindow_.load(std::memory_order_acquire);
-  if (window != nullptr) PostMessageW(window, kWmLineViewNotify, static_cast<WPARAM>(wParam), 0);
+  if (window == nullptr) return;
+  // A frame thread that runs faster than the window handles its notices would otherwise fill
+  // the window's queue, and the window's own posted requests ("Закрыть") would wait behind
+  // thousands of them or be refused by a full queue.
+  std::atomic<bool>* pending = wParam == 1 ? &resultsPending_ : wParam == 2 ? &channelPending_ : nullptr;
+  if (pending != nullptr && pending->exchange(true, std::memory_order_acq_rel)) return;
+  if (!PostMessageW(window, kWmLineViewNotify, static_cast<WPARAM>(wParam), 0) && pending != nullptr) {
+    pending->store(false, std::memory_order_release);
+  }
 }
 
 PlotCanvas* AnalyzerDialog::PageCanvas(int mode) {
@@ -113,6 +121,9 @@ bool AnalyzerDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& 
       result = FALSE;  // the focus was given to the tab control
       return true;
     case kWmLineViewNotify:
+      // Cleared before the state is read: a frame finished from now on posts a notice again.
+      if (wParam == 1) resultsPending_.store(false, std::memory_order_release);
+      if (wParam == 2) channelPending_.store(false, std::memory_order_release);
       OnNotify(wParam);
       result = 1;
       return true;
@@ -207,6 +218,9 @@ void AnalyzerDialog::OnInitDialog() {
   // The host's message loop may know nothing of dialogs: keys reach dialog handling through
   // the hook instead.
   keyboardHook_.Install(Handle());
+  // Notices still waiting when the last window went are gone with its queue entries.
+  resultsPending_.store(false, std::memory_order_release);
+  channelPending_.store(false, std::memory_order_release);
   liveWindow_.store(Handle(), std::memory_order_release);
   PostMessageW(Handle(), kWmLineViewNotify, 0, 0);
 }
@@ -341,6 +355,10 @@ void AnalyzerDialog::OnCommand(int id, int code) {
   switch (id) {
     case IDC_COLOR_RGB:
     case IDC_COLOR_YUV:
+      // The two radios stand in different groups of the template (each followed by its check
+      // boxes), so the click does not clear the other one: without this both would stay
+      // checked and RGB could never be chosen again.
+      CheckRadioButton(Handle(), IDC_COLOR_RGB, IDC_COLOR_YUV, id);
       if (IsChecked(IDC_COLOR_RGB)) StoreSetting(live.ColorMode, 0);
       if (IsChecked(IDC_COLOR_YUV)) StoreSetting(live.ColorMode, 1);
       ApplyColourEnableRule(LoadSetting(live.ColorMode));

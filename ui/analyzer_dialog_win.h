@@ -72,6 +72,10 @@ class AnalyzerDialog final : public Dialog, public ToolWindowLink {
   // The window as the frame thread sees it: set once the pages exist, cleared when destruction
   // starts, so the frame thread never reaches a half-built or half-destroyed window.
   std::atomic<HWND> liveWindow_{nullptr};
+  // A results or channel notice already waiting in the queue: the handler shows the state as
+  // it is then, so one waiting notice stands for every frame before it.
+  std::atomic<bool> resultsPending_{false};
+  std::atomic<bool> channelPending_{false};
   bool inAboutBox_ = false;
   DialogKeyboardHook keyboardHook_;
   HWND focusWhenDeactivated_ = nullptr;

@@ -77,6 +77,7 @@ bool NumericEdit::Validate() {
   int lower = 0, upper = 0;
   GetRange(lower, upper);
   if (read && lower <= value && value <= upper) {
+    HideBalloon();  // an error about a value that is now accepted would mislead
     SendMessageW(spin, UDM_SETPOS, 0, MAKELPARAM(static_cast<WORD>(value), 0));
     SendMessageW(parent, WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, static_cast<WORD>(value)),
                  reinterpret_cast<LPARAM>(spin));

@@ -1,0 +1,347 @@
+// A test host for the tool window: a main window of class "TMain" titled "Kestrova" that counts
+// the commands it receives, the real DLL loaded from a private folder with its settings file
+// beside it, YUY2 frames, a message pump and lookups of the tool window's controls.
+#pragma once
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "plugin/host_contract.h"
+#include "resources/resource_ids.h"
+
+namespace lvtest {
+
+inline const wchar_t kToolCaption[] = L"KVP_LineView плагин";
+
+// Commands posted to the host window, in arrival order (window thread only).
+inline std::vector<WPARAM>& HostCommands() {
+  static std::vector<WPARAM> commands;
+  return commands;
+}
+
+inline LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == kWmHostCommand) {
+    HostCommands().push_back(wParam);
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+inline HWND CreateHostWindow(int x = 200, int y = 150, int w = 640, int h = 480) {
+  static bool registered = false;
+  if (!registered) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = HostProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"TMain";
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    registered = RegisterClassW(&wc) != 0;
+  }
+  HWND host = CreateWindowExW(0, L"TMain", L"Kestrova", WS_OVERLAPPEDWINDOW | WS_VISIBLE, x, y, w, h, nullptr,
+                              nullptr, GetModuleHandleW(nullptr), nullptr);
+  return host;
+}
+
+// Dispatches what is queued for this thread until `done` holds or `ms` have passed.
+// With `dialog`, keys go through IsDialogMessage first, as a host loop that calls it would.
+template <class Done>
+bool PumpUntil(Done done, DWORD ms, HWND dialog = nullptr) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG msg;
+    // A video thread may post faster than this thread handles: the time limit holds anyway.
+    while (GetTickCount() - start < ms && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (dialog != nullptr && IsWindow(dialog) && IsDialogMessageW(dialog, &msg)) continue;
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+      if (done()) return true;
+    }
+    if (done()) return true;
+    if (GetTickCount() - start >= ms) return done();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+}
+
+// Wine's X11 driver, with no window manager on the display (Xvfb), waits two seconds for
+// every managed window it unmaps. Unmanaged windows, for this program only, keep a test that
+// opens and closes windows a few hundred times fast; Windows itself never reads the key.
+class UnmanagedWineWindows : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    wchar_t exe[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring name(exe, n);
+    name = name.substr(name.find_last_of(L"\\/") + 1);
+    key_ = L"Software\\Wine\\AppDefaults\\" + name + L"\\X11 Driver";
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS) {
+      const wchar_t no[] = L"N";
+      RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(no), sizeof no);
+      RegCloseKey(key);
+    }
+  }
+  void TearDown() override { RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str()); }
+
+ private:
+  std::wstring key_;
+};
+
+// Dispatches everything posted to this thread before now (and what comes in meanwhile):
+// the window's own first refresh is posted while it is created, so after this it has run.
+// `each` runs after every message.
+template <class Each>
+void PumpPostedSoFar(Each each) {
+  const UINT marker = WM_APP + 0x2A7;
+  PostThreadMessageW(GetCurrentThreadId(), marker, 0, 0);
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (msg.hwnd == nullptr && msg.message == marker) return;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+    each();
+  }
+}
+
+inline void PumpPostedSoFar() {
+  PumpPostedSoFar([] {});
+}
+
+inline void Pump(DWORD ms = 100, HWND dialog = nullptr) {
+  PumpUntil([] { return false; }, ms, dialog);
+}
+
+inline std::wstring Text(HWND hwnd) {
+  wchar_t buf[512] = {};
+  GetWindowTextW(hwnd, buf, 512);
+  return buf;
+}
+
+inline std::string ReadFile(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteFile(const std::wstring& path, const std::string& bytes) {
+  std::ofstream(path.c_str(), std::ios::binary) << bytes;
+}
+
+// The value of `key` in an INI text, or `fallback` when absent.
+inline std::string IniValue(const std::string& ini, const std::string& key, const std::string& fallback = "?") {
+  size_t at = 0;
+  while ((at = ini.find(key + "=", at)) != std::string::npos) {
+    if (at == 0 || ini[at - 1] == '\n') {
+      const size_t from = at + key.size() + 1;
+      const size_t to = ini.find_first_of("\r\n", from);
+      return ini.substr(from, to == std::string::npos ? std::string::npos : to - from);
+    }
+    ++at;
+  }
+  return fallback;
+}
+
+struct Yuy2Frame {
+  Yuy2Frame(int w, int h, uint8_t y = 128, uint8_t u = 128, uint8_t v = 128)
+      : width(w), height(h), pixels(static_cast<size_t>(w) * h * 2) {
+    Fill(y, u, v);
+    info.pixels = pixels.data();
+    info.channelInfo = &channel;
+    channel.channelNumber = -1;  // code 0: the plug-in's initial channel, so no change at first
+  }
+  void Fill(uint8_t y, uint8_t u, uint8_t v) {
+    for (size_t i = 0; i + 3 < pixels.size(); i += 4) {
+      pixels[i] = y, pixels[i + 1] = u, pixels[i + 2] = y, pixels[i + 3] = v;
+    }
+  }
+  uint8_t* Row(int line) { return pixels.data() + static_cast<size_t>(line) * width * 2; }
+  void SetChannel(int number, const char* name1251, int frequencyHz) {
+    channel.channelNumber = number;
+    std::memset(channel.channelName, 0, sizeof channel.channelName);
+    std::strncpy(channel.channelName, name1251, sizeof channel.channelName - 1);
+    channel.frequencyHz = frequencyHz;
+  }
+  int width, height;
+  std::vector<uint8_t> pixels;
+  ChannelInfo channel{};
+  FrameInfo info{};
+};
+
+inline BOOL CALLBACK CollectToolWindow(HWND hwnd, LPARAM p) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  if (pid == GetCurrentProcessId() && Text(hwnd) == kToolCaption) reinterpret_cast<std::vector<HWND>*>(p)->push_back(hwnd);
+  return TRUE;
+}
+
+// The top-level windows of this process captioned like the tool window.
+inline std::vector<HWND> ToolWindows() {
+  std::vector<HWND> found;
+  EnumWindows(CollectToolWindow, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+// The pages are the dialog children of the tab control; told apart by their own controls.
+inline HWND Page(HWND tool, int mode) {
+  HWND tab = GetDlgItem(tool, IDC_TAB);
+  for (HWND c = GetWindow(tab, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    const bool scope = GetDlgItem(c, IDC_SNR_FIRST) != nullptr;
+    const bool spectrum = GetDlgItem(c, IDC_SENSITIVITY_EDIT) != nullptr && !scope;
+    const bool levels = GetDlgItem(c, IDC_PLOT_FRAME) != nullptr && !scope && !spectrum;
+    if ((mode == 0 && scope) || (mode == 1 && spectrum) || (mode == 2 && levels)) return c;
+  }
+  return nullptr;
+}
+
+struct OwnedSearch {
+  HWND owner, found;
+};
+
+inline BOOL CALLBACK MatchOwnedTooltip(HWND hwnd, LPARAM p) {
+  auto* f = reinterpret_cast<OwnedSearch*>(p);
+  wchar_t cls[64] = {};
+  GetClassNameW(hwnd, cls, 64);
+  if (lstrcmpiW(cls, TOOLTIPS_CLASSW) == 0 && GetWindow(hwnd, GW_OWNER) == f->owner) {
+    f->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The tooltip window owned by `owner`, if any.
+inline HWND OwnedTooltip(HWND owner) {
+  OwnedSearch f{owner, nullptr};
+  EnumThreadWindows(GetCurrentThreadId(), MatchOwnedTooltip, reinterpret_cast<LPARAM>(&f));
+  return f.found;
+}
+
+inline std::string Utf8(const std::wstring& w) {
+  char buf[1024] = {};
+  WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, buf, sizeof buf, nullptr, nullptr);
+  return buf;
+}
+
+inline std::wstring TooltipText(HWND tip) {
+  static wchar_t buf[1024];
+  buf[0] = L'\0';
+  TTTOOLINFOW ti{};
+  ti.cbSize = TTTOOLINFOW_V2_SIZE;
+  ti.hwnd = nullptr;
+  ti.uId = 0;
+  ti.lpszText = buf;
+  SendMessageW(tip, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&ti));
+  return buf;
+}
+
+// Presses the left button at (x, y), client coordinates of `hwnd`, and lets go.
+inline void ClickAt(HWND hwnd, int x, int y) {
+  SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+  SendMessageW(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+}
+
+// The upper (up = true) or lower arrow of a vertical up-down control.
+inline void ClickSpinArrow(HWND spin, bool up) {
+  RECT r{};
+  GetClientRect(spin, &r);
+  const int x = (r.left + r.right) / 2;
+  const int y = up ? r.top + (r.bottom - r.top) / 4 : r.bottom - (r.bottom - r.top) / 4 - 1;
+  ClickAt(spin, x, y);
+}
+
+inline void ClickTab(HWND tab, int index) {
+  RECT r{};
+  SendMessageW(tab, TCM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&r));
+  ClickAt(tab, (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+}
+
+inline int SpinPos(HWND spin) { return static_cast<short>(LOWORD(SendMessageW(spin, UDM_GETPOS, 0, 0))); }
+
+inline void TypeInto(HWND edit, const wchar_t* text) {
+  SendMessageW(edit, EM_SETSEL, 0, -1);
+  SendMessageW(edit, WM_KEYDOWN, VK_DELETE, 0);
+  SendMessageW(edit, WM_KEYUP, VK_DELETE, 0);
+  for (const wchar_t* c = text; *c; ++c) SendMessageW(edit, WM_CHAR, *c, 1);
+}
+
+inline void PressKey(HWND hwnd, WPARAM vk) {
+  SendMessageW(hwnd, WM_KEYDOWN, vk, 1);
+  if (vk == VK_RETURN || vk == VK_ESCAPE) SendMessageW(hwnd, WM_CHAR, vk, 1);
+  SendMessageW(hwnd, WM_KEYUP, vk, 0xC0000001);
+}
+
+// One host session around the real DLL, copied into a folder of its own with its settings file.
+class PluginHost {
+ public:
+  explicit PluginHost(const std::wstring& tag) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    folder_ = std::wstring(temp) + L"lv_" + tag + L"_" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    wchar_t exe[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    built_ = std::wstring(exe, n);
+    built_ = built_.substr(0, built_.find_last_of(L"\\/") + 1) + L"KVP_LineView.dll";
+    dll_ = folder_ + L"KVP_LineView.dll";
+  }
+  ~PluginHost() {
+    Unload();
+    DeleteFileW(dll_.c_str());
+    DeleteFileW(Ini().c_str());
+    RemoveDirectoryW(folder_.c_str());
+  }
+  std::wstring Ini() const { return folder_ + L"KVP_LineView.ini"; }
+
+  // The host window should exist first: the plug-in looks it up while loading.
+  bool Load() {
+    if (!CopyFileW(built_.c_str(), dll_.c_str(), FALSE)) return false;
+    module_ = LoadLibraryW(dll_.c_str());
+    if (module_ == nullptr) return false;
+    auto pr = reinterpret_cast<PluginDescriptorFn>(reinterpret_cast<void (*)()>(GetProcAddress(module_, "Kestrova_Plugin_PR")));
+    if (pr == nullptr) return false;
+    d = pr();
+    return d != nullptr;
+  }
+  void Shutdown() {
+    if (d != nullptr && !shutDown_) {
+      d->ReleaseBuffers();
+      d->Shutdown();
+      shutDown_ = true;
+    }
+  }
+  void Unload() {
+    Shutdown();
+    if (module_ != nullptr) FreeLibrary(module_);
+    module_ = nullptr;
+    d = nullptr;
+  }
+  void Configure(int width, int height) {
+    FrameFormat format{width, height, 0, PixelFormatYuy2};
+    d->Configure(&format);
+  }
+  // Opens the tool window for `host` and lets its first refresh run; returns the window.
+  HWND Open(HWND host) {
+    HWND h = host;
+    d->OpenToolWindow(&h);
+    HWND tool = FindWindowW(nullptr, kToolCaption);
+    PumpUntil([&] { return IsWindow(tool) && IsWindowVisible(tool); }, 2000);
+    Pump(50);
+    return tool;
+  }
+
+  const PluginDescriptor* d = nullptr;
+
+ private:
+  std::wstring folder_, built_, dll_;
+  HMODULE module_ = nullptr;
+  bool shutDown_ = false;
+};
+
+}  // namespace lvtest
