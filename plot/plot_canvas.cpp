@@ -107,7 +107,21 @@ bool PlotCanvas::Drawable() const { return pixels_ && plotWidth >= 2 && plotHeig
 
 void PlotCanvas::Clear(uint32_t color) {
   if (!pixels_) return;
-  std::fill(pixels_, pixels_ + static_cast<size_t>(plotWidth) * plotHeight, gdi::PixelFromColorref(color));
+  const uint32_t pixel = gdi::PixelFromColorref(color);
+  uint32_t* p = pixels_;
+  uint32_t* const end = pixels_ + static_cast<size_t>(plotWidth) * plotHeight;
+#if defined(__SSE2__)
+  // Every frame of every page starts here: sixteen bytes a store, since the compiler's plain
+  // loop stores four (it vectorises std::fill only above -O2).
+  const __m128i v = _mm_set1_epi32(static_cast<int>(pixel));
+  for (; end - p >= 16; p += 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 4), v);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 8), v);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 12), v);
+  }
+#endif
+  std::fill(p, end, pixel);
 }
 
 void PlotCanvas::DrawGrid(int columns, int rows, uint32_t color) {

@@ -355,9 +355,9 @@ void AnalyzerDialog::OnCommand(int id, int code) {
   switch (id) {
     case IDC_COLOR_RGB:
     case IDC_COLOR_YUV:
-      // The two radios stand in different groups of the template (each followed by its check
-      // boxes), so the click does not clear the other one: without this both would stay
-      // checked and RGB could never be chosen again.
+      // The two radios form one group of the template, so a click clears the other already;
+      // this keeps them exclusive whatever the template's grouping (with both checked, RGB could
+      // never be chosen again).
       CheckRadioButton(Handle(), IDC_COLOR_RGB, IDC_COLOR_YUV, id);
       if (IsChecked(IDC_COLOR_RGB)) StoreSetting(live.ColorMode, 0);
       if (IsChecked(IDC_COLOR_YUV)) StoreSetting(live.ColorMode, 1);
