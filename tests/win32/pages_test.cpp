@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "plot/plot_canvas_win.h"
 #include "plugin/host_contract.h"
 
 namespace {
@@ -222,13 +223,7 @@ Shot Capture(HWND page) {
   Shot s;
   s.w = c.right;
   s.h = c.bottom;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = s.w;
-  info.bmiHeader.biHeight = -s.h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  const BITMAPINFO info = CanvasBitmapInfo(s.w, s.h);  // 32 bits, rows top-down
   HDC src = GetDC(page);
   HDC mem = CreateCompatibleDC(src);
   void* bits = nullptr;
@@ -270,13 +265,7 @@ Shot Render(HWND page, const Shot& like, const std::vector<Label>& labels, uint3
   Shot s;
   s.w = like.w;
   s.h = like.h;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = s.w;
-  info.bmiHeader.biHeight = -s.h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  const BITMAPINFO info = CanvasBitmapInfo(s.w, s.h);  // 32 bits, rows top-down
   HDC screen = GetDC(page);
   HDC mem = CreateCompatibleDC(screen);
   void* bits = nullptr;
