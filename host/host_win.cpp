@@ -32,6 +32,7 @@ constexpr UINT_PTR kScreenshotTimer = 7;
 constexpr UINT kScreenshotSettleMs = 800;
 constexpr wchar_t kToolWindowCaption[] = L"KVP_LineView плагин";
 constexpr int kToolTabControlId = 5072;
+const char* const kPageNames[] = {"scope", "spectrum", "levels"};  // the tool window's tabs
 // Noisy signals cycle through a few precomputed noise frames, so the picture lives
 // without generating noise on the video thread at frame rate.
 constexpr int kNoiseVariants = 4;
@@ -85,6 +86,18 @@ std::string DescribeChannel(const TestChannel& c) {
                   Cp1251ToUtf8(c.name, 64).c_str(), c.frequencyHz * 1e-6, TestSignalName(c.signal));
   }
   return buf;
+}
+
+// 32-bit pixels, rows top-down: the layout of the host's picture and of its captures.
+BITMAPINFO TopDownBitmapInfo(int width, int height) {
+  BITMAPINFO bmi = {};
+  bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
+  bmi.bmiHeader.biWidth = width;
+  bmi.bmiHeader.biHeight = -height;
+  bmi.bmiHeader.biPlanes = 1;
+  bmi.bmiHeader.biBitCount = 32;
+  bmi.bmiHeader.biCompression = BI_RGB;
+  return bmi;
 }
 
 // One line per event, flushed at once, so the log is complete even if the plug-in crashes us.
@@ -175,6 +188,7 @@ class Host {
   };
   std::vector<FrameTime> frameTimes_;  // video thread only, read after it ends
   std::atomic<int> currentPage_{-1};
+  HWND toolWindow_ = nullptr;  // window thread only
 
   // Screenshots: the window thread steps through the tabs on a timer; the video thread keeps
   // delivering frames until it is done.
@@ -468,13 +482,7 @@ void Host::OnPaint(HWND hwnd) {
   HDC dc = BeginPaint(hwnd, &ps);
   RECT client;
   GetClientRect(hwnd, &client);
-  BITMAPINFO bmi = {};
-  bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
-  bmi.bmiHeader.biWidth = options_.width;
-  bmi.bmiHeader.biHeight = -options_.height;  // top-down
-  bmi.bmiHeader.biPlanes = 1;
-  bmi.bmiHeader.biBitCount = 32;
-  bmi.bmiHeader.biCompression = BI_RGB;
+  const BITMAPINFO bmi = TopDownBitmapInfo(options_.width, options_.height);
   SetStretchBltMode(dc, COLORONCOLOR);
   {
     std::lock_guard<std::mutex> hold(displayLock_);
@@ -493,11 +501,9 @@ LRESULT Host::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case kMsgFrameReady:
       repaintPosted_ = false;
-      if (HWND tool = FindWindowW(nullptr, kToolWindowCaption)) {
-        currentPage_ = int(SendDlgItemMessageW(tool, kToolTabControlId, TCM_GETCURSEL, 0, 0));
-      } else {
-        currentPage_ = -1;
-      }
+      // Looked up again only when the window it had is gone: this runs for every frame.
+      if (!IsWindow(toolWindow_)) toolWindow_ = FindWindowW(nullptr, kToolWindowCaption);
+      currentPage_ = toolWindow_ ? int(SendDlgItemMessageW(toolWindow_, kToolTabControlId, TCM_GETCURSEL, 0, 0)) : -1;
       InvalidateRect(hwnd, nullptr, FALSE);
       return 0;
     case kMsgVideoDone:
@@ -530,19 +536,29 @@ LRESULT Host::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-// A copy of what the screen shows inside `window`, as a 24-bit BMP file.
+// A BMP file of `bits` laid out as TopDownBitmapInfo(width, height) says.
+bool WriteBmpFile(const std::wstring& path, int width, int height, const void* bits) {
+  const BITMAPINFO bmi = TopDownBitmapInfo(width, height);
+  const DWORD bytes = DWORD(width) * DWORD(height) * 4;
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof bmi.bmiHeader;
+  file.bfSize = file.bfOffBits + bytes;
+  FILE* f = _wfopen(path.c_str(), L"wb");
+  if (!f) return false;
+  bool ok = std::fwrite(&file, sizeof file, 1, f) == 1 && std::fwrite(&bmi.bmiHeader, sizeof bmi.bmiHeader, 1, f) == 1 &&
+            std::fwrite(bits, bytes, 1, f) == 1;
+  ok = std::fclose(f) == 0 && ok;
+  return ok;
+}
+
+// A copy of what the screen shows inside `window`, as a BMP file.
 bool CaptureWindow(HWND window, const std::wstring& path) {
   RECT r;
   if (!GetWindowRect(window, &r)) return false;
   const int w = r.right - r.left, h = r.bottom - r.top;
   if (w <= 0 || h <= 0) return false;
-  BITMAPINFO bmi = {};
-  bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
-  bmi.bmiHeader.biWidth = w;
-  bmi.bmiHeader.biHeight = h;  // bottom-up, as BMP files store rows
-  bmi.bmiHeader.biPlanes = 1;
-  bmi.bmiHeader.biBitCount = 24;
-  bmi.bmiHeader.biCompression = BI_RGB;
+  const BITMAPINFO bmi = TopDownBitmapInfo(w, h);
   void* bits = nullptr;
   HDC screen = GetDC(nullptr);
   HBITMAP bitmap = CreateDIBSection(screen, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
@@ -554,16 +570,7 @@ bool CaptureWindow(HWND window, const std::wstring& path) {
     SelectObject(memory, old);
     DeleteDC(memory);
     GdiFlush();
-    const DWORD stride = DWORD((w * 3 + 3) & ~3);
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof bmi.bmiHeader;
-    file.bfSize = file.bfOffBits + stride * DWORD(h);
-    if (FILE* f = _wfopen(path.c_str(), L"wb")) {
-      ok = std::fwrite(&file, sizeof file, 1, f) == 1 && std::fwrite(&bmi.bmiHeader, sizeof bmi.bmiHeader, 1, f) == 1 &&
-           std::fwrite(bits, stride, size_t(h), f) == size_t(h);
-      ok = std::fclose(f) == 0 && ok;
-    }
+    ok = WriteBmpFile(path, w, h, bits);
   }
   if (bitmap) DeleteObject(bitmap);
   ReleaseDC(nullptr, screen);
@@ -572,31 +579,12 @@ bool CaptureWindow(HWND window, const std::wstring& path) {
 
 bool Host::WriteFrameBmp(const std::wstring& path) {
   std::lock_guard<std::mutex> hold(displayLock_);
-  if (display_.empty()) return false;
-  BITMAPINFOHEADER info = {};
-  info.biSize = sizeof info;
-  info.biWidth = options_.width;
-  info.biHeight = -options_.height;  // top-down, as the display copy is kept
-  info.biPlanes = 1;
-  info.biBitCount = 32;
-  info.biCompression = BI_RGB;
-  const DWORD bytes = DWORD(display_.size() * sizeof(uint32_t));
-  BITMAPFILEHEADER file = {};
-  file.bfType = 0x4D42;
-  file.bfOffBits = sizeof file + sizeof info;
-  file.bfSize = file.bfOffBits + bytes;
-  FILE* f = _wfopen(path.c_str(), L"wb");
-  if (!f) return false;
-  bool ok = std::fwrite(&file, sizeof file, 1, f) == 1 && std::fwrite(&info, sizeof info, 1, f) == 1 &&
-            std::fwrite(display_.data(), bytes, 1, f) == 1;
-  ok = std::fclose(f) == 0 && ok;
-  return ok;
+  return !display_.empty() && WriteBmpFile(path, options_.width, options_.height, display_.data());
 }
 
 // Steps 0..2 click a tab and let the page run; steps 1..3 capture the page shown before; the
 // last step captures the main window and lets the video end.
 void Host::ScreenshotStep() {
-  static const char* const kPageNames[] = {"scope", "spectrum", "levels"};
   const std::wstring dir = FromUtf8(options_.screenshotDir);
   CreateDirectoryW(dir.c_str(), nullptr);
   HWND tool = FindWindowW(nullptr, kToolWindowCaption);
@@ -651,7 +639,6 @@ void Host::LogFrameTimes() {
     log_.Line("frame time %s: median %.3f ms, 99th percentile %.3f ms over %lu frames", what,
               t[t.size() / 2] / 1000.0, t[p99] / 1000.0, static_cast<unsigned long>(t.size()));
   };
-  static const char* const kPageNames[] = {"scope", "spectrum", "levels"};
   std::vector<float> all;
   std::vector<float> pages[3];
   for (const FrameTime& f : frameTimes_) {

@@ -95,17 +95,22 @@ void AnalyzerDialog::PostNotify(int wParam) {
   }
 }
 
-PlotCanvas* AnalyzerDialog::PageCanvas(int mode) {
+PageDialog* AnalyzerDialog::Page(int mode) {
   switch (mode) {
     case ModeOscilloscope:
-      return scopePage.Canvas();
+      return &scopePage;
     case ModeSpectrum:
-      return spectrumPage.Canvas();
+      return &spectrumPage;
     case ModeLevels:
-      return levelsPage.Canvas();
+      return &levelsPage;
     default:
       return nullptr;
   }
+}
+
+PlotCanvas* AnalyzerDialog::PageCanvas(int mode) {
+  PageDialog* page = Page(mode);
+  return page != nullptr ? page->Canvas() : nullptr;
 }
 
 void AnalyzerDialog::SendHostCommand(int code) {
@@ -130,9 +135,7 @@ bool AnalyzerDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& 
     case WM_NOTIFY: {
       const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
       if (header != nullptr && header->idFrom == IDC_TAB && header->code == TCN_SELCHANGE) {
-        const int32_t mode = static_cast<int32_t>(SendMessageW(Item(IDC_TAB), TCM_GETCURSEL, 0, 0));
-        StoreSetting(state_.liveSettings.Mode, mode);
-        ShowPage(mode);
+        SelectPage(static_cast<int32_t>(SendMessageW(Item(IDC_TAB), TCM_GETCURSEL, 0, 0)));
         result = 0;
         return true;
       }
@@ -186,25 +189,20 @@ void AnalyzerDialog::OnInitDialog() {
     item.pszText = const_cast<wchar_t*>(kTabCaptions[i]);
     SendMessageW(tab, TCM_INSERTITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
   }
-  scopePage.Create(Module(), tab);
-  spectrumPage.Create(Module(), tab);
-  levelsPage.Create(Module(), tab);
-
   // The display area below the strip; the pages reach two pixels further left.
   RECT area{};
   GetClientRect(tab, &area);
   SendMessageW(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
-  for (Dialog* page : {static_cast<Dialog*>(&scopePage), static_cast<Dialog*>(&spectrumPage),
-                       static_cast<Dialog*>(&levelsPage)}) {
-    if (page->Handle() != nullptr) {
-      SetWindowPos(page->Handle(), nullptr, area.left - 2, area.top, area.right - area.left + 2,
-                   area.bottom - area.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  for (int mode = ModeOscilloscope; mode <= ModeLevels; ++mode) {
+    if (HWND page = Page(mode)->Create(Module(), tab)) {
+      SetWindowPos(page, nullptr, area.left - 2, area.top, area.right - area.left + 2, area.bottom - area.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
     }
   }
 
   HWND channelSpin = Item(IDC_CHANNEL_SPIN);
-  SendMessageW(channelSpin, UDM_SETBUDDY, reinterpret_cast<WPARAM>(Item(IDC_CHANNEL_NUMBER)), 0);
-  SendMessageW(channelSpin, UDM_SETRANGE, 0, MAKELPARAM(1, 0));
+  SetSpinBuddy(channelSpin, Item(IDC_CHANNEL_NUMBER));
+  SetSpinRange(channelSpin, 0, 1);
   SendMessageW(Item(IDC_CHANNEL_NUMBER), EM_SETLIMITTEXT, 2, 0);
 
   int height = 0;
@@ -250,11 +248,15 @@ void AnalyzerDialog::PlaceWindow() {
 }
 
 void AnalyzerDialog::ShowPage(int mode) {
-  Dialog* pages[3] = {&scopePage, &spectrumPage, &levelsPage};
-  if (mode < 0 || mode > 2) return;
-  for (int i = 0; i < 3; ++i) {
-    if (pages[i]->Handle() != nullptr) ShowWindow(pages[i]->Handle(), i == mode ? SW_SHOW : SW_HIDE);
+  if (Page(mode) == nullptr) return;
+  for (int i = ModeOscilloscope; i <= ModeLevels; ++i) {
+    if (HWND page = Page(i)->Handle()) ShowWindow(page, i == mode ? SW_SHOW : SW_HIDE);
   }
+}
+
+void AnalyzerDialog::SelectPage(int mode) {
+  StoreSetting(state_.liveSettings.Mode, mode);
+  ShowPage(mode);
 }
 
 void AnalyzerDialog::CycleTab(int step) {
@@ -263,8 +265,7 @@ void AnalyzerDialog::CycleTab(int step) {
   if (current < 0 || current > 2) current = step > 0 ? -1 : 3;
   const int next = (current + step + 3) % 3;
   SendMessageW(tab, TCM_SETCURSEL, static_cast<WPARAM>(next), 0);  // sends no TCN_SELCHANGE
-  StoreSetting(state_.liveSettings.Mode, next);
-  ShowPage(next);
+  SelectPage(next);
 }
 
 // The control that had the focus when the window was left gets it back when the window is
@@ -295,20 +296,15 @@ void AnalyzerDialog::OnNotify(WPARAM p) {
   AnalysisLockGuard hold(state_.analysisLock);
   const AnalysisSettings s = SnapshotSettings(state_.liveSettings);
   if (p == 0) {
-    if (s.Mode >= 0 && s.Mode <= 2) {
+    if (Page(s.Mode) != nullptr) {
       SendMessageW(Item(IDC_TAB), TCM_SETCURSEL, static_cast<WPARAM>(s.Mode), 0);
-      if (Dialog* page = s.Mode == 0   ? static_cast<Dialog*>(&scopePage)
-                         : s.Mode == 1 ? static_cast<Dialog*>(&spectrumPage)
-                                       : static_cast<Dialog*>(&levelsPage);
-          page->Handle() != nullptr) {
-        ShowWindow(page->Handle(), SW_SHOW);
-      }
+      ShowPage(s.Mode);
     }
     const int32_t flags[ChannelCount] = {s.RColor, s.GColor, s.BColor, s.YColor, s.UColor, s.VColor};
     for (int c = 0; c < ChannelCount; ++c) {
       SendMessageW(Item(kShowChannelIds[c]), BM_SETCHECK, static_cast<WPARAM>(flags[c]), 0);
     }
-    SendMessageW(Item(IDC_TVLINE_SPIN), UDM_SETPOS, 0, MAKELPARAM(static_cast<WORD>(s.TVLine), 0));
+    SetSpinPosition(Item(IDC_TVLINE_SPIN), s.TVLine);
     SetItemText(IDC_TVLINE_EDIT, FormatWide("%d", s.TVLine));
     if (s.ColorMode == 0) SendMessageW(Item(IDC_COLOR_RGB), BM_SETCHECK, BST_CHECKED, 0);
     if (s.ColorMode == 1) SendMessageW(Item(IDC_COLOR_YUV), BM_SETCHECK, BST_CHECKED, 0);

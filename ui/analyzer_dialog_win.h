@@ -46,7 +46,12 @@ class AnalyzerDialog final : public Dialog, public ToolWindowLink {
   void OnInitDialog();
   void PlaceWindow();
   void OnNotify(WPARAM p);
+  // The page of mode 0, 1 or 2; null for any other mode.
+  PageDialog* Page(int mode);
+  // Shows the page of `mode` and hides the other two; a mode outside 0..2 changes nothing.
   void ShowPage(int mode);
+  // What a click on a tab does: Mode follows, its page shows.
+  void SelectPage(int mode);
   // Ctrl+Tab: the next (step 1) or previous (step -1) page, exactly as a click on its tab.
   void CycleTab(int step);
   void OnActivate(bool active);

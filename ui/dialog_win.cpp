@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <commctrl.h>
+
 Dialog::~Dialog() {
   // The object may go first (library unload with the window still open): the window must not
   // call into a dead object afterwards.
@@ -65,6 +67,18 @@ INT_PTR CALLBACK Dialog::Procedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
       SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
       return TRUE;
   }
+}
+
+void SetSpinBuddy(HWND spin, HWND buddy) {
+  if (buddy != nullptr) SendMessageW(spin, UDM_SETBUDDY, reinterpret_cast<WPARAM>(buddy), 0);
+}
+
+void SetSpinRange(HWND spin, int lower, int upper) {
+  SendMessageW(spin, UDM_SETRANGE, 0, MAKELPARAM(static_cast<WORD>(upper), static_cast<WORD>(lower)));
+}
+
+void SetSpinPosition(HWND spin, int position) {
+  SendMessageW(spin, UDM_SETPOS, 0, MAKELPARAM(static_cast<WORD>(position), 0));
 }
 
 std::wstring FormatWide(const char* format, ...) {

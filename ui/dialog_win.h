@@ -40,6 +40,13 @@ class Dialog {
   HINSTANCE module_ = nullptr;
 };
 
+// Up-down controls. The range message takes the upper end in the low word; both ends and the
+// position are 16-bit values. The buddy is set once: an up-down aligned right shrinks its buddy
+// on every UDM_SETBUDDY.
+void SetSpinBuddy(HWND spin, HWND buddy);
+void SetSpinRange(HWND spin, int lower, int upper);
+void SetSpinPosition(HWND spin, int position);
+
 // printf into a wide string (numbers only: the formats are ASCII).
 std::wstring FormatWide(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // 8-bit text of the host contract (Windows-1251) as UTF-16, at most `limit` bytes of it.

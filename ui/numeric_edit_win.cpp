@@ -1,5 +1,7 @@
 #include "ui/numeric_edit_win.h"
 
+#include "ui/dialog_win.h"
+
 #include <cwchar>
 #include <string>
 
@@ -42,8 +44,8 @@ void NumericEdit::Setup(int id, HWND parentDialog, HWND spinControl, int minimum
   SetWindowSubclass(edit_, &NumericEdit::EditProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
 
   if (spin != nullptr) {
-    SendMessageW(spin, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit_), 0);
-    SendMessageW(spin, UDM_SETRANGE, 0, MAKELPARAM(static_cast<WORD>(maximum), static_cast<WORD>(minimum)));
+    SetSpinBuddy(spin, edit_);
+    SetSpinRange(spin, minimum, maximum);
   }
   SendMessageW(edit_, EM_SETLIMITTEXT, static_cast<WPARAM>(maxChars), 0);
 
@@ -78,7 +80,7 @@ bool NumericEdit::Validate() {
   GetRange(lower, upper);
   if (read && lower <= value && value <= upper) {
     HideBalloon();  // an error about a value that is now accepted would mislead
-    SendMessageW(spin, UDM_SETPOS, 0, MAKELPARAM(static_cast<WORD>(value), 0));
+    SetSpinPosition(spin, value);
     SendMessageW(parent, WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, static_cast<WORD>(value)),
                  reinterpret_cast<LPARAM>(spin));
     return true;
@@ -187,14 +189,9 @@ LRESULT NumericEdit::OnMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         return 0;
       }
       return 0;  // not ours: ignored
-    case WM_NCDESTROY: {
-      KillTimer(hwnd, kTimerMoved);
-      KillTimer(hwnd, kTimerExpire);
-      RemoveWindowSubclass(hwnd, &NumericEdit::EditProc, kSubclassId);
-      edit_ = nullptr;
-      balloon = nullptr;
-      return DefSubclassProc(hwnd, msg, wParam, lParam);
-    }
+    case WM_NCDESTROY:
+      Unbind();
+      break;
   }
   return DefSubclassProc(hwnd, msg, wParam, lParam);
 }

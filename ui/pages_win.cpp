@@ -14,17 +14,10 @@ const wchar_t* const kWindowItems[] = {L"None", L"Hamming", L"Hanning", L"Blackm
 
 constexpr COLORREF kLabelColor = RGB(0x60, 0x00, 0x60);
 
-void SetRange(HWND spin, SpinRange range) {
-  SendMessageW(spin, UDM_SETRANGE, 0, MAKELPARAM(static_cast<WORD>(range.upper), static_cast<WORD>(range.lower)));
-}
+void SetRange(HWND spin, SpinRange range) { SetSpinRange(spin, range.lower, range.upper); }
 
-void SetPosition(HWND spin, int position) {
-  SendMessageW(spin, UDM_SETPOS, 0, MAKELPARAM(static_cast<WORD>(position), 0));
-}
-
-// The buddy is set once: the up-down shrinks it on every UDM_SETBUDDY when aligned right.
 void SetSpin(HWND spin, HWND buddy, SpinRange range) {
-  if (buddy != nullptr) SendMessageW(spin, UDM_SETBUDDY, reinterpret_cast<WPARAM>(buddy), 0);
+  SetSpinBuddy(spin, buddy);
   SetRange(spin, range);
 }
 
@@ -105,13 +98,13 @@ void ScopePage::OnInit() {
   SetSpin(Item(IDC_BLACK_SPIN), Item(IDC_BLACK_EDIT), r.black);
   SetSpin(Item(IDC_START_SPIN), Item(IDC_START_EDIT), r.start);
   SetSpin(Item(IDC_STOP_SPIN), Item(IDC_STOP_EDIT), r.stop);
-  SetPosition(Item(IDC_WHITE_SPIN), v.white);
+  SetSpinPosition(Item(IDC_WHITE_SPIN), v.white);
   SetItemText(IDC_WHITE_EDIT, Wide(FormatLevel(v.white)));
-  SetPosition(Item(IDC_BLACK_SPIN), v.black);
+  SetSpinPosition(Item(IDC_BLACK_SPIN), v.black);
   SetItemText(IDC_BLACK_EDIT, Wide(FormatLevel(v.black)));
-  SetPosition(Item(IDC_START_SPIN), v.start);
+  SetSpinPosition(Item(IDC_START_SPIN), v.start);
   SetItemText(IDC_START_EDIT, Wide(FormatPercent(v.start)));
-  SetPosition(Item(IDC_STOP_SPIN), v.stop);
+  SetSpinPosition(Item(IDC_STOP_SPIN), v.stop);
   SetItemText(IDC_STOP_EDIT, Wide(FormatPercent(v.stop)));
 }
 
@@ -151,7 +144,7 @@ void SpectrumPage::OnInit() {
   FillCombo(IDC_STYLE_COMBO, kStyleItems, 3, s.FFTDiagMode);
   FillCombo(IDC_WINDOW_COMBO, kWindowItems, 4, s.WindowFunction);
   const int32_t sensitivity = EffectiveSensitivity(s.FFTSensitivity);
-  SetPosition(Item(IDC_SENSITIVITY_SPIN), sensitivity);  // the spin keeps it within 0..1
+  SetSpinPosition(Item(IDC_SENSITIVITY_SPIN), sensitivity);  // the spin keeps it within 0..1
   SetItemText(IDC_SENSITIVITY_EDIT, FormatWide("%d", sensitivity));
 }
 
