@@ -5,38 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "plugin/host_contract.h"
 #include "ui/keyboard_hook_win.h"
+#include "win32/tool_window_harness.h"
 
 namespace {
 
 constexpr int kTab = 5072, kColorRgb = 5088, kColorYuv = 5089, kShowR = 5082, kShowB = 5084;
-const wchar_t kCaption[] = L"KVP_LineView плагин";
-
-int g_hostKeys = 0;  // key messages that reached the host's own window
-
-LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_KEYDOWN || msg == WM_CHAR) ++g_hostKeys;
-  return DefWindowProcW(hwnd, msg, wParam, lParam);
-}
 
 // The plain loop of a viewer: no IsDialogMessage anywhere.
-void Pump(int ms = 60) {
-  const DWORD end = GetTickCount() + DWORD(ms);
-  do {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    Sleep(5);
-  } while (GetTickCount() < end);
-}
+void Pump(int ms = 60) { lvtest::Pump(DWORD(ms)); }
 
 // A key as the keyboard would queue it to the focused window, modifiers set in the thread's
 // key state (posted messages do not change it).
@@ -57,62 +37,30 @@ void Key(WORD vk, bool ctrl = false, bool shift = false) {
   SetKeyboardState(state);
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class Keyboard : public ::testing::Test {
  protected:
   void SetUp() override {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = HostProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"TMain";
-    RegisterClassW(&wc);
-    host_ = CreateWindowExW(0, L"TMain", L"Kestrova", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300, nullptr,
-                            nullptr, wc.hInstance, nullptr);
+    host_ = lvtest::CreateHostWindow(0, 0, 400, 300);
     ASSERT_NE(host_, nullptr);
-
-    char buf[MAX_PATH];
-    GetTempPathA(MAX_PATH, buf);
-    dir_ = std::string(buf) + "lv_keyboard_" + std::to_string(GetCurrentProcessId()) + "\\";
-    CreateDirectoryA(dir_.c_str(), nullptr);
-    GetModuleFileNameA(nullptr, buf, MAX_PATH);
-    std::string built = buf;
-    built = built.substr(0, built.find_last_of('\\') + 1) + "KVP_LineView.dll";
-    ASSERT_TRUE(CopyFileA(built.c_str(), (dir_ + "KVP_LineView.dll").c_str(), FALSE));
-    dll_ = LoadLibraryA((dir_ + "KVP_LineView.dll").c_str());
-    ASSERT_NE(dll_, nullptr);
-    auto pr = reinterpret_cast<PluginDescriptorFn>(reinterpret_cast<void*>(GetProcAddress(dll_, "Kestrova_Plugin_PR")));
-    d_ = pr();
-    d_->LoadSettings();
-    FrameFormat format = {720, 288, 0, PixelFormatYuy2};
-    d_->Configure(&format);
-    Open();
-  }
-  void TearDown() override {
-    if (d_) {
-      d_->ReleaseBuffers();
-      d_->Shutdown();
-    }
-    if (dll_) FreeLibrary(dll_);
-    DeleteFileA((dir_ + "KVP_LineView.ini").c_str());
-    DeleteFileA((dir_ + "KVP_LineView.dll").c_str());
-    RemoveDirectoryA(dir_.c_str());
-    DestroyWindow(host_);
-    Pump(10);
-  }
-
-  void Open() {
-    HWND handle = host_;
-    d_->OpenToolWindow(&handle);
-    Pump(150);
-    tool_ = FindWindowW(nullptr, kCaption);
+    ASSERT_TRUE(plugin_.Load());
+    plugin_.d->LoadSettings();
+    plugin_.Configure(720, 288);
+    tool_ = plugin_.Open(host_);
     ASSERT_NE(tool_, nullptr);
     SetForegroundWindow(tool_);
     SetFocus(GetDlgItem(tool_, kTab));
     Pump(30);
+  }
+  void TearDown() override {
+    plugin_.Unload();
+    DestroyWindow(host_);
+    Pump(10);
+  }
+
+  // Shuts the plug-in down as the host does; returns the settings file it wrote.
+  std::string SavedSettings() {
+    plugin_.Shutdown();
+    return lvtest::ReadFile(plugin_.Ini());
   }
 
   int FocusId() const { return GetFocus() ? GetDlgCtrlID(GetFocus()) : 0; }
@@ -142,9 +90,7 @@ class Keyboard : public ::testing::Test {
   }
 
   HWND host_ = nullptr, tool_ = nullptr;
-  HMODULE dll_ = nullptr;
-  PluginDescriptor* d_ = nullptr;
-  std::string dir_;
+  lvtest::PluginHost plugin_{L"keyboard"};
 };
 
 TEST_F(Keyboard, TabWalksTheVisibleControlsInTemplateOrderBothWays) {
@@ -200,11 +146,7 @@ TEST_F(Keyboard, CtrlTabCyclesThePagesAndModeFollows) {
   Key(VK_TAB, true, true);
   EXPECT_EQ(Mode(), (start + 2) % 3);
   // Mode reaches the settings file exactly as a click on the tab would have it.
-  d_->ReleaseBuffers();
-  d_->Shutdown();
-  EXPECT_NE(ReadAll(dir_ + "KVP_LineView.ini").find("\r\nMode=" + std::to_string((start + 2) % 3) + "\r\n"),
-            std::string::npos);
-  d_ = nullptr;
+  EXPECT_NE(SavedSettings().find("\r\nMode=" + std::to_string((start + 2) % 3) + "\r\n"), std::string::npos);
 }
 
 TEST_F(Keyboard, SpaceTogglesAFocusedCheckBoxAndArrowsMoveBetweenColourSpaces) {
@@ -223,12 +165,9 @@ TEST_F(Keyboard, SpaceTogglesAFocusedCheckBoxAndArrowsMoveBetweenColourSpaces) {
   EXPECT_EQ(FocusId(), kColorRgb);
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(tool_, kShowR)));
 
-  d_->ReleaseBuffers();
-  d_->Shutdown();
-  const std::string ini = ReadAll(dir_ + "KVP_LineView.ini");
+  const std::string ini = SavedSettings();
   EXPECT_NE(ini.find(before == BST_CHECKED ? "\r\nBColor=0\r\n" : "\r\nBColor=1\r\n"), std::string::npos);
   EXPECT_NE(ini.find("\r\nColorMode=0\r\n"), std::string::npos);
-  d_ = nullptr;
 }
 
 TEST_F(Keyboard, EnterAndEscapeNeverCloseAndTheLineFieldKeepsItsKeys) {
@@ -250,10 +189,10 @@ TEST_F(Keyboard, EnterAndEscapeNeverCloseAndTheLineFieldKeepsItsKeys) {
 }
 
 TEST_F(Keyboard, KeysForTheHostReachItUnchanged) {
-  g_hostKeys = 0;
+  lvtest::HostKeys() = 0;
   SetFocus(host_);
   for (WORD vk : {WORD('A'), WORD(VK_TAB), WORD(VK_RETURN), WORD(VK_ESCAPE)}) Key(vk);
-  EXPECT_EQ(g_hostKeys, 4 + 4);  // four key downs and their four characters
+  EXPECT_EQ(lvtest::HostKeys(), 4 + 4);  // four key downs and their four characters
   EXPECT_TRUE(IsWindow(tool_));
 }
 
@@ -270,11 +209,7 @@ TEST_F(Keyboard, FocusComesBackToTheControlThatHadItWhenTheWindowWasLeft) {
 
 TEST_F(Keyboard, NoHookIsLeftOnceThePluginIsShutDownAndUnloaded) {
   // A hook left behind would call into the unloaded DLL on the next message.
-  d_->ReleaseBuffers();
-  d_->Shutdown();
-  d_ = nullptr;
-  FreeLibrary(dll_);
-  dll_ = nullptr;
+  plugin_.Unload();
   SetFocus(host_);
   Key('B');
   Key(VK_TAB);

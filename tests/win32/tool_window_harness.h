@@ -28,11 +28,18 @@ inline std::vector<WPARAM>& HostCommands() {
   return commands;
 }
 
+// Key-down and character messages the host window received itself (window thread only).
+inline int& HostKeys() {
+  static int keys = 0;
+  return keys;
+}
+
 inline LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == kWmHostCommand) {
     HostCommands().push_back(wParam);
     return 0;
   }
+  if (msg == WM_KEYDOWN || msg == WM_CHAR) ++HostKeys();
   return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
@@ -70,31 +77,6 @@ bool PumpUntil(Done done, DWORD ms, HWND dialog = nullptr) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
   }
 }
-
-// Wine's X11 driver, with no window manager on the display (Xvfb), waits two seconds for
-// every managed window it unmaps. Unmanaged windows, for this program only, keep a test that
-// opens and closes windows a few hundred times fast; Windows itself never reads the key.
-class UnmanagedWineWindows : public ::testing::Environment {
- public:
-  void SetUp() override {
-    wchar_t exe[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring name(exe, n);
-    name = name.substr(name.find_last_of(L"\\/") + 1);
-    key_ = L"Software\\Wine\\AppDefaults\\" + name + L"\\X11 Driver";
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
-        ERROR_SUCCESS) {
-      const wchar_t no[] = L"N";
-      RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(no), sizeof no);
-      RegCloseKey(key);
-    }
-  }
-  void TearDown() override { RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str()); }
-
- private:
-  std::wstring key_;
-};
 
 // Dispatches everything posted to this thread before now (and what comes in meanwhile):
 // the window's own first refresh is posted while it is created, so after this it has run.

@@ -21,8 +21,6 @@ namespace {
 
 using namespace lvtest;
 
-const auto* const g_unmanaged = ::testing::AddGlobalTestEnvironment(new UnmanagedWineWindows);
-
 // Fails the test (by ending the process with a message) when either thread stops making
 // progress: a deadlock would otherwise only show as the time limit of the whole program.
 class Watchdog {

@@ -21,8 +21,6 @@ namespace {
 
 using namespace lvtest;
 
-const auto* const g_unmanaged = ::testing::AddGlobalTestEnvironment(new UnmanagedWineWindows);
-
 class ToolWindow : public ::testing::Test {
  protected:
   void SetUp() override {
