@@ -90,8 +90,8 @@ void WarnRanges(const AnalysisSettings& s, Diagnostics& diag) {
                                           " are outside 0..255 or inverted: " + std::to_string(black) + ":" +
                                           std::to_string(white) + " is used");
   }
-  const int start = std::clamp(s.StartCount, 0, 1000);
-  const int stop = std::max(std::clamp(s.StopCount, 0, 1000), start);
+  int start = 0, stop = 0;
+  ClampMeasuringInterval(s.StartCount, s.StopCount, &start, &stop);
   if (start != s.StartCount || stop != s.StopCount) {
     diag.Warn(kExitSettingOutOfRange,
               "interval " + Format("%.1f:%.1f", s.StartCount * 0.1, s.StopCount * 0.1) +
