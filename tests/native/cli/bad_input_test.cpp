@@ -1,5 +1,9 @@
 // Every kind of bad input ends with a clear message and its own exit status, never a crash.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <random>
 
 #include "cli/exit_codes.h"
 #include "cli_test_util.h"
@@ -9,6 +13,126 @@ namespace {
 constexpr int kYuyvFrame = 720 * 576 * 2;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Ten PNG frames as an image sequence, `broken` of them with their data overwritten, so the
+// decoder refuses exactly those.
+bool PngSequence(const std::string& folder, int broken) {
+  std::filesystem::create_directories(folder);
+  if (!Ffmpeg("-f lavfi -i testsrc=size=160x120:rate=25 -frames:v 10 " + Quote(folder + "/f%03d.png"))) return false;
+  for (int n = 1; n <= broken; ++n) {
+    char name[16];
+    std::snprintf(name, sizeof name, "/f%03d.png", n * 10 / broken);
+    std::string data = ReadText(folder + name);
+    std::fill(data.begin() + 60, data.end(), '\xff');
+    std::ofstream(folder + name, std::ios::binary) << data;
+  }
+  return true;
+}
+
+// The reader is gone and SIGPIPE ignored (as under many supervisors): each write fails, and
+// the run must end there rather than decode an endless input for nothing.
+TEST(BadInput, AReaderThatHasGoneEndsTheRun) {
+  TempDir dir;
+  const RunResult r = RunShell("trap '' PIPE; (timeout 30 " + Quote(LineviewExe()) +
+                               " -f rawvideo -s 16x2 -pix_fmt yuyv422 --line 0 /dev/zero 2>" + Quote(dir / "err") +
+                               "; echo $? >" + Quote(dir / "status") + ") | head -c 100 >/dev/null");
+  EXPECT_EQ(ReadText(dir / "status"), "1\n");
+  EXPECT_EQ(ReadText(dir / "err"), "lineview: cannot write the output: Broken pipe\n");
+}
+
+TEST(BadInput, NoFrameToAnalyseFailsWithOneMessage) {
+  SKIP_WITHOUT_FFMPEG();
+  TempDir dir;
+  {
+    std::mt19937 rng(1);
+    std::string bytes(64 * 32 * 2 * 30, '\0');
+    for (char& b : bytes) b = static_cast<char>(rng());
+    std::ofstream(dir / "nv16.raw", std::ios::binary) << bytes;
+  }
+  ASSERT_TRUE(PngSequence(dir / "bad", 10));
+  const struct {
+    std::string args, message;
+  } cases[] = {
+      {"-f rawvideo -s 64x32 -pix_fmt nv16 " + Quote(dir / "nv16.raw"), "its frames are nv16, which libswscale cannot"},
+      {Quote(dir / "bad/f%03d.png"), "no video frame could be decoded (FFmpeg: [png] "},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Lineview(c.args + " --line 0");
+    EXPECT_EQ(r.status, kExitCannotOpen) << c.args;
+    EXPECT_EQ(Count(r.err, "\n"), 1u) << r.err;
+    EXPECT_TRUE(Contains(r.err, c.message)) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+}
+
+// Losses that leave a complete output of what could be read: each its own warning status.
+TEST(BadInput, CompleteRunsWithLossesEndInTheirOwnWarning) {
+  SKIP_WITHOUT_FFMPEG();
+  TempDir dir;
+  ASSERT_TRUE(PngSequence(dir / "some", 2));
+  // A sequence whose fourth frame header is damaged: the demuxer stops there with an error.
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc=size=64x48:rate=25 -frames:v 10 -pix_fmt yuv420p -f yuv4mpegpipe " +
+                     Quote(dir / "r.y4m")));
+  std::string y4m = ReadText(dir / "r.y4m");
+  size_t frame = y4m.find("FRAME");
+  for (int n = 0; n < 3; ++n) frame = y4m.find("FRAME", frame + 1);
+  ASSERT_NE(frame, std::string::npos);
+  y4m[frame + 3] = 'X';
+  std::ofstream(dir / "r.y4m", std::ios::binary) << y4m;
+  std::ofstream(dir / "fonts.conf") << "<?xml version=\"1.0\"?><fontconfig></fontconfig>\n";
+
+  const struct {
+    std::string command, message;
+    int status;
+    size_t rows;
+  } cases[] = {
+      {Quote(LineviewExe()) + " --line 0 " + Quote(dir / "some/f%03d.png"),
+       "warning: 2 frames of '" + (dir / "some/f%03d.png") + "' could not be decoded", kExitFramesDropped, 8},
+      {Quote(LineviewExe()) + " --line 0 " + Quote(dir / "r.y4m"), "could not be read to its end", kExitReadError, 3},
+      {"FONTCONFIG_FILE=" + Quote(dir / "fonts.conf") + " " + Quote(LineviewExe()) + " --frames 1 --png " +
+           Quote(dir / "png"),
+       "pictures without axis labels", kExitNoFont, 1},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = RunShell(c.command);
+    EXPECT_EQ(r.status, c.status) << c.command << r.err;
+    EXPECT_EQ(Count(r.err, c.message), 1u) << r.err;
+    EXPECT_EQ(CsvRows(r.out).size(), c.rows) << c.command;
+  }
+
+  // A library message repeated by every broken frame shows once with its count; --verbose shows each.
+  const RunResult quiet = RunShell(cases[0].command);
+  EXPECT_EQ(Count(quiet.err, "chunk too big"), 1u) << quiet.err;
+  EXPECT_TRUE(Contains(quiet.err, "chunk too big (and 1 more like it)")) << quiet.err;
+  EXPECT_EQ(Count(RunShell(cases[0].command + " --verbose").err, "chunk too big"), 2u);
+}
+
+// A settings file the user may only read is read; a picture folder that refuses new files is
+// found before the input is, here an endless one.
+TEST(BadInput, PlacesTheUserMayOnlyRead) {
+  TempDir dir;
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+  std::ofstream(dir / "s.ini", std::ios::binary) << "[PluginSettings]\r\nTVLine=7\r\n";
+  ASSERT_EQ(chmod((dir / "s.ini").c_str(), 0444), 0);
+  std::filesystem::create_directory(dir / "ro");
+  ASSERT_EQ(chmod((dir / "ro").c_str(), 0555), 0);
+
+  const RunResult settings = RunShell(AsAnotherUser(Quote(LineviewExe()) + " --frames 3 --settings " + Quote(dir / "s.ini")));
+  EXPECT_EQ(settings.status, kExitOk) << settings.err;
+  EXPECT_EQ(settings.out, Lineview("--frames 3 --line 7").out);
+
+  const RunResult png = RunShell(AsAnotherUser("timeout 30 " + Quote(LineviewExe()) +
+                                               " -f rawvideo -s 16x2 -pix_fmt yuyv422 --line 0 /dev/zero --png " +
+                                               Quote(dir / "ro")));
+  EXPECT_EQ(png.status, kExitFailure);
+  EXPECT_EQ(png.err, "lineview: cannot write into folder '" + (dir / "ro") + "': Permission denied\n");
+}
 
 TEST(BadInput, FileThatCannotBeOpened) {
   TempDir dir;
