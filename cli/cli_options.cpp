@@ -1,6 +1,8 @@
 #include "cli/cli_options.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -27,17 +29,22 @@ const char kFooter[] = R"(Input:
   -f rawvideo -s WxH -pix_fmt FMT.
 
 Output:
-  CSV on stdout, one row per frame: frame number, time in seconds and the three SNR
-  read-outs in dB (50-frame means, as the tool window shows them). --json prints a summary
-  instead. --png DIR writes each selected page as lineview-PAGE.png (the last frame), and
-  with --every N also lineview-PAGE-FRAME.png for every Nth frame.
+  CSV on stdout, one row per frame: frame number, time in seconds, the three SNR read-outs
+  in dB as the tool window shows them (means over the last 50 frames: R,G,B or Y,U,V), then
+  the frame's own SNR (R_frame,G_frame,B_frame or Y_frame,U_frame,V_frame). --json prints
+  instead the mean, min, max and standard deviation of the frames' own SNR. --png DIR
+  writes each selected page as lineview-PAGE.png (the last frame), and with --every N also
+  lineview-PAGE-FRAME.png for every Nth frame.
 
 Exit status:
   0 success; 1 output could not be written; 2 bad command line; 3 input cannot be opened
-  or decoded; 4 no video stream; 5 raw input smaller than one frame of -s/-pix_fmt;
-  6 last raw frame truncated; 7 settings file unreadable (defaults used); 8 line outside
-  the frame (clamped); 9 a setting outside its range (used as the plug-in uses it).
-  Codes 6 to 9 are warnings: the output is complete.
+  or decoded, or no frame of it could be analysed; 4 no video stream; 5 raw input smaller
+  than one frame of -s/-pix_fmt; 6 last raw frame truncated; 7 settings file unreadable
+  (defaults used); 8 line outside the frame (clamped); 9 a setting outside its range (used
+  as the plug-in uses it); 10 some frames could not be decoded or converted (left out);
+  11 a read error before the end of the input (the frames before it analysed); 12 no font
+  for the axis labels (pictures without them). Codes 6 to 12 are warnings: the output of
+  what could be read is complete.
 )";
 
 // FFmpeg spells some long options with one dash; CLI11 wants two.
@@ -115,6 +122,19 @@ void WarnRanges(const AnalysisSettings& s, Diagnostics& diag) {
   }
 }
 
+// The settings file is only ever read here: every open is read-only, so a file of mode 0444 or
+// another user's readable file is read, and nothing is created, replaced or removed.
+std::FILE* OpenReadOnly(const std::string& path, FileOpen) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  std::FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+bool NeverReplace(const std::string&, const std::string&) { return false; }
+void NeverRemove(const std::string&) {}
+const IniFileSystem kReadOnlyFiles = {OpenReadOnly, NeverReplace, NeverRemove};
+
 // Reads the settings file the way the plug-in does; false when it cannot be read.
 bool LoadSettingsFile(const std::string& path, AnalysisSettings* settings, Diagnostics& diag) {
   struct stat st {};
@@ -136,6 +156,7 @@ bool LoadSettingsFile(const std::string& path, AnalysisSettings* settings, Diagn
     return false;
   }
   IniStore store;
+  store.SetFileSystem(&kReadOnlyFiles);
   store.SetLocation(folder, file.substr(0, file.size() - 4));
   AnalysisSettings stored{};
   int32_t windowX = 0, windowY = 0;
@@ -212,6 +233,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
       ->type_name("N")
       ->check(CLI::PositiveNumber);
   app.add_option("--frames", o->maxFrames, "Analyse at most N frames")->type_name("N")->check(CLI::PositiveNumber);
+  app.add_flag("--verbose", o->verbose, "Every FFmpeg message as it comes (by default each kind once, with a count)");
   bool noProgress = false;
   app.add_flag("--no-progress", noProgress, "No progress bar, even on a terminal");
 

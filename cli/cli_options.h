@@ -33,6 +33,7 @@ struct CliOptions {
   int every = 0;           // 0: pictures of the last frame only
   int64_t maxFrames = 0;   // 0: the whole input
   bool progress = true;    // still only on a terminal
+  bool verbose = false;    // every FFmpeg message as it comes, not each kind once
 };
 
 enum class ParseOutcome { Run, Exit };

@@ -1,12 +1,15 @@
 #include "cli/diagnostics.h"
 
+#include "cli/library_log.h"
+
 void Diagnostics::Warn(ExitCode code, const std::string& text) {
   err_ << "lineview: warning: " << text << '\n';
   if (status_ == kExitOk) status_ = code;
 }
 
 int Diagnostics::Fail(ExitCode code, const std::string& text) {
-  err_ << "lineview: " << text << '\n';
+  // One message: what FFmpeg said on the way is folded into it.
+  err_ << "lineview: " << text << TakeLibraryNote() << '\n';
   err_.flush();
   return code;
 }

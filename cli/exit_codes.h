@@ -14,4 +14,7 @@ enum ExitCode : int {
   kExitSettingsUnreadable = 7,  // the settings file could not be read: defaults used
   kExitLineClamped = 8,         // the line lies outside the frame: the nearest line used
   kExitSettingOutOfRange = 9,   // a setting outside its range: used as the plug-in uses it
+  kExitFramesDropped = 10,      // some frames could not be decoded or converted: the others analysed
+  kExitReadError = 11,          // a read error in mid-stream: the frames before it analysed
+  kExitNoFont = 12,             // no font for the axis labels: pictures without them
 };

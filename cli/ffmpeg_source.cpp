@@ -16,6 +16,7 @@ extern "C" {
 #include <vector>
 
 #include "cli/frame_source.h"
+#include "cli/library_log.h"
 #include "host/test_signals.h"
 #include "plugin/host_contract.h"
 
@@ -47,7 +48,8 @@ class FfmpegSource final : public FrameSource {
 
   bool Next(InputFrame* frame) override;
   int64_t ExpectedFrames() const override { return expectedFrames_; }
-  int64_t Dropped() const override { return dropped_; }
+  int64_t Dropped() const override { return dropped_ + truncatedFrames_; }
+  int64_t Undecoded() const override { return dropped_; }
   void SetAnalysedRow(int row) override { row_ = row < height_ ? row : height_ - 1; }
 
  private:
@@ -76,7 +78,8 @@ class FfmpegSource final : public FrameSource {
   int64_t next_ = 0;
   int64_t firstPts_ = AV_NOPTS_VALUE;
   int64_t expectedFrames_ = 0;
-  int64_t dropped_ = 0;
+  int64_t dropped_ = 0;         // frames the decoder or the converter could not deliver
+  int64_t truncatedFrames_ = 0;  // 1 after a cut-short last raw frame
   std::vector<uint8_t> pixels_;
   std::vector<uint8_t> scratch_;  // swscale's output, top-down, padded
 };
@@ -173,6 +176,14 @@ int FfmpegSource::Open(const CliOptions& o, Diagnostics& diag) {
     return diag.Fail(kExitCannotOpen, "'" + o.input + "': no video frame could be decoded");
   }
   pending_ = true;
+  // A layout swscale cannot read would lose every frame, one library message each.
+  const AVPixelFormat layout = static_cast<AVPixelFormat>(frame_->format);
+  if (!sws_isSupportedInput(layout)) {
+    const char* layoutName = av_get_pix_fmt_name(layout);
+    return diag.Fail(kExitCannotOpen, "'" + o.input + "': its frames are " +
+                                          (layoutName != nullptr ? layoutName : "of an unknown layout") +
+                                          ", which libswscale cannot convert");
+  }
   // Every frame is converted to the size of the first, so the analysis keeps one format.
   width_ = frame_->width;
   height_ = frame_->height;
@@ -197,7 +208,7 @@ FfmpegSource::Decoded FfmpegSource::DecodeNext() {
     r = av_read_frame(format_, packet_);
     if (r < 0) {
       if (r != AVERROR_EOF) {
-        diag_->Warn(kExitCannotOpen, "'" + name_ + "' could not be read to its end: " + AvError(r));
+        diag_->Warn(kExitReadError, "'" + name_ + "' could not be read to its end: " + AvError(r));
       }
       avcodec_send_packet(decoder_, nullptr);
       flushing_ = true;
@@ -286,7 +297,7 @@ bool FfmpegSource::Next(InputFrame* frame) {
   for (;;) {
     if (!pending_ && DecodeNext() != Decoded::Frame) {
       if (truncatedBytes_ >= 0 && next_ > 0) {
-        ++dropped_;
+        truncatedFrames_ = 1;
         diag_->Warn(kExitTruncated, "the last frame of '" + name_ + "' is truncated: " +
                                         std::to_string(truncatedBytes_) + " of " + std::to_string(rawFrameBytes_) +
                                         " bytes; " + std::to_string(next_) + " whole frames analysed");
@@ -322,11 +333,9 @@ std::unique_ptr<FrameSource> OpenFrameSource(const CliOptions& options, Diagnost
     *exitCode = kExitOk;
     return MakeBuiltInSource(options.convert);
   }
+  StartLibraryLog(options.verbose);
   static std::once_flag registered;
-  std::call_once(registered, [] {
-    av_log_set_level(AV_LOG_ERROR);
-    avdevice_register_all();
-  });
+  std::call_once(registered, [] { avdevice_register_all(); });
   auto source = std::make_unique<FfmpegSource>();
   *exitCode = source->Open(options, diag);
   if (*exitCode != kExitOk) return nullptr;

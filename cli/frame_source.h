@@ -26,8 +26,10 @@ class FrameSource {
   virtual bool Next(InputFrame* frame) = 0;
   // For the progress bar: the frames the input is expected to hold, 0 when unknown.
   virtual int64_t ExpectedFrames() const { return 0; }
-  // Frames the decoder could not deliver.
+  // Frames lost: those the decoder or the converter could not deliver (Undecoded) and a
+  // truncated last raw frame, which has its own warning.
   virtual int64_t Dropped() const { return 0; }
+  virtual int64_t Undecoded() const { return 0; }
   // The analysis reads one row of each frame: a source may then convert only the rows around
   // it and leave the others as they were. -1 (the default) asks for whole frames.
   virtual void SetAnalysedRow(int row) { (void)row; }

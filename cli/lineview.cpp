@@ -1,16 +1,23 @@
 #include "cli/lineview.h"
 
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
 #include "analysis/level_histogram.h"
+#include "analysis/page_style.h"
 #include "analysis/spectrum.h"
 #include "analysis/waveform.h"
 #include "cli/cli_options.h"
 #include "cli/diagnostics.h"
 #include "cli/frame_source.h"
 #include "cli/headless_window.h"
+#include "cli/library_log.h"
 #include "cli/page_picture.h"
 #include "cli/progress.h"
 #include "cli/summary.h"
@@ -28,6 +35,8 @@ class Run {
 
  private:
   void Analyse(InputFrame& frame, bool draw);
+  void LatestSnr(double snr[3]) const;
+  bool WriteRow(const InputFrame& frame, const double frameSnr[3]);
   void DrawPage(int page);
   bool WritePictures(const std::string& suffix);
 
@@ -58,6 +67,32 @@ void Run::Analyse(InputFrame& frame, bool draw) {
   if (draw) {
     for (size_t i = 1; i < rs_.pages.size(); ++i) DrawPage(rs_.pages[i]);
   }
+}
+
+// The frame's own ratio per channel: the entry its measurement has just put into each ring.
+void Run::LatestSnr(double snr[3]) const {
+  const int first = FirstChannel(state_.liveSettings);
+  for (int c = 0; c < 3; ++c) {
+    const int ch = first + c;
+    snr[c] = state_.snrHistory[ch][(state_.snrHistoryIndex[ch] + kSnrRingLength - 1) % kSnrRingLength];
+  }
+}
+
+// One CSV row, and the header before the first; false once the output cannot be written.
+bool Run::WriteRow(const InputFrame& frame, const double frameSnr[3]) {
+  errno = 0;
+  if (summary_.framesAnalysed == 1) {
+    const char* const* n = summary_.channelNames;
+    out_ << "frame,time," << n[0] << ',' << n[1] << ',' << n[2] << ',' << n[0] << "_frame," << n[1] << "_frame,"
+         << n[2] << "_frame\n";
+  }
+  char row[192];
+  // The 50-frame means exactly as the tool window shows them, then the frame's own ratios.
+  std::snprintf(row, sizeof row, "%lld,%.3f,%.2f,%.2f,%.2f,%.2f,%.2f,%.2f\n", static_cast<long long>(frame.index),
+                frame.seconds, state_.snrDisplay[0], state_.snrDisplay[1], state_.snrDisplay[2], frameSnr[0],
+                frameSnr[1], frameSnr[2]);
+  out_ << row;
+  return static_cast<bool>(out_);
 }
 
 // The page's analysis on the line sampled last. Only the oscilloscope keeps anything across
@@ -91,14 +126,9 @@ bool Run::WritePictures(const std::string& suffix) {
 
 int Run::Execute(bool errIsTerminal) {
   if (!o_.pngDir.empty()) {
-    std::error_code ec;
-    std::filesystem::create_directories(o_.pngDir, ec);
-    if (ec || !std::filesystem::is_directory(o_.pngDir)) {
-      return diag_.Fail(kExitFailure, "cannot create folder '" + o_.pngDir + "'");
-    }
     std::string error;
     text_ = CreateTextPainter(&error);
-    if (!text_) diag_.Warn(kExitFailure, error + ": pictures without axis labels");
+    if (!text_) diag_.Warn(kExitNoFont, error + ": pictures without axis labels");
   }
 
   state_.liveSettings = rs_.settings;
@@ -115,10 +145,6 @@ int Run::Execute(bool errIsTerminal) {
   static const char* const kYuv[3] = {"Y", "U", "V"};
   for (int c = 0; c < 3; ++c) summary_.channelNames[c] = yuv ? kYuv[c] : kRgb[c];
   summary_.input = o_.input;
-  if (!o_.json) {
-    out_ << "frame,time," << summary_.channelNames[0] << ',' << summary_.channelNames[1] << ','
-         << summary_.channelNames[2] << '\n';
-  }
 
   int64_t expected = source_.ExpectedFrames();
   if (o_.maxFrames > 0 && (expected == 0 || expected > o_.maxFrames)) expected = o_.maxFrames;
@@ -131,13 +157,13 @@ int Run::Execute(bool errIsTerminal) {
     Analyse(frame, due);
     ++summary_.framesAnalysed;
     anyFrame = true;
-    for (int c = 0; c < 3; ++c) summary_.channels[c].Add(state_.snrDisplay[c]);
-    if (!o_.json) {
-      char row[128];
-      // The read-outs exactly as the tool window shows them.
-      std::snprintf(row, sizeof row, "%lld,%.3f,%.2f,%.2f,%.2f\n", static_cast<long long>(frame.index), frame.seconds,
-                    state_.snrDisplay[0], state_.snrDisplay[1], state_.snrDisplay[2]);
-      out_ << row;
+    double frameSnr[3];
+    LatestSnr(frameSnr);
+    for (int c = 0; c < 3; ++c) summary_.channels[c].Add(frameSnr[c]);
+    // A reader that has gone (a closed pipe) ends the run now, not at the end of the input.
+    if (!o_.json && !WriteRow(frame, frameSnr)) {
+      const int e = errno;
+      return diag_.Fail(kExitFailure, "cannot write the output" + (e != 0 ? ": " + std::string(std::strerror(e)) : ""));
     }
     if (due) {
       char suffix[32];
@@ -148,6 +174,16 @@ int Run::Execute(bool errIsTerminal) {
   }
   progress.Finish(summary_.framesAnalysed);
   summary_.framesDropped = source_.Dropped();
+  const int64_t undecoded = source_.Undecoded();
+  if (!anyFrame) {
+    return diag_.Fail(kExitCannotOpen, "'" + o_.input + "': not one frame could be analysed (" +
+                                           std::to_string(undecoded) + " could not be decoded or converted)");
+  }
+  ReportLibraryMessages(diag_.Stream());
+  if (undecoded > 0) {
+    diag_.Warn(kExitFramesDropped, std::to_string(undecoded) + (undecoded == 1 ? " frame" : " frames") + " of '" +
+                                       o_.input + "' could not be decoded or converted: left out");
+  }
 
   if (!o_.pngDir.empty() && anyFrame) {
     // The pictures of the last frame, drawn now that it is known to be the last.
@@ -158,6 +194,26 @@ int Run::Execute(bool errIsTerminal) {
   out_.flush();
   if (!out_) return diag_.Fail(kExitFailure, "cannot write the output");
   return diag_.Status();
+}
+
+// Creates the picture folder and proves it takes a new file, before any decoding: a folder
+// refused only at the end would waste the whole run.
+bool PrepareFolder(const std::string& dir, Diagnostics& diag) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec || !std::filesystem::is_directory(dir)) {
+    diag.Fail(kExitFailure, "cannot create folder '" + dir + "'");
+    return false;
+  }
+  std::string probe = dir + "/.lineview-XXXXXX";
+  const int fd = mkstemp(probe.data());
+  if (fd < 0) {
+    diag.Fail(kExitFailure, "cannot write into folder '" + dir + "': " + std::strerror(errno));
+    return false;
+  }
+  close(fd);
+  unlink(probe.c_str());
+  return true;
 }
 
 }  // namespace
@@ -173,6 +229,7 @@ int RunLineview(const std::vector<std::string>& args, std::ostream& out, std::os
   }
   Diagnostics diag(err);
   const RunSettings settings = ResolveSettings(options, diag);
+  if (!options.pngDir.empty() && !PrepareFolder(options.pngDir, diag)) return kExitFailure;
   std::unique_ptr<FrameSource> source = OpenFrameSource(options, diag, &exitCode);
   if (!source) return exitCode;
   Run run(options, settings, *source, out, diag);

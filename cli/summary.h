@@ -1,5 +1,6 @@
-// What --json reports: per channel the mean, minimum, maximum and standard deviation of the
-// SNR read-outs over the run, kept in constant memory however long the input is.
+// What --json reports: per channel the mean, minimum, maximum and standard deviation of each
+// frame's own SNR over the run (not of the 50-frame means, whose first 49 values still climb
+// from zero), kept in constant memory however long the input is.
 #pragma once
 #include <cstdint>
 #include <string>

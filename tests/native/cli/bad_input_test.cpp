@@ -1,5 +1,7 @@
 // Every kind of bad input ends with a clear message and its own exit status, never a crash.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
 
 #include "cli/exit_codes.h"
 #include "cli_test_util.h"
@@ -9,6 +11,95 @@ namespace {
 constexpr int kYuyvFrame = 720 * 576 * 2;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Ten PNG frames as an image sequence; the `broken` files are cut inside their first chunk, so
+// the decoder refuses exactly those.
+bool PngSequence(const std::string& folder, const std::string& broken) {
+  std::filesystem::create_directories(folder);
+  return Ffmpeg("-f lavfi -i testsrc=size=160x120:rate=25 -frames:v 10 " + Quote(folder + "/f%03d.png")) &&
+         std::system(("cd " + Quote(folder) + " && truncate -s 60 " + broken).c_str()) == 0;
+}
+
+// The reader is gone and SIGPIPE ignored (as under many supervisors): each write fails, and
+// the run must end there rather than decode an endless input for nothing.
+TEST(BadInput, AReaderThatHasGoneEndsTheRun) {
+  TempDir dir;
+  const RunResult r = RunShell("trap '' PIPE; (timeout 30 " + Quote(LineviewExe()) +
+                               " -f rawvideo -s 16x2 -pix_fmt yuyv422 --line 0 /dev/zero 2>" + Quote(dir / "err") +
+                               "; echo $? >" + Quote(dir / "status") + ") | head -c 100 >/dev/null");
+  EXPECT_EQ(ReadText(dir / "status"), "1\n");
+  EXPECT_EQ(ReadText(dir / "err"), "lineview: cannot write the output: Broken pipe\n");
+}
+
+// Inputs that lose frames, from all of them to none: each ends in its own status with one
+// message about it, and a failed run says nothing else.
+TEST(BadInput, LostFramesEndInTheirOwnStatus) {
+  SKIP_WITHOUT_FFMPEG();
+  TempDir dir;
+  ASSERT_TRUE(PngSequence(dir / "all", "*.png") && PngSequence(dir / "some", "f005.png f010.png"));
+  std::ofstream(dir / "nv16.yuv", std::ios::binary) << std::string(64 * 32 * 2 * 30, '\x80');
+  // A stream whose fourth frame header is damaged: the demuxer stops there with an error.
+  std::string y4m = "YUV4MPEG2 W8 H8 F25:1 Ip A1:1 C420jpeg\n";
+  for (int n = 0; n < 5; ++n) y4m += (n == 3 ? "FRAXE\n" : "FRAME\n") + std::string(96, char(16 + 40 * n));
+  std::ofstream(dir / "r.y4m", std::ios::binary) << y4m;
+  std::ofstream(dir / "fonts.conf") << "<?xml version=\"1.0\"?><fontconfig></fontconfig>\n";
+
+  const std::string exe = Quote(LineviewExe()) + " --line 0 ";
+  const struct {
+    std::string command, message;
+    int status;
+    size_t rows;
+  } cases[] = {
+      {exe + "-f rawvideo -s 64x32 -pix_fmt nv16 " + Quote(dir / "nv16.yuv"), "are nv16, which libswscale cannot",
+       kExitCannotOpen, 0},
+      {exe + Quote(dir / "all/f%03d.png"), "no video frame could be decoded (FFmpeg: [png] ", kExitCannotOpen, 0},
+      {exe + Quote(dir / "some/f%03d.png"), "warning: 2 frames of '" + (dir / "some/f%03d.png") + "' could not be",
+       kExitFramesDropped, 8},
+      {exe + Quote(dir / "r.y4m"), "could not be read to its end", kExitReadError, 3},
+      {"FONTCONFIG_FILE=" + Quote(dir / "fonts.conf") + " " + exe + "--frames 1 --png " + Quote(dir / "png"),
+       "pictures without axis labels", kExitNoFont, 1},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = RunShell(c.command);
+    EXPECT_EQ(r.status, c.status) << c.command << r.err;
+    EXPECT_EQ(Count(r.err, c.message), 1u) << r.err;
+    EXPECT_EQ(CsvRows(r.out).size(), c.rows) << c.command;
+    if (c.rows == 0) EXPECT_TRUE(Count(r.err, "\n") == 1 && r.out.empty()) << r.err << r.out;
+  }
+
+  // A library message repeated by every broken frame shows once with its count; --verbose shows each.
+  const RunResult quiet = RunShell(cases[2].command);
+  EXPECT_EQ(Count(quiet.err, "chunk too big"), 1u) << quiet.err;
+  EXPECT_TRUE(Contains(quiet.err, "chunk too big (and 1 more like it)")) << quiet.err;
+  EXPECT_EQ(Count(RunShell(cases[2].command + " --verbose").err, "chunk too big"), 2u);
+}
+
+// A settings file the user may only read is read; a picture folder that refuses new files is
+// found before the input is, here an endless one.
+TEST(BadInput, PlacesTheUserMayOnlyRead) {
+  TempDir dir;
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+  std::ofstream(dir / "s.ini", std::ios::binary) << "[PluginSettings]\r\nTVLine=7\r\n";
+  ASSERT_EQ(chmod((dir / "s.ini").c_str(), 0444), 0);
+  std::filesystem::create_directory(dir / "ro");
+  ASSERT_EQ(chmod((dir / "ro").c_str(), 0555), 0);
+
+  const RunResult settings = RunShell(AsAnotherUser(Quote(LineviewExe()) + " --frames 3 --settings " + Quote(dir / "s.ini")));
+  EXPECT_EQ(settings.status, kExitOk) << settings.err;
+  EXPECT_EQ(settings.out, Lineview("--frames 3 --line 7").out);
+
+  const RunResult png = RunShell(AsAnotherUser("timeout 30 " + Quote(LineviewExe()) +
+                                               " -f rawvideo -s 16x2 -pix_fmt yuyv422 --line 0 /dev/zero --png " +
+                                               Quote(dir / "ro")));
+  EXPECT_EQ(png.status, kExitFailure);
+  EXPECT_EQ(png.err, "lineview: cannot write into folder '" + (dir / "ro") + "': Permission denied\n");
+}
 
 TEST(BadInput, FileThatCannotBeOpened) {
   TempDir dir;

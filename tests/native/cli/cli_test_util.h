@@ -2,7 +2,9 @@
 #pragma once
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -62,6 +64,12 @@ inline const std::string& LineviewExe() {
 
 inline RunResult Lineview(const std::string& args) { return RunShell(Quote(LineviewExe()) + " " + args); }
 
+// A command run by a user who owns none of the test's files. Root reads and writes whatever
+// the mode bits say, so as root it runs as the user nobody.
+inline std::string AsAnotherUser(const std::string& command) {
+  return geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups -- " + command : command;
+}
+
 inline bool HaveFfmpeg() {
   static const bool have = std::system("ffmpeg -version >/dev/null 2>&1") == 0;
   return have;
@@ -94,4 +102,16 @@ inline std::vector<std::vector<std::string>> CsvRows(const std::string& text, st
     rows.push_back(fields);
   }
   return rows;
+}
+
+struct SnrStats {
+  double mean = 0, min = 0, max = 0, stddev = 0;
+};
+
+// One channel's statistics from --json; false when the channel is not there.
+inline bool JsonSnr(const std::string& json, const std::string& channel, SnrStats* s) {
+  const size_t at = json.find("\"" + channel + "\": {");
+  return at != std::string::npos &&
+         std::sscanf(json.c_str() + at + channel.size() + 3, " {\"mean\": %lf, \"min\": %lf, \"max\": %lf, \"stddev\": %lf",
+                     &s->mean, &s->min, &s->max, &s->stddev) == 4;
 }
