@@ -4,7 +4,7 @@
 
 #include "plugin/analysis_state.h"
 #include "plugin/host_contract.h"
-#include "plugin/plugin_module_win.h"
+#include "dll/plugin_module_win.h"
 #include "settings/settings_location_win.h"
 #include "settings/settings_table.h"
 #include "ui/analyzer_dialog_win.h"
