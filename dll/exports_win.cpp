@@ -46,7 +46,11 @@ void LV_CDECL LoadSettings() {
 
 int LV_CDECL Configure(const FrameFormat* format) {
   try {
-    if (format != nullptr) ConfigureState(g_state, *format);
+    if (format != nullptr) {
+      ConfigureState(g_state, *format);
+      // An open window takes the new TV-line range and the clamped line from the notice.
+      g_toolWindow.PostNotify(kNoticeFormat);
+    }
   } catch (...) {
   }
   return 1;

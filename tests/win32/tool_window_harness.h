@@ -229,12 +229,25 @@ inline void ClickAt(HWND hwnd, int x, int y) {
   SendMessageW(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
 }
 
-// The upper (up = true) or lower arrow of a vertical up-down control.
-inline void ClickSpinArrow(HWND spin, bool up) {
+// A click of the mouse itself at screen point (x, y): through the input queue to whichever
+// window is on top there.
+inline void ClickScreen(int x, int y) {
+  SetCursorPos(x, y);
+  INPUT input[2] = {};
+  input[0].type = input[1].type = INPUT_MOUSE;
+  input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, input, sizeof(INPUT));
+}
+
+// A press and release on one arrow of an up-down, as the mouse delivers it: the upper
+// (vertical) or right (horizontal) half increments.
+inline void ClickSpinArrow(HWND spin, bool increment) {
   RECT r{};
   GetClientRect(spin, &r);
-  const int x = (r.left + r.right) / 2;
-  const int y = up ? r.top + (r.bottom - r.top) / 4 : r.bottom - (r.bottom - r.top) / 4 - 1;
+  const bool horizontal = (GetWindowLongPtrW(spin, GWL_STYLE) & UDS_HORZ) != 0;
+  const int x = horizontal ? (increment ? r.right * 3 / 4 : r.right / 4) : r.right / 2;
+  const int y = horizontal ? r.bottom / 2 : (increment ? r.bottom / 4 : r.bottom * 3 / 4);
   ClickAt(spin, x, y);
 }
 
@@ -312,7 +325,11 @@ class PluginHost {
   HWND Open(HWND host) {
     HWND h = host;
     d->OpenToolWindow(&h);
-    HWND tool = FindWindowW(nullptr, kToolCaption);
+    // Ours is the one owned by this host window.
+    HWND tool = nullptr;
+    for (HWND w : ToolWindows()) {
+      if (GetWindow(w, GW_OWNER) == host) tool = w;
+    }
     PumpUntil([&] { return IsWindow(tool) && IsWindowVisible(tool); }, 2000);
     Pump(50);
     return tool;
