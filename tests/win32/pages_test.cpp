@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -166,26 +167,33 @@ struct Shot {
   uint32_t At(int x, int y) const { return (x < 0 || y < 0 || x >= w || y >= h) ? 0xFF000000u : px[y * w + x] & 0xFFFFFF; }
 };
 
-Shot Capture(HWND page) {
-  RECT c{};
-  GetClientRect(page, &c);
+// A w x h picture (32 bits, rows top-down) drawn by `draw` into a memory DC made like the page's.
+Shot Drawn(HWND page, int w, int h, const std::function<void(HDC mem, HDC pageDc)>& draw) {
   Shot s;
-  s.w = c.right;
-  s.h = c.bottom;
-  const BITMAPINFO info = CanvasBitmapInfo(s.w, s.h);  // 32 bits, rows top-down
-  HDC src = GetDC(page);
-  HDC mem = CreateCompatibleDC(src);
+  s.w = w;
+  s.h = h;
+  const BITMAPINFO info = CanvasBitmapInfo(w, h);
+  HDC pageDc = GetDC(page);
+  HDC mem = CreateCompatibleDC(pageDc);
   void* bits = nullptr;
   HBITMAP bmp = CreateDIBSection(mem, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, s.w, s.h, src, 0, 0, SRCCOPY);
+  draw(mem, pageDc);
   GdiFlush();
-  s.px.assign(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + s.w * s.h);
+  s.px.assign(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + w * h);
   SelectObject(mem, old);
   DeleteObject(bmp);
   DeleteDC(mem);
-  ReleaseDC(page, src);
+  ReleaseDC(page, pageDc);
   return s;
+}
+
+// The page as it stands on the screen.
+Shot Capture(HWND page) {
+  RECT c{};
+  GetClientRect(page, &c);
+  return Drawn(page, c.right, c.bottom,
+               [&](HDC mem, HDC pageDc) { BitBlt(mem, 0, 0, c.right, c.bottom, pageDc, 0, 0, SRCCOPY); });
 }
 
 std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
@@ -211,32 +219,18 @@ RECT InkBox(const Shot& shot, const RECT& area) {
 // The labels as they should look: each text drawn by this test at its expected corner with the
 // page's font and the label colour on the page's background.
 Shot Render(HWND page, const Shot& like, const std::vector<Label>& labels, uint32_t background) {
-  Shot s;
-  s.w = like.w;
-  s.h = like.h;
-  const BITMAPINFO info = CanvasBitmapInfo(s.w, s.h);  // 32 bits, rows top-down
-  HDC screen = GetDC(page);
-  HDC mem = CreateCompatibleDC(screen);
-  void* bits = nullptr;
-  HBITMAP bmp = CreateDIBSection(mem, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ oldBmp = SelectObject(mem, bmp);
   const COLORREF bg = RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF);
-  HBRUSH brush = CreateSolidBrush(bg);
-  RECT all{0, 0, s.w, s.h};
-  FillRect(mem, &all, brush);
-  DeleteObject(brush);
-  HGDIOBJ oldFont = SelectObject(mem, reinterpret_cast<HFONT>(SendMessageW(page, WM_GETFONT, 0, 0)));
-  SetTextColor(mem, RGB(0x60, 0x00, 0x60));
-  SetBkColor(mem, bg);
-  for (const Label& l : labels) TextOutW(mem, l.box.left, l.box.top, l.text.c_str(), static_cast<int>(l.text.size()));
-  GdiFlush();
-  s.px.assign(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + s.w * s.h);
-  SelectObject(mem, oldFont);
-  SelectObject(mem, oldBmp);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  ReleaseDC(page, screen);
-  return s;
+  return Drawn(page, like.w, like.h, [&](HDC mem, HDC) {
+    HBRUSH brush = CreateSolidBrush(bg);
+    RECT all{0, 0, like.w, like.h};
+    FillRect(mem, &all, brush);
+    DeleteObject(brush);
+    HGDIOBJ oldFont = SelectObject(mem, reinterpret_cast<HFONT>(SendMessageW(page, WM_GETFONT, 0, 0)));
+    SetTextColor(mem, RGB(0x60, 0x00, 0x60));
+    SetBkColor(mem, bg);
+    for (const Label& l : labels) TextOutW(mem, l.box.left, l.box.top, l.text.c_str(), static_cast<int>(l.text.size()));
+    SelectObject(mem, oldFont);
+  });
 }
 
 // Every expected label is painted: the ink in and just around its expected cell has the bounding
@@ -409,11 +403,7 @@ TEST_F(Pages, ScopeSpinsKeepBlackUnderWhiteAndStartBeforeStop) {
   EXPECT_EQ(Field(scope_, kBlackEdit), L"235");
   ExpectScopeSpinsInRange();
 
-  const std::string ini = Close();
-  EXPECT_EQ(IniValue(ini, "WhiteLevel"), "235");
-  EXPECT_EQ(IniValue(ini, "BlackLevel"), "235");
-  EXPECT_EQ(IniValue(ini, "StartCount"), "51");
-  EXPECT_EQ(IniValue(ini, "StopCount"), "51");
+  ExpectIniValues(Close(), {{"WhiteLevel", "235"}, {"BlackLevel", "235"}, {"StartCount", "51"}, {"StopCount", "51"}});
 }
 
 TEST_F(Pages, SensitivityStepsThroughEveryBand) {
@@ -483,15 +473,14 @@ TEST_F(Pages, HandEditedValuesAreShownAsUsedAndKeptUntilChanged) {
   EXPECT_EQ(SendMessageW(Item(spectrum_, kStyleCombo), CB_GETCURSEL, 0, 0), CB_ERR);
   EXPECT_EQ(SendMessageW(Item(spectrum_, kWindowCombo), CB_GETCURSEL, 0, 0), CB_ERR);
   EXPECT_EQ(ComboText(levels_, kStyleCombo), L"Точка");
-  std::string ini = Close();
-  EXPECT_EQ(IniValue(ini, "WhiteLevel"), "100");
-  EXPECT_EQ(IniValue(ini, "BlackLevel"), "250");
-  EXPECT_EQ(IniValue(ini, "StartCount"), "900");
-  EXPECT_EQ(IniValue(ini, "StopCount"), "100");
-  EXPECT_EQ(IniValue(ini, "FFTSensitivity"), "200");
-  EXPECT_EQ(IniValue(ini, "FFTDiagMode"), "7");
-  EXPECT_EQ(IniValue(ini, "WindowFunction"), "-1");
-  EXPECT_EQ(IniValue(ini, "LevDiagMode"), "2");
+  ExpectIniValues(Close(), {{"WhiteLevel", "100"},
+                            {"BlackLevel", "250"},
+                            {"StartCount", "900"},
+                            {"StopCount", "100"},
+                            {"FFTSensitivity", "200"},
+                            {"FFTDiagMode", "7"},
+                            {"WindowFunction", "-1"},
+                            {"LevDiagMode", "2"}});
 
   // Outside the ranges entirely; a control the user touches stores its new value, the others
   // keep theirs.
@@ -514,14 +503,13 @@ TEST_F(Pages, HandEditedValuesAreShownAsUsedAndKeptUntilChanged) {
   EXPECT_EQ(Field(spectrum_, kSensitivityEdit), L"12");
   ExpectLabels(spectrum_, Capture(spectrum_), SpectrumLabels(spectrum_, 12).labels);  // -2 .. -12
   Select(levels_, kStyleCombo, 2);
-  ini = Close();
-  EXPECT_EQ(IniValue(ini, "WhiteLevel"), "254");
-  EXPECT_EQ(IniValue(ini, "BlackLevel"), "-20");
-  EXPECT_EQ(IniValue(ini, "StartCount"), "-5");
-  EXPECT_EQ(IniValue(ini, "StopCount"), "4000");
-  EXPECT_EQ(IniValue(ini, "FFTSensitivity"), "12");
-  EXPECT_EQ(IniValue(ini, "LevDiagMode"), "2");
-  EXPECT_EQ(IniValue(ini, "WindowFunction"), "4");
+  ExpectIniValues(Close(), {{"WhiteLevel", "254"},
+                            {"BlackLevel", "-20"},
+                            {"StartCount", "-5"},
+                            {"StopCount", "4000"},
+                            {"FFTSensitivity", "12"},
+                            {"LevDiagMode", "2"},
+                            {"WindowFunction", "4"}});
 }
 
 TEST_F(Pages, CombosShowTheStoredChoiceAndWriteANewOne) {
@@ -542,10 +530,7 @@ TEST_F(Pages, CombosShowTheStoredChoiceAndWriteANewOne) {
   SendMessageW(style, WM_KEYUP, VK_DOWN, 0);
   Pump(20);
   EXPECT_EQ(ComboText(spectrum_, kStyleCombo), L"Заполнение");
-  const std::string ini = Close();
-  EXPECT_EQ(IniValue(ini, "WindowFunction"), "3");
-  EXPECT_EQ(IniValue(ini, "FFTDiagMode"), "1");
-  EXPECT_EQ(IniValue(ini, "LevDiagMode"), "0");
+  ExpectIniValues(Close(), {{"WindowFunction", "3"}, {"FFTDiagMode", "1"}, {"LevDiagMode", "0"}});
 }
 
 TEST_F(Pages, ScopeLabelsStandAroundThePlot) {

@@ -315,13 +315,12 @@ TEST_F(ToolWindow, YuvDisablesRgbBoxesAndKeepsTheirStates) {
   EXPECT_TRUE(Checked(IDC_SHOW_B));
 
   SendMessageW(Item(IDC_SHOW_V), BM_CLICK, 0, 0);
-  const std::string ini = SavedIni();
-  EXPECT_EQ(IniValue(ini, "ColorMode"), "1");
-  EXPECT_EQ(IniValue(ini, "RColor"), "1");
-  EXPECT_EQ(IniValue(ini, "GColor"), "0");
-  EXPECT_EQ(IniValue(ini, "BColor"), "1");
-  EXPECT_EQ(IniValue(ini, "YColor"), "1");
-  EXPECT_EQ(IniValue(ini, "VColor"), "0");
+  ExpectIniValues(SavedIni(), {{"ColorMode", "1"},
+                               {"RColor", "1"},
+                               {"GColor", "0"},
+                               {"BColor", "1"},
+                               {"YColor", "1"},
+                               {"VColor", "0"}});
 }
 
 TEST_F(ToolWindow, EnterEscOkAndCancelLeaveItOpenCloseDestroysIt) {
