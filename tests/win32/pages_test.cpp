@@ -311,6 +311,16 @@ class Pages : public ::testing::Test {
   HWND Item(HWND page, int id) const { return GetDlgItem(page, id); }
   std::wstring Field(HWND page, int id) const { return Text(GetDlgItem(page, id)); }
 
+  // The scope page's fields white, black, start and stop show `texts`; their spins have `ranges`.
+  void ExpectScope(const std::vector<std::wstring>& texts, const std::vector<Range>& ranges) {
+    const int fields[] = {kWhiteEdit, kBlackEdit, kStartEdit, kStopEdit};
+    const int spins[] = {kWhiteSpin, kBlackSpin, kStartSpin, kStopSpin};
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(Field(scope_, fields[i]), texts[i]) << fields[i];
+      EXPECT_EQ(SpinRange(Item(scope_, spins[i])), ranges[i]) << spins[i];
+    }
+  }
+
   // Every spin of the scope page shows a position inside its range.
   void ExpectScopeSpinsInRange() {
     for (int id : {kWhiteSpin, kBlackSpin, kStartSpin, kStopSpin}) {
@@ -331,14 +341,7 @@ HWND Pages::host_ = nullptr;
 TEST_F(Pages, ScopeSpinsKeepBlackUnderWhiteAndStartBeforeStop) {
   ASSERT_NO_FATAL_FAILURE(Open(""));
   EXPECT_TRUE(IsWindowVisible(scope_));
-  EXPECT_EQ(Field(scope_, kWhiteEdit), L"235");
-  EXPECT_EQ(Field(scope_, kBlackEdit), L"16");
-  EXPECT_EQ(Field(scope_, kStartEdit), L"5.0");
-  EXPECT_EQ(Field(scope_, kStopEdit), L"95.0");
-  EXPECT_EQ(SpinRange(Item(scope_, kWhiteSpin)), (Range{16, 255}));
-  EXPECT_EQ(SpinRange(Item(scope_, kBlackSpin)), (Range{0, 235}));
-  EXPECT_EQ(SpinRange(Item(scope_, kStartSpin)), (Range{0, 950}));
-  EXPECT_EQ(SpinRange(Item(scope_, kStopSpin)), (Range{50, 1000}));
+  ExpectScope({L"235", L"16", L"5.0", L"95.0"}, {{16, 255}, {0, 235}, {0, 950}, {50, 1000}});
   EXPECT_EQ(SpinPos(Item(scope_, kWhiteSpin)), 235);
   EXPECT_EQ(SpinPos(Item(scope_, kStopSpin)), 950);
 
@@ -457,14 +460,7 @@ TEST_F(Pages, HandEditedValuesAreShownAsUsedAndKeptUntilChanged) {
   ASSERT_NO_FATAL_FAILURE(Open("WhiteLevel=100\r\nBlackLevel=250\r\nStartCount=900\r\nStopCount=100\r\n"
                                "FFTSensitivity=200\r\nFFTDiagMode=7\r\nWindowFunction=-1\r\nLevDiagMode=2\r\n"
                                "Mode=1\r\n"));
-  EXPECT_EQ(Field(scope_, kWhiteEdit), L"250");
-  EXPECT_EQ(Field(scope_, kBlackEdit), L"250");
-  EXPECT_EQ(Field(scope_, kStartEdit), L"90.0");
-  EXPECT_EQ(Field(scope_, kStopEdit), L"90.0");
-  EXPECT_EQ(SpinRange(Item(scope_, kWhiteSpin)), (Range{250, 255}));
-  EXPECT_EQ(SpinRange(Item(scope_, kBlackSpin)), (Range{0, 250}));
-  EXPECT_EQ(SpinRange(Item(scope_, kStartSpin)), (Range{0, 900}));
-  EXPECT_EQ(SpinRange(Item(scope_, kStopSpin)), (Range{900, 1000}));
+  ExpectScope({L"250", L"250", L"90.0", L"90.0"}, {{250, 255}, {0, 250}, {0, 900}, {900, 1000}});
   ExpectScopeSpinsInRange();
   EXPECT_EQ(Field(spectrum_, kSensitivityEdit), L"110");
   ExpectLabels(spectrum_, Capture(spectrum_), SpectrumLabels(spectrum_, 110).labels);  // -10 .. -110
