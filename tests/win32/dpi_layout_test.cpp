@@ -19,40 +19,33 @@ namespace {
 
 using namespace lvtest;
 
-SIZE Extent(HWND control, const std::wstring& text) {
+// The width of `text` in the control's font.
+int Extent(HWND control, const std::wstring& text) {
   HDC dc = GetDC(control);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
   SIZE size{};
   GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-  TEXTMETRICW tm{};
-  GetTextMetricsW(dc, &tm);
   SelectObject(dc, old);
   ReleaseDC(control, dc);
-  size.cy = tm.tmAveCharWidth;  // the gap a button leaves between its box and its text
-  return size;
+  return size.cx;
 }
 
-// Room the control's own text needs across, and the room it has; false for a control whose text
-// is not the point (pictures, the tab strip, hidden controls).
+// Room across that the control's text needs (one line: a second is out of sight), and the room
+// it has; false for a control without a text of its own (pictures, spins, the tab strip) or hidden.
 bool TextRoom(HWND control, int& need, int& have) {
   const LONG_PTR style = GetWindowLongPtrW(control, GWL_STYLE);
   wchar_t cls[32] = {};
   GetClassNameW(control, cls, 32);
   const std::wstring text = Text(control);
-  RECT client{};
-  GetClientRect(control, &client);
-  have = client.right;
+  RECT r{};
+  GetClientRect(control, &r);
+  have = r.right;
+  need = Extent(control, text);
   if ((style & WS_VISIBLE) == 0) return false;
-  if (lstrcmpiW(cls, L"Static") == 0) {
-    if ((style & SS_TYPEMASK) == SS_BITMAP || text.empty()) return false;
-    need = Extent(control, text).cx;  // one line: a second one is out of sight
-    return true;
-  }
+  if (lstrcmpiW(cls, L"Static") == 0) return (style & SS_TYPEMASK) != SS_BITMAP && !text.empty();
   if (lstrcmpiW(cls, L"Edit") == 0) {
-    RECT format{};
-    SendMessageW(control, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&format));
-    have = format.right - format.left;
-    need = Extent(control, text).cx;
+    SendMessageW(control, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&r));  // inside the margins
+    have = r.right - r.left;
     return true;
   }
   if (lstrcmpiW(cls, L"ComboBox") == 0) {
@@ -60,31 +53,20 @@ bool TextRoom(HWND control, int& need, int& have) {
     info.cbSize = sizeof info;
     GetComboBoxInfo(control, &info);
     have = info.rcItem.right - info.rcItem.left;
-    need = 0;
-    const LRESULT n = SendMessageW(control, CB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < n; ++i) {
+    for (LRESULT i = 0, n = SendMessageW(control, CB_GETCOUNT, 0, 0); i < n; ++i) {
       wchar_t item[64] = {};
       SendMessageW(control, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item));
-      need = std::max<int>(need, Extent(control, item).cx);
+      need = std::max(need, Extent(control, item));
     }
     return true;
   }
-  if (lstrcmpiW(cls, L"Button") == 0 && !text.empty()) {
-    const SIZE e = Extent(control, text);
-    switch (style & BS_TYPEMASK) {
-      case BS_AUTOCHECKBOX:
-      case BS_AUTORADIOBUTTON:
-        need = e.cx + GetSystemMetrics(SM_CXMENUCHECK) + e.cy / 2;
-        return true;
-      case BS_GROUPBOX:
-        need = e.cx + 2 * e.cy;
-        return true;
-      default:
-        need = e.cx + 6;  // the button's raised edge on both sides
-        return true;
-    }
-  }
-  return false;
+  if (lstrcmpiW(cls, L"Button") != 0 || text.empty()) return false;
+  const LONG_PTR type = style & BS_TYPEMASK;
+  // A check box or radio button draws its box and a gap of half a character before the text;
+  // the others their edges on both sides.
+  const bool boxed = type == BS_AUTOCHECKBOX || type == BS_AUTORADIOBUTTON;
+  need += boxed ? GetSystemMetrics(SM_CXMENUCHECK) + Extent(control, L"x") / 2 : 6;
+  return true;
 }
 
 void CollectCut(HWND parent, std::vector<std::string>& cut) {
