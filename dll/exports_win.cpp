@@ -2,9 +2,9 @@
 // Nothing throws across it and no callback fails the host.
 #include <windows.h>
 
+#include "dll/plugin_module_win.h"
 #include "plugin/analysis_state.h"
 #include "plugin/host_contract.h"
-#include "dll/plugin_module_win.h"
 #include "settings/settings_location_win.h"
 #include "settings/settings_table.h"
 #include "ui/analyzer_dialog_win.h"

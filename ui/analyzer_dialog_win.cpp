@@ -21,9 +21,12 @@ HWND FindHostMainWindow() { return FindWindowW(L"TMain", L"Kestrova"); }
 // back: a position saved on a monitor that is gone would otherwise hide the window for good.
 constexpr int kGrabWidth = 100;
 constexpr int kGrabHeight = 20;
+// No monitor lies this far out; a hand-edited position beyond it would overflow the sums below.
+constexpr int kFarOut = 1 << 24;
 
 // Whether a window of `width` at (x, y) shows enough of its caption bar on some monitor.
 bool CaptionGrabbable(int x, int y, int width) {
+  if (x < -kFarOut || x > kFarOut || y < -kFarOut || y > kFarOut || width < 0 || width > kFarOut) return false;
   const RECT caption = {x, y, x + width, y + kGrabHeight};
   HMONITOR monitor = MonitorFromRect(&caption, MONITOR_DEFAULTTONULL);  // the one holding most of it
   MONITORINFO info{};
@@ -334,7 +337,9 @@ void AnalyzerDialog::OnNotify(WPARAM p) {
   if (p == 0 || p == 1) {
     if (HWND page = scopePage.Handle()) {
       const int ids[3] = {IDC_SNR_FIRST, IDC_SNR_SECOND, IDC_SNR_THIRD};
-      for (int i = 0; i < 3; ++i) SetDlgItemTextW(page, ids[i], Widen(FormatHundredths(state_.snrDisplay[i])).c_str());
+      for (int i = 0; i < 3; ++i) {
+        SetDlgItemTextW(page, ids[i], Widen(FormatHundredths(state_.snrDisplay[i])).c_str());
+      }
     }
   }
   if (p == 0 || p == 2) {

@@ -166,6 +166,11 @@ TEST_F(Placement, StoredPositionWithoutAGrabbableCaptionIsRecentred) {
   ExpectCentredOnScreen();
 }
 
+TEST_F(Placement, StoredPositionAtTheEndOfTheNumbersIsRecentred) {
+  OpenOver(IniAt(2147483647, -2147483647 - 1), 300, 200, 640, 480);
+  ExpectCentredOnScreen();
+}
+
 TEST_F(Placement, StoredPositionShowingOnlyACornerIsRecentred) {
   OpenOver(IniAt(GetSystemMetrics(SM_CXSCREEN) - 80, GetSystemMetrics(SM_CYSCREEN) - 124), 300, 200, 640, 480);
   ExpectCentredOnScreen();
