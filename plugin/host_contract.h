@@ -53,6 +53,7 @@ constexpr int kPluginContractVersion = 3;
 
 // Private messages.
 constexpr unsigned kWmLineViewNotify = 0x590;  // to the tool window; wParam 0 refresh, 1 results, 2 channel
+constexpr int kNoticeFormat = 3;  // wParam of kWmLineViewNotify after Configure: a new frame format
 constexpr unsigned kWmHostCommand = 0x4C8;     // to the host's main window; wParam = command code
 
 // The commands the tool window sends to the host's main window.

@@ -5,6 +5,7 @@
 
 #include "plugin/host_contract.h"
 #include "resources/resource_ids.h"
+#include "ui/number_text.h"
 #include "ui/report_file_win.h"
 
 namespace {
@@ -15,6 +16,27 @@ constexpr int kShowChannelIds[ChannelCount] = {IDC_SHOW_R, IDC_SHOW_G, IDC_SHOW_
 constexpr int kFlashPauseMs = 60;
 
 HWND FindHostMainWindow() { return FindWindowW(L"TMain", L"Kestrova"); }
+
+// How much of the caption bar must lie on a monitor's work area for the user to drag the window
+// back: a position saved on a monitor that is gone would otherwise hide the window for good.
+constexpr int kGrabWidth = 100;
+constexpr int kGrabHeight = 20;
+// No monitor lies this far out; a hand-edited position beyond it would overflow the sums below.
+constexpr int kFarOut = 1 << 24;
+
+// Whether a window of `width` at (x, y) shows enough of its caption bar on some monitor.
+bool CaptionGrabbable(int x, int y, int width) {
+  if (x < -kFarOut || x > kFarOut || y < -kFarOut || y > kFarOut || width < 0 || width > kFarOut) return false;
+  const RECT caption = {x, y, x + width, y + kGrabHeight};
+  HMONITOR monitor = MonitorFromRect(&caption, MONITOR_DEFAULTTONULL);  // the one holding most of it
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  RECT visible{};
+  if (monitor == nullptr || !GetMonitorInfoW(monitor, &info) || !IntersectRect(&visible, &caption, &info.rcWork)) {
+    return false;
+  }
+  return visible.right - visible.left >= kGrabWidth && visible.bottom - visible.top >= kGrabHeight;
+}
 
 int32_t* ShowFlag(AnalysisSettings& s, int channel) {
   int32_t* flags[ChannelCount] = {&s.RColor, &s.GColor, &s.BColor, &s.YColor, &s.UColor, &s.VColor};
@@ -226,11 +248,12 @@ void AnalyzerDialog::OnInitDialog() {
 void AnalyzerDialog::PlaceWindow() {
   const int screenW = GetSystemMetrics(SM_CXSCREEN);
   const int screenH = GetSystemMetrics(SM_CYSCREEN);
+  RECT own{};
+  GetWindowRect(Handle(), &own);
   int x = state_.windowX;
   int y = state_.windowY;
-  if ((x == -100 && y == -100) || x >= screenW || y >= screenH) {
-    RECT own{}, host{};
-    GetWindowRect(Handle(), &own);
+  if ((x == -100 && y == -100) || !CaptionGrabbable(x, y, own.right - own.left)) {
+    RECT host{};
     // No host window to centre over: centre over the screen.
     if (hostParent == nullptr || !GetWindowRect(hostParent, &host)) host = RECT{0, 0, screenW, screenH};
     const int width = own.right - own.left;
@@ -304,17 +327,19 @@ void AnalyzerDialog::OnNotify(WPARAM p) {
     for (int c = 0; c < ChannelCount; ++c) {
       SendMessageW(Item(kShowChannelIds[c]), BM_SETCHECK, static_cast<WPARAM>(flags[c]), 0);
     }
-    SetSpinPosition(Item(IDC_TVLINE_SPIN), s.TVLine);
-    SetItemText(IDC_TVLINE_EDIT, FormatWide("%d", s.TVLine));
+    ShowTvLine(s.TVLine);
     if (s.ColorMode == 0) SendMessageW(Item(IDC_COLOR_RGB), BM_SETCHECK, BST_CHECKED, 0);
     if (s.ColorMode == 1) SendMessageW(Item(IDC_COLOR_YUV), BM_SETCHECK, BST_CHECKED, 0);
     ApplyColourEnableRule(s.ColorMode);
     RefreshMeasurementCount();
   }
+  if (p == kNoticeFormat) ShowTvLine(s.TVLine);  // Configure has clamped it to the new height
   if (p == 0 || p == 1) {
     if (HWND page = scopePage.Handle()) {
       const int ids[3] = {IDC_SNR_FIRST, IDC_SNR_SECOND, IDC_SNR_THIRD};
-      for (int i = 0; i < 3; ++i) SetDlgItemTextW(page, ids[i], FormatWide("%.2f", state_.snrDisplay[i]).c_str());
+      for (int i = 0; i < 3; ++i) {
+        SetDlgItemTextW(page, ids[i], Widen(FormatHundredths(state_.snrDisplay[i])).c_str());
+      }
     }
   }
   if (p == 0 || p == 2) {
@@ -325,7 +350,7 @@ void AnalyzerDialog::OnNotify(WPARAM p) {
       SetItemText(IDC_CHANNEL_FREQUENCY, L"---");
     } else {
       SetItemText(IDC_CHANNEL_NUMBER, FormatWide("%d", code));
-      SetItemText(IDC_CHANNEL_FREQUENCY, FormatWide("%.2f", state_.currentFrequencyHz * 0.000001));
+      SetItemText(IDC_CHANNEL_FREQUENCY, Widen(FormatHundredths(state_.currentFrequencyHz * 0.000001)));
     }
     int checked = 0;
     if (code >= 0) checked = IDC_SOURCE_TV;
@@ -337,6 +362,14 @@ void AnalyzerDialog::OnNotify(WPARAM p) {
       }
     }
   }
+}
+
+// Called with analysisLock held: the height is the last Configure's.
+void AnalyzerDialog::ShowTvLine(int32_t tvLine) {
+  // Before any Configure the range is 0..-1: the field accepts nothing.
+  tvLineEdit.SetRange(0, state_.height - 1);
+  SetSpinPosition(Item(IDC_TVLINE_SPIN), tvLine);
+  SetItemText(IDC_TVLINE_EDIT, FormatWide("%d", tvLine));
 }
 
 void AnalyzerDialog::OnCommand(int id, int code) {
@@ -395,6 +428,8 @@ void AnalyzerDialog::OnCommand(int id, int code) {
 void AnalyzerDialog::OnVScroll(int code, int position, HWND source) {
   if (code != SB_THUMBPOSITION) return;
   if (source == Item(IDC_TVLINE_SPIN)) {
+    // The arrows of an empty range (no frame format yet) report positions outside it.
+    if (!tvLineEdit.InRange(position)) return;
     StoreSetting(state_.liveSettings.TVLine, position);
     SetItemText(IDC_TVLINE_EDIT, FormatWide("%d", position));
   } else if (source == Item(IDC_CHANNEL_SPIN)) {

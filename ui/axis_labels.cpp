@@ -18,9 +18,16 @@ bool UsableRect(const PlotRect& r) {
   return Usable(r.left) && Usable(r.top) && Usable(r.right) && Usable(r.bottom);
 }
 
+// A distance in pixels at 96 DPI, at `dpi`; a DPI no screen has counts as 96.
+int AtDpi(int pixels, int dpi) { return dpi > 0 && dpi <= 4800 ? gdi::MulDiv(pixels, dpi, 96) : pixels; }
+
 class LabelPlacer {
  public:
-  LabelPlacer(const PlotRect& rect, const MeasureTextFn& measure) : rect_(rect), measure_(measure) {}
+  LabelPlacer(const PlotRect& rect, const MeasureTextFn& measure, int dpi)
+      : rect_(rect), measure_(measure), below_(AtDpi(8, dpi)), x0_(rect.left - AtDpi(20, dpi)) {}
+
+  // The centre line of the labels left of the plot.
+  int X0() const { return x0_; }
 
   // Top-left corner at (x - width/2, y - height/2), halves truncated toward zero.
   void CentredAt(const std::string& text, int x, int y) {
@@ -28,10 +35,10 @@ class LabelPlacer {
     labels_.push_back({text, x - e.width / 2, y - e.height / 2});
   }
 
-  // Horizontally centred on x, top 8 pixels below the plot's bottom edge.
+  // Horizontally centred on x, top 8 pixels (at 96 DPI) below the plot's bottom edge.
   void CentredBelow(const std::string& text, int x) {
     const TextExtent e = Measure(text);
-    labels_.push_back({text, x - e.width / 2, rect_.bottom + 8});
+    labels_.push_back({text, x - e.width / 2, rect_.bottom + below_});
   }
 
   std::vector<AxisLabel> Take() { return std::move(labels_); }
@@ -47,6 +54,8 @@ class LabelPlacer {
 
   const PlotRect& rect_;
   const MeasureTextFn& measure_;
+  const int below_;
+  const int x0_;
   std::vector<AxisLabel> labels_;
 };
 
@@ -65,10 +74,10 @@ int32_t StepSensitivity(int32_t current, bool up) {
   return EffectiveSensitivity(next);
 }
 
-std::vector<AxisLabel> ScopeAxisLabels(const PlotRect& r, const MeasureTextFn& measure) {
+std::vector<AxisLabel> ScopeAxisLabels(const PlotRect& r, const MeasureTextFn& measure, int dpi) {
   if (!UsableRect(r)) return {};
-  const int w = r.right - r.left, h = r.bottom - r.top, x0 = r.left - 20;
-  LabelPlacer place(r, measure);
+  LabelPlacer place(r, measure, dpi);
+  const int w = r.right - r.left, h = r.bottom - r.top, x0 = place.X0();
   place.CentredAt("255", x0, r.top);
   // Offsets in steps of 16 over a divisor of 255: 0 ends just below the bottom edge.
   for (int v = 240; v >= 0; v -= 16) place.CentredAt(std::to_string(v), x0, r.top + gdi::MulDiv(256 - v, h, 255));
@@ -77,12 +86,13 @@ std::vector<AxisLabel> ScopeAxisLabels(const PlotRect& r, const MeasureTextFn& m
   return place.Take();
 }
 
-std::vector<AxisLabel> SpectrumAxisLabels(const PlotRect& r, const MeasureTextFn& measure, int32_t sensitivity) {
+std::vector<AxisLabel> SpectrumAxisLabels(const PlotRect& r, const MeasureTextFn& measure, int32_t sensitivity,
+                                          int dpi) {
   if (!UsableRect(r)) return {};
-  const int w = r.right - r.left, h = r.bottom - r.top, x0 = r.left - 20;
+  LabelPlacer place(r, measure, dpi);
+  const int w = r.right - r.left, h = r.bottom - r.top, x0 = place.X0();
   const int s = EffectiveSensitivity(sensitivity);
   const int d = SpectrumGridStep(s);
-  LabelPlacer place(r, measure);
   place.CentredAt("0dB", x0, r.top);
   for (int n = d; n <= s; n += d) place.CentredAt(std::to_string(-n), x0, r.top + gdi::MulDiv(n, h, s));
   // f in hundredths of a MHz; the width spans 0..6.75 MHz.
@@ -91,10 +101,10 @@ std::vector<AxisLabel> SpectrumAxisLabels(const PlotRect& r, const MeasureTextFn
   return place.Take();
 }
 
-std::vector<AxisLabel> LevelsAxisLabels(const PlotRect& r, const MeasureTextFn& measure) {
+std::vector<AxisLabel> LevelsAxisLabels(const PlotRect& r, const MeasureTextFn& measure, int dpi) {
   if (!UsableRect(r)) return {};
-  const int w = r.right - r.left, h = r.bottom - r.top, x0 = r.left - 20;
-  LabelPlacer place(r, measure);
+  LabelPlacer place(r, measure, dpi);
+  const int w = r.right - r.left, h = r.bottom - r.top, x0 = place.X0();
   place.CentredAt("100%", x0, r.top);
   // Three decades of percent: 0.1, 1.0 and 10.0 at 0, 1 and 2 thirds of the height, so
   // log10(10 v) is exactly the decade index.
@@ -109,14 +119,14 @@ std::vector<AxisLabel> LevelsAxisLabels(const PlotRect& r, const MeasureTextFn& 
 }
 
 std::vector<AxisLabel> PageAxisLabels(int mode, const PlotRect& plotRect, const MeasureTextFn& measure,
-                                      const AnalysisSettings& settings) {
+                                      const AnalysisSettings& settings, int dpi) {
   switch (mode) {
     case ModeOscilloscope:
-      return ScopeAxisLabels(plotRect, measure);
+      return ScopeAxisLabels(plotRect, measure, dpi);
     case ModeSpectrum:
-      return SpectrumAxisLabels(plotRect, measure, LoadSetting(settings.FFTSensitivity));
+      return SpectrumAxisLabels(plotRect, measure, LoadSetting(settings.FFTSensitivity), dpi);
     case ModeLevels:
-      return LevelsAxisLabels(plotRect, measure);
+      return LevelsAxisLabels(plotRect, measure, dpi);
     default:
       return {};
   }

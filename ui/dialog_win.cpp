@@ -90,6 +90,8 @@ std::wstring FormatWide(const char* format, ...) {
   return std::wstring(text, text + std::strlen(text));
 }
 
+std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
 std::wstring FromCodePage1251(const char* text, size_t limit) {
   if (text == nullptr) return std::wstring();
   const size_t length = strnlen(text, limit);

@@ -49,5 +49,7 @@ void SetSpinPosition(HWND spin, int position);
 
 // printf into a wide string (numbers only: the formats are ASCII).
 std::wstring FormatWide(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// ASCII text (numbers) as UTF-16.
+std::wstring Widen(const std::string& ascii);
 // 8-bit text of the host contract (Windows-1251) as UTF-16, at most `limit` bytes of it.
 std::wstring FromCodePage1251(const char* text, size_t limit);

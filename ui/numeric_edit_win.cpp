@@ -45,7 +45,7 @@ void NumericEdit::Setup(int id, HWND parentDialog, HWND spinControl, int minimum
 
   if (spin != nullptr) {
     SetSpinBuddy(spin, edit_);
-    SetSpinRange(spin, minimum, maximum);
+    SetRange(minimum, maximum);
   }
   SendMessageW(edit_, EM_SETLIMITTEXT, static_cast<WPARAM>(maxChars), 0);
 
@@ -72,19 +72,29 @@ void NumericEdit::GetRange(int& lower, int& upper) const {
   upper = Low16(range);
 }
 
+void NumericEdit::SetRange(int minimum, int maximum) {
+  if (spin != nullptr) SetSpinRange(spin, minimum, maximum);
+}
+
+bool NumericEdit::InRange(int value) const {
+  int lower = 0, upper = 0;
+  GetRange(lower, upper);
+  return spin != nullptr && lower <= value && value <= upper;
+}
+
 bool NumericEdit::Validate() {
   if (edit_ == nullptr) return false;
   BOOL read = FALSE;
   const int value = static_cast<int>(GetDlgItemInt(parent, controlId, &read, TRUE));
-  int lower = 0, upper = 0;
-  GetRange(lower, upper);
-  if (read && lower <= value && value <= upper) {
+  if (read && InRange(value)) {
     HideBalloon();  // an error about a value that is now accepted would mislead
     SetSpinPosition(spin, value);
     SendMessageW(parent, WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, static_cast<WORD>(value)),
                  reinterpret_cast<LPARAM>(spin));
     return true;
   }
+  int lower = 0, upper = 0;
+  GetRange(lower, upper);
   std::swprintf(balloonText_, sizeof balloonText_ / sizeof balloonText_[0],
                 L"Значение должно быть числом от %d до %d", lower, upper);
   balloonTool.lpszText = balloonText_;

@@ -18,6 +18,10 @@ class NumericEdit {
   bool Validate();
   void HideBalloon();
   void ShowValue(int n);
+  // A new range for the spin (16-bit at both ends); an empty one (minimum > maximum) accepts nothing.
+  void SetRange(int minimum, int maximum);
+  // Whether `value` lies within the spin's range: the only values the field may hand on.
+  bool InRange(int value) const;
 
   HWND Edit() const { return edit_; }
   HWND Balloon() const { return balloon; }

@@ -21,8 +21,6 @@ void SetSpin(HWND spin, HWND buddy, SpinRange range) {
   SetRange(spin, range);
 }
 
-std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
-
 }  // namespace
 
 bool PageDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
@@ -59,13 +57,18 @@ void PageDialog::PaintLabels() {
   if (canvas_ != nullptr) {
     HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(Handle(), WM_GETFONT, 0, 0)));
     SetTextColor(dc, kLabelColor);
+    // The page's own grey behind the text, the colour its erase paints: left to the context, an
+    // erase done before this paint (a window of this thread uncovering the page) leaves white.
+    SetBkMode(dc, OPAQUE);
+    SetBkColor(dc, GetSysColor(COLOR_3DFACE));
     const MeasureTextFn measure = [dc](const std::string& text) {
       SIZE size{};
       GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
       return TextExtent{size.cx, size.cy};
     };
     const AnalysisSettings s = SnapshotSettings(live());
-    for (const AxisLabel& label : PageAxisLabels(Mode(), canvas_->plotRect, measure, s)) {
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    for (const AxisLabel& label : PageAxisLabels(Mode(), canvas_->plotRect, measure, s, dpi)) {
       TextOutA(dc, label.x, label.y, label.text.c_str(), static_cast<int>(label.text.size()));
     }
     SelectObject(dc, oldFont);
@@ -98,14 +101,19 @@ void ScopePage::OnInit() {
   SetSpin(Item(IDC_BLACK_SPIN), Item(IDC_BLACK_EDIT), r.black);
   SetSpin(Item(IDC_START_SPIN), Item(IDC_START_EDIT), r.start);
   SetSpin(Item(IDC_STOP_SPIN), Item(IDC_STOP_EDIT), r.stop);
+  // "100.0" fills a field its spin has narrowed: with the edit's default margins its last
+  // digit is cut at 96 DPI.
+  for (int id : {IDC_WHITE_EDIT, IDC_BLACK_EDIT, IDC_START_EDIT, IDC_STOP_EDIT}) {
+    SendMessageW(Item(id), EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(1, 1));
+  }
   SetSpinPosition(Item(IDC_WHITE_SPIN), v.white);
-  SetItemText(IDC_WHITE_EDIT, Wide(FormatLevel(v.white)));
+  SetItemText(IDC_WHITE_EDIT, Widen(FormatLevel(v.white)));
   SetSpinPosition(Item(IDC_BLACK_SPIN), v.black);
-  SetItemText(IDC_BLACK_EDIT, Wide(FormatLevel(v.black)));
+  SetItemText(IDC_BLACK_EDIT, Widen(FormatLevel(v.black)));
   SetSpinPosition(Item(IDC_START_SPIN), v.start);
-  SetItemText(IDC_START_EDIT, Wide(FormatPercent(v.start)));
+  SetItemText(IDC_START_EDIT, Widen(FormatPercent(v.start)));
   SetSpinPosition(Item(IDC_STOP_SPIN), v.stop);
-  SetItemText(IDC_STOP_EDIT, Wide(FormatPercent(v.stop)));
+  SetItemText(IDC_STOP_EDIT, Widen(FormatPercent(v.stop)));
 }
 
 // A spin's new position narrows or widens its partner's range; nothing is redrawn, the next
@@ -117,19 +125,19 @@ bool ScopePage::OnPageMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR&) 
   if (msg == WM_VSCROLL && source == Item(IDC_WHITE_SPIN)) {
     StoreSetting(live().WhiteLevel, p);
     SetRange(Item(IDC_BLACK_SPIN), SpinRange{0, p});
-    SetItemText(IDC_WHITE_EDIT, Wide(FormatLevel(p)));
+    SetItemText(IDC_WHITE_EDIT, Widen(FormatLevel(p)));
   } else if (msg == WM_VSCROLL && source == Item(IDC_BLACK_SPIN)) {
     StoreSetting(live().BlackLevel, p);
     SetRange(Item(IDC_WHITE_SPIN), SpinRange{p, 255});
-    SetItemText(IDC_BLACK_EDIT, Wide(FormatLevel(p)));
+    SetItemText(IDC_BLACK_EDIT, Widen(FormatLevel(p)));
   } else if (msg == WM_HSCROLL && source == Item(IDC_START_SPIN)) {
     StoreSetting(live().StartCount, p);
     SetRange(Item(IDC_STOP_SPIN), SpinRange{p, 1000});
-    SetItemText(IDC_START_EDIT, Wide(FormatPercent(p)));
+    SetItemText(IDC_START_EDIT, Widen(FormatPercent(p)));
   } else if (msg == WM_HSCROLL && source == Item(IDC_STOP_SPIN)) {
     StoreSetting(live().StopCount, p);
     SetRange(Item(IDC_START_SPIN), SpinRange{0, p});
-    SetItemText(IDC_STOP_EDIT, Wide(FormatPercent(p)));
+    SetItemText(IDC_STOP_EDIT, Widen(FormatPercent(p)));
   }
   return false;  // every scroll notice goes on to the default handling
 }

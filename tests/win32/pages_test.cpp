@@ -8,15 +8,17 @@
 
 #include <algorithm>
 #include <climits>
-#include <fstream>
-#include <iterator>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "plot/plot_canvas_win.h"
-#include "plugin/host_contract.h"
+#include "win32/tool_window_harness.h"
 
 namespace {
+
+using namespace lvtest;
 
 constexpr int kTab = 5072;
 constexpr int kFrame = 5078;
@@ -24,44 +26,6 @@ constexpr int kStyleCombo = 5080, kWindowCombo = 5079;
 constexpr int kSensitivityEdit = 5091, kSensitivitySpin = 5092;
 constexpr int kWhiteEdit = 5052, kWhiteSpin = 5056, kBlackEdit = 5053, kBlackSpin = 5058;
 constexpr int kStartEdit = 5055, kStartSpin = 5060, kStopEdit = 5061, kStopSpin = 5062;
-
-std::string ReadAll(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// The value of `key` in the saved file, or "" when the key is missing.
-std::string IniValue(const std::string& file, const std::string& key) {
-  const std::string needle = "\n" + key + "=";
-  const size_t at = file.find(needle);
-  if (at == std::string::npos) return "";
-  const size_t from = at + needle.size();
-  return file.substr(from, file.find_first_of("\r\n", from) - from);
-}
-
-std::wstring ExeFolder() {
-  wchar_t path[MAX_PATH];
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring s(path, n);
-  return s.substr(0, s.find_last_of(L"\\/") + 1);
-}
-
-void Pump(int rounds = 10) {
-  for (int i = 0; i < rounds; ++i) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    Sleep(10);
-  }
-}
-
-std::wstring Text(HWND w) {
-  wchar_t buf[256] = {};
-  GetWindowTextW(w, buf, 256);
-  return buf;
-}
 
 struct Range {
   int lower, upper;
@@ -75,29 +39,10 @@ Range SpinRange(HWND spin) {
   return {lower, upper};
 }
 
-int SpinPos(HWND spin) {
-  BOOL error = FALSE;
-  return static_cast<int>(SendMessageW(spin, UDM_GETPOS32, 0, reinterpret_cast<LPARAM>(&error)));
-}
-
-// A press and release on one arrow of the up-down, as the mouse would deliver it: the upper
-// (vertical) or right (horizontal) half increments. Without `pump` only what the click itself
-// does has happened when it returns.
-void ClickArrow(HWND spin, bool increment, bool pump = true) {
-  RECT r{};
-  GetClientRect(spin, &r);
-  const bool horizontal = (GetWindowLongPtrW(spin, GWL_STYLE) & UDS_HORZ) != 0;
-  const int x = horizontal ? (increment ? r.right * 3 / 4 : r.right / 4) : r.right / 2;
-  const int y = horizontal ? r.bottom / 2 : (increment ? r.bottom / 4 : r.bottom * 3 / 4);
-  SendMessageW(spin, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
-  SendMessageW(spin, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
-  if (pump) Pump(2);
-}
-
 // The notice an up-down sends its parent after a click: SB_THUMBPOSITION with the new position.
 void SpinReports(HWND page, UINT msg, int spinId, int position) {
   SendMessageW(page, msg, MAKEWPARAM(SB_THUMBPOSITION, position), reinterpret_cast<LPARAM>(GetDlgItem(page, spinId)));
-  Pump(2);
+  Pump(20);
 }
 
 // A selection made from code, announced as the combo box itself announces a user's choice.
@@ -142,7 +87,12 @@ class LabelLayout {
     GetClientRect(GetDlgItem(page, kFrame), &c);
     MapWindowPoints(GetDlgItem(page, kFrame), page, reinterpret_cast<POINT*>(&c), 2);
     plot = c;
-    L = c.left, T = c.top, R = c.right, B = c.bottom, W = R - L, H = B - T, X0 = L - 20;
+    // 20 and 8 pixels at 96 DPI, growing with the DPI as the texts do.
+    HDC dc = GetDC(page);
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(page, dc);
+    below = MulDiv(8, dpi, 96);
+    L = c.left, T = c.top, R = c.right, B = c.bottom, W = R - L, H = B - T, X0 = L - MulDiv(20, dpi, 96);
   }
 
   void CentredAt(const std::wstring& text, int x, int y) {
@@ -151,11 +101,11 @@ class LabelLayout {
   }
   void CentredBelow(const std::wstring& text, int x) {
     const SIZE e = Extent(text);
-    Add(text, x - e.cx / 2, B + 8, e);
+    Add(text, x - e.cx / 2, B + below, e);
   }
 
   RECT plot{};
-  int L, T, R, B, W, H, X0;
+  int L, T, R, B, W, H, X0, below;
   std::vector<Label> labels;
 
  private:
@@ -217,26 +167,33 @@ struct Shot {
   uint32_t At(int x, int y) const { return (x < 0 || y < 0 || x >= w || y >= h) ? 0xFF000000u : px[y * w + x] & 0xFFFFFF; }
 };
 
-Shot Capture(HWND page) {
-  RECT c{};
-  GetClientRect(page, &c);
+// A w x h picture (32 bits, rows top-down) drawn by `draw` into a memory DC made like the page's.
+Shot Drawn(HWND page, int w, int h, const std::function<void(HDC mem, HDC pageDc)>& draw) {
   Shot s;
-  s.w = c.right;
-  s.h = c.bottom;
-  const BITMAPINFO info = CanvasBitmapInfo(s.w, s.h);  // 32 bits, rows top-down
-  HDC src = GetDC(page);
-  HDC mem = CreateCompatibleDC(src);
+  s.w = w;
+  s.h = h;
+  const BITMAPINFO info = CanvasBitmapInfo(w, h);
+  HDC pageDc = GetDC(page);
+  HDC mem = CreateCompatibleDC(pageDc);
   void* bits = nullptr;
   HBITMAP bmp = CreateDIBSection(mem, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, s.w, s.h, src, 0, 0, SRCCOPY);
+  draw(mem, pageDc);
   GdiFlush();
-  s.px.assign(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + s.w * s.h);
+  s.px.assign(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + w * h);
   SelectObject(mem, old);
   DeleteObject(bmp);
   DeleteDC(mem);
-  ReleaseDC(page, src);
+  ReleaseDC(page, pageDc);
   return s;
+}
+
+// The page as it stands on the screen.
+Shot Capture(HWND page) {
+  RECT c{};
+  GetClientRect(page, &c);
+  return Drawn(page, c.right, c.bottom,
+               [&](HDC mem, HDC pageDc) { BitBlt(mem, 0, 0, c.right, c.bottom, pageDc, 0, 0, SRCCOPY); });
 }
 
 std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
@@ -262,32 +219,18 @@ RECT InkBox(const Shot& shot, const RECT& area) {
 // The labels as they should look: each text drawn by this test at its expected corner with the
 // page's font and the label colour on the page's background.
 Shot Render(HWND page, const Shot& like, const std::vector<Label>& labels, uint32_t background) {
-  Shot s;
-  s.w = like.w;
-  s.h = like.h;
-  const BITMAPINFO info = CanvasBitmapInfo(s.w, s.h);  // 32 bits, rows top-down
-  HDC screen = GetDC(page);
-  HDC mem = CreateCompatibleDC(screen);
-  void* bits = nullptr;
-  HBITMAP bmp = CreateDIBSection(mem, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ oldBmp = SelectObject(mem, bmp);
   const COLORREF bg = RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF);
-  HBRUSH brush = CreateSolidBrush(bg);
-  RECT all{0, 0, s.w, s.h};
-  FillRect(mem, &all, brush);
-  DeleteObject(brush);
-  HGDIOBJ oldFont = SelectObject(mem, reinterpret_cast<HFONT>(SendMessageW(page, WM_GETFONT, 0, 0)));
-  SetTextColor(mem, RGB(0x60, 0x00, 0x60));
-  SetBkColor(mem, bg);
-  for (const Label& l : labels) TextOutW(mem, l.box.left, l.box.top, l.text.c_str(), static_cast<int>(l.text.size()));
-  GdiFlush();
-  s.px.assign(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + s.w * s.h);
-  SelectObject(mem, oldFont);
-  SelectObject(mem, oldBmp);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  ReleaseDC(page, screen);
-  return s;
+  return Drawn(page, like.w, like.h, [&](HDC mem, HDC) {
+    HBRUSH brush = CreateSolidBrush(bg);
+    RECT all{0, 0, like.w, like.h};
+    FillRect(mem, &all, brush);
+    DeleteObject(brush);
+    HGDIOBJ oldFont = SelectObject(mem, reinterpret_cast<HFONT>(SendMessageW(page, WM_GETFONT, 0, 0)));
+    SetTextColor(mem, RGB(0x60, 0x00, 0x60));
+    SetBkColor(mem, bg);
+    for (const Label& l : labels) TextOutW(mem, l.box.left, l.box.top, l.text.c_str(), static_cast<int>(l.text.size()));
+    SelectObject(mem, oldFont);
+  });
 }
 
 // Every expected label is painted: the ink in and just around its expected cell has the bounding
@@ -327,90 +270,56 @@ void ExpectLabels(HWND page, const Shot& shot, const std::vector<Label>& labels)
 
 // --- The DLL with a host window and the tool window open ------------------------------------
 
-LRESULT CALLBACK HostProc(HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefWindowProcW(w, m, wp, lp); }
-
 class Pages : public ::testing::Test {
  protected:
+  // The plug-in looks for its host's main window when it is loaded, so it exists first.
   static void SetUpTestSuite() {
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_UPDOWN_CLASS | ICC_TAB_CLASSES};
-    InitCommonControlsEx(&icc);
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = HostProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"TMain";
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    RegisterClassW(&wc);
-    // The plug-in looks for its host's main window when it is loaded, so it exists first.
-    host_ = CreateWindowExW(0, L"TMain", L"Kestrova", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 30, 900, 700, nullptr,
-                            nullptr, GetModuleHandleW(nullptr), nullptr);
-    Pump();
+    host_ = CreateHostWindow(40, 30, 900, 700);
+    Pump(100);
   }
   static void TearDownTestSuite() {
     DestroyWindow(host_);
-    Pump(2);
+    Pump(20);
   }
-
-  void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"lv_pages_" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-    CreateDirectoryW(folder_.c_str(), nullptr);
-    ASSERT_NE(host_, nullptr);
-  }
-
-  void TearDown() override {
-    if (module_) Close();
-    DeleteFileW(Dll().c_str());
-    DeleteFileW(Ini().c_str());
-    RemoveDirectoryW(folder_.c_str());
-  }
-
-  std::wstring Dll() const { return folder_ + L"KVP_LineView.dll"; }
-  std::wstring Ini() const { return folder_ + L"KVP_LineView.ini"; }
+  void SetUp() override { ASSERT_NE(host_, nullptr); }
 
   // A fresh copy of the DLL with `settingsLines` as its settings file ("" for no file), the
   // tool window open and painted.
   void Open(const std::string& settingsLines) {
-    DeleteFileW(Ini().c_str());
-    if (!settingsLines.empty()) std::ofstream(Ini().c_str(), std::ios::binary) << "[PluginSettings]\r\n" << settingsLines;
-    ASSERT_TRUE(CopyFileW((ExeFolder() + L"KVP_LineView.dll").c_str(), Dll().c_str(), FALSE));
-    module_ = LoadLibraryW(Dll().c_str());
-    ASSERT_NE(module_, nullptr);
-    auto descriptor = reinterpret_cast<PluginDescriptorFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module_, "Kestrova_Plugin_PR")));
-    ASSERT_NE(descriptor, nullptr);
-    plugin_ = descriptor();
-    plugin_->LoadSettings();
-    FrameFormat format{720, 576, 0, PixelFormatYuy2};
-    plugin_->Configure(&format);
-    plugin_->OpenToolWindow(&host_);
-    Pump(20);
-    // Ours is the one owned by this host window (another test program may have one open too).
-    tool_ = nullptr;
-    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, nullptr, L"KVP_LineView плагин")) != nullptr;)
-      if (GetWindow(w, GW_OWNER) == host_) tool_ = w;
+    plugin_.reset();
+    plugin_ = std::make_unique<PluginHost>(L"pages");
+    if (!settingsLines.empty()) WriteFile(plugin_->Ini(), "[PluginSettings]\r\n" + settingsLines);
+    ASSERT_TRUE(plugin_->Load());
+    plugin_->d->LoadSettings();
+    plugin_->Configure(720, 576);
+    tool_ = plugin_->Open(host_);
     ASSERT_NE(tool_, nullptr);
-    scope_ = spectrum_ = levels_ = nullptr;
-    for (HWND w = GetWindow(GetDlgItem(tool_, kTab), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
-      if (GetDlgItem(w, kWhiteEdit)) scope_ = w;
-      else if (GetDlgItem(w, kSensitivityEdit)) spectrum_ = w;
-      else if (GetDlgItem(w, kStyleCombo)) levels_ = w;
-    }
+    scope_ = Page(tool_, 0), spectrum_ = Page(tool_, 1), levels_ = Page(tool_, 2);
     ASSERT_TRUE(scope_ && spectrum_ && levels_);
+    Pump(100);
   }
 
   // Shutdown as the host does it; returns the settings file it wrote.
   std::string Close() {
-    plugin_->ReleaseBuffers();
     plugin_->Shutdown();
-    Pump(2);
-    FreeLibrary(module_);
-    module_ = nullptr;
-    return ReadAll(Ini());
+    Pump(20);
+    const std::string ini = ReadFile(plugin_->Ini());
+    plugin_.reset();
+    return ini;
   }
 
   HWND Item(HWND page, int id) const { return GetDlgItem(page, id); }
   std::wstring Field(HWND page, int id) const { return Text(GetDlgItem(page, id)); }
+
+  // The scope page's fields white, black, start and stop show `texts`; their spins have `ranges`.
+  void ExpectScope(const std::vector<std::wstring>& texts, const std::vector<Range>& ranges) {
+    const int fields[] = {kWhiteEdit, kBlackEdit, kStartEdit, kStopEdit};
+    const int spins[] = {kWhiteSpin, kBlackSpin, kStartSpin, kStopSpin};
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(Field(scope_, fields[i]), texts[i]) << fields[i];
+      EXPECT_EQ(SpinRange(Item(scope_, spins[i])), ranges[i]) << spins[i];
+    }
+  }
 
   // Every spin of the scope page shows a position inside its range.
   void ExpectScopeSpinsInRange() {
@@ -423,10 +332,8 @@ class Pages : public ::testing::Test {
   }
 
   static HWND host_;
-  std::wstring folder_;
+  std::unique_ptr<PluginHost> plugin_;
   HWND tool_ = nullptr, scope_ = nullptr, spectrum_ = nullptr, levels_ = nullptr;
-  HMODULE module_ = nullptr;
-  PluginDescriptor* plugin_ = nullptr;
 };
 
 HWND Pages::host_ = nullptr;
@@ -434,14 +341,7 @@ HWND Pages::host_ = nullptr;
 TEST_F(Pages, ScopeSpinsKeepBlackUnderWhiteAndStartBeforeStop) {
   ASSERT_NO_FATAL_FAILURE(Open(""));
   EXPECT_TRUE(IsWindowVisible(scope_));
-  EXPECT_EQ(Field(scope_, kWhiteEdit), L"235");
-  EXPECT_EQ(Field(scope_, kBlackEdit), L"16");
-  EXPECT_EQ(Field(scope_, kStartEdit), L"5.0");
-  EXPECT_EQ(Field(scope_, kStopEdit), L"95.0");
-  EXPECT_EQ(SpinRange(Item(scope_, kWhiteSpin)), (Range{16, 255}));
-  EXPECT_EQ(SpinRange(Item(scope_, kBlackSpin)), (Range{0, 235}));
-  EXPECT_EQ(SpinRange(Item(scope_, kStartSpin)), (Range{0, 950}));
-  EXPECT_EQ(SpinRange(Item(scope_, kStopSpin)), (Range{50, 1000}));
+  ExpectScope({L"235", L"16", L"5.0", L"95.0"}, {{16, 255}, {0, 235}, {0, 950}, {50, 1000}});
   EXPECT_EQ(SpinPos(Item(scope_, kWhiteSpin)), 235);
   EXPECT_EQ(SpinPos(Item(scope_, kStopSpin)), 950);
 
@@ -458,38 +358,39 @@ TEST_F(Pages, ScopeSpinsKeepBlackUnderWhiteAndStartBeforeStop) {
   ReleaseDC(Item(scope_, kFrame), dc);
   DeleteObject(green);
 
-  // A real click on black's upper arrow: 16 -> 17, and white may now go down to 17.
-  ClickArrow(Item(scope_, kBlackSpin), true);
-  EXPECT_EQ(Field(scope_, kBlackEdit), L"17");
-  EXPECT_EQ(SpinRange(Item(scope_, kWhiteSpin)), (Range{17, 255}));
-
-  // Black moved up to white: white's lower bound follows.
-  SpinReports(scope_, WM_VSCROLL, kBlackSpin, 235);
-  EXPECT_EQ(Field(scope_, kBlackEdit), L"235");
-  EXPECT_EQ(SpinRange(Item(scope_, kWhiteSpin)), (Range{235, 255}));
-  // White reaches black but cannot pass it: its lower arrow leaves it at 235.
-  ClickArrow(Item(scope_, kWhiteSpin), false);
-  EXPECT_EQ(SpinPos(Item(scope_, kWhiteSpin)), 235);
-  EXPECT_EQ(Field(scope_, kWhiteEdit), L"235");
-  EXPECT_EQ(SpinRange(Item(scope_, kBlackSpin)), (Range{0, 235}));
-
-  SpinReports(scope_, WM_HSCROLL, kStopSpin, 1000);
-  EXPECT_EQ(Field(scope_, kStopEdit), L"100.0");
-  EXPECT_EQ(SpinRange(Item(scope_, kStartSpin)), (Range{0, 1000}));
-  SpinReports(scope_, WM_HSCROLL, kStartSpin, 0);
-  EXPECT_EQ(Field(scope_, kStartEdit), L"0.0");
-  EXPECT_EQ(SpinRange(Item(scope_, kStopSpin)), (Range{0, 1000}));
-  // The horizontal start spin's right arrow: the spin itself still stood at 50, so 51.
-  ClickArrow(Item(scope_, kStartSpin), true);
-  EXPECT_EQ(Field(scope_, kStartEdit), L"5.1");
-  EXPECT_EQ(SpinRange(Item(scope_, kStopSpin)), (Range{51, 1000}));
-  // Stop moved down to start; start reaches it but its right arrow cannot pass it.
-  SpinReports(scope_, WM_HSCROLL, kStopSpin, 51);
-  EXPECT_EQ(Field(scope_, kStopEdit), L"5.1");
-  EXPECT_EQ(SpinRange(Item(scope_, kStartSpin)), (Range{0, 51}));
-  ClickArrow(Item(scope_, kStartSpin), true);
-  EXPECT_EQ(SpinPos(Item(scope_, kStartSpin)), 51);
-  EXPECT_EQ(Field(scope_, kStartEdit), L"5.1");
+  // Each step: a real click on an arrow (value 1 up or right, 0 down or left) and the spin's
+  // position after it, or the notice the spin sends for a position; then the field's text and
+  // the partner spin's new range.
+  struct Step {
+    bool click;
+    int spin, value, position;
+    int field;
+    const wchar_t* text;
+    int partner;
+    Range partnerRange;
+  };
+  const Step walk[] = {
+      {true, kBlackSpin, 1, 17, kBlackEdit, L"17", kWhiteSpin, {17, 255}},  // white may now go down to 17
+      {false, kBlackSpin, 235, 0, kBlackEdit, L"235", kWhiteSpin, {235, 255}},  // black up to white
+      {true, kWhiteSpin, 0, 235, kWhiteEdit, L"235", kBlackSpin, {0, 235}},     // white reaches black, cannot pass
+      {false, kStopSpin, 1000, 0, kStopEdit, L"100.0", kStartSpin, {0, 1000}},
+      {false, kStartSpin, 0, 0, kStartEdit, L"0.0", kStopSpin, {0, 1000}},
+      {true, kStartSpin, 1, 51, kStartEdit, L"5.1", kStopSpin, {51, 1000}},  // the spin itself still stood at 50
+      {false, kStopSpin, 51, 0, kStopEdit, L"5.1", kStartSpin, {0, 51}},     // stop down to start
+      {true, kStartSpin, 1, 51, kStartEdit, L"5.1", kStopSpin, {51, 1000}},  // start reaches stop, cannot pass
+  };
+  for (const Step& step : walk) {
+    const bool horizontal = step.spin == kStartSpin || step.spin == kStopSpin;
+    if (step.click) {
+      ClickSpinArrow(Item(scope_, step.spin), step.value != 0);
+      Pump(20);
+      EXPECT_EQ(SpinPos(Item(scope_, step.spin)), step.position) << step.spin;
+    } else {
+      SpinReports(scope_, horizontal ? WM_HSCROLL : WM_VSCROLL, step.spin, step.value);
+    }
+    EXPECT_EQ(Field(scope_, step.field), step.text) << step.spin;
+    EXPECT_EQ(SpinRange(Item(scope_, step.partner)), step.partnerRange) << step.spin;
+  }
 
   const Shot marked = Capture(scope_);
   int unmarked = 0;
@@ -505,11 +406,7 @@ TEST_F(Pages, ScopeSpinsKeepBlackUnderWhiteAndStartBeforeStop) {
   EXPECT_EQ(Field(scope_, kBlackEdit), L"235");
   ExpectScopeSpinsInRange();
 
-  const std::string ini = Close();
-  EXPECT_EQ(IniValue(ini, "WhiteLevel"), "235");
-  EXPECT_EQ(IniValue(ini, "BlackLevel"), "235");
-  EXPECT_EQ(IniValue(ini, "StartCount"), "51");
-  EXPECT_EQ(IniValue(ini, "StopCount"), "51");
+  ExpectIniValues(Close(), {{"WhiteLevel", "235"}, {"BlackLevel", "235"}, {"StartCount", "51"}, {"StopCount", "51"}});
 }
 
 TEST_F(Pages, SensitivityStepsThroughEveryBand) {
@@ -534,7 +431,7 @@ TEST_F(Pages, SensitivityStepsThroughEveryBand) {
   for (const Step& step : walk) {
     // Alternately a real click on the arrow and the notice the spin sends for it.
     if (i++ % 2 == 0) {
-      ClickArrow(spin, step.up);
+      ClickSpinArrow(spin, step.up);
     } else {
       SpinReports(spectrum_, WM_VSCROLL, kSensitivitySpin, step.up ? 1 : 0);
     }
@@ -546,13 +443,13 @@ TEST_F(Pages, SensitivityStepsThroughEveryBand) {
   HWND field = Item(spectrum_, kSensitivityEdit);
   SendMessageW(field, WM_KEYDOWN, VK_UP, 0);
   SendMessageW(field, WM_KEYUP, VK_UP, 0);
-  Pump(2);
+  Pump(20);
   EXPECT_EQ(Text(field), L"110");
   SendMessageW(field, WM_KEYDOWN, VK_DOWN, 0);
   SendMessageW(field, WM_KEYUP, VK_DOWN, 0);
   SendMessageW(field, WM_KEYDOWN, VK_DOWN, 0);
   SendMessageW(field, WM_KEYUP, VK_DOWN, 0);
-  Pump(2);
+  Pump(20);
   EXPECT_EQ(Text(field), L"90");
   EXPECT_EQ(IniValue(Close(), "FFTSensitivity"), "90");
 }
@@ -563,14 +460,7 @@ TEST_F(Pages, HandEditedValuesAreShownAsUsedAndKeptUntilChanged) {
   ASSERT_NO_FATAL_FAILURE(Open("WhiteLevel=100\r\nBlackLevel=250\r\nStartCount=900\r\nStopCount=100\r\n"
                                "FFTSensitivity=200\r\nFFTDiagMode=7\r\nWindowFunction=-1\r\nLevDiagMode=2\r\n"
                                "Mode=1\r\n"));
-  EXPECT_EQ(Field(scope_, kWhiteEdit), L"250");
-  EXPECT_EQ(Field(scope_, kBlackEdit), L"250");
-  EXPECT_EQ(Field(scope_, kStartEdit), L"90.0");
-  EXPECT_EQ(Field(scope_, kStopEdit), L"90.0");
-  EXPECT_EQ(SpinRange(Item(scope_, kWhiteSpin)), (Range{250, 255}));
-  EXPECT_EQ(SpinRange(Item(scope_, kBlackSpin)), (Range{0, 250}));
-  EXPECT_EQ(SpinRange(Item(scope_, kStartSpin)), (Range{0, 900}));
-  EXPECT_EQ(SpinRange(Item(scope_, kStopSpin)), (Range{900, 1000}));
+  ExpectScope({L"250", L"250", L"90.0", L"90.0"}, {{250, 255}, {0, 250}, {0, 900}, {900, 1000}});
   ExpectScopeSpinsInRange();
   EXPECT_EQ(Field(spectrum_, kSensitivityEdit), L"110");
   ExpectLabels(spectrum_, Capture(spectrum_), SpectrumLabels(spectrum_, 110).labels);  // -10 .. -110
@@ -579,15 +469,14 @@ TEST_F(Pages, HandEditedValuesAreShownAsUsedAndKeptUntilChanged) {
   EXPECT_EQ(SendMessageW(Item(spectrum_, kStyleCombo), CB_GETCURSEL, 0, 0), CB_ERR);
   EXPECT_EQ(SendMessageW(Item(spectrum_, kWindowCombo), CB_GETCURSEL, 0, 0), CB_ERR);
   EXPECT_EQ(ComboText(levels_, kStyleCombo), L"Точка");
-  std::string ini = Close();
-  EXPECT_EQ(IniValue(ini, "WhiteLevel"), "100");
-  EXPECT_EQ(IniValue(ini, "BlackLevel"), "250");
-  EXPECT_EQ(IniValue(ini, "StartCount"), "900");
-  EXPECT_EQ(IniValue(ini, "StopCount"), "100");
-  EXPECT_EQ(IniValue(ini, "FFTSensitivity"), "200");
-  EXPECT_EQ(IniValue(ini, "FFTDiagMode"), "7");
-  EXPECT_EQ(IniValue(ini, "WindowFunction"), "-1");
-  EXPECT_EQ(IniValue(ini, "LevDiagMode"), "2");
+  ExpectIniValues(Close(), {{"WhiteLevel", "100"},
+                            {"BlackLevel", "250"},
+                            {"StartCount", "900"},
+                            {"StopCount", "100"},
+                            {"FFTSensitivity", "200"},
+                            {"FFTDiagMode", "7"},
+                            {"WindowFunction", "-1"},
+                            {"LevDiagMode", "2"}});
 
   // Outside the ranges entirely; a control the user touches stores its new value, the others
   // keep theirs.
@@ -604,20 +493,19 @@ TEST_F(Pages, HandEditedValuesAreShownAsUsedAndKeptUntilChanged) {
   EXPECT_TRUE(pos == 0 || pos == 1) << pos;
   EXPECT_EQ(SendMessageW(Item(levels_, kStyleCombo), CB_GETCURSEL, 0, 0), CB_ERR);
   EXPECT_EQ(SendMessageW(Item(spectrum_, kWindowCombo), CB_GETCURSEL, 0, 0), CB_ERR);
-  ClickArrow(Item(scope_, kWhiteSpin), false);
+  ClickSpinArrow(Item(scope_, kWhiteSpin), false);
   EXPECT_EQ(Field(scope_, kWhiteEdit), L"254");
-  ClickArrow(Item(spectrum_, kSensitivitySpin), true);  // steps from the 10 shown
+  ClickSpinArrow(Item(spectrum_, kSensitivitySpin), true);  // steps from the 10 shown
   EXPECT_EQ(Field(spectrum_, kSensitivityEdit), L"12");
   ExpectLabels(spectrum_, Capture(spectrum_), SpectrumLabels(spectrum_, 12).labels);  // -2 .. -12
   Select(levels_, kStyleCombo, 2);
-  ini = Close();
-  EXPECT_EQ(IniValue(ini, "WhiteLevel"), "254");
-  EXPECT_EQ(IniValue(ini, "BlackLevel"), "-20");
-  EXPECT_EQ(IniValue(ini, "StartCount"), "-5");
-  EXPECT_EQ(IniValue(ini, "StopCount"), "4000");
-  EXPECT_EQ(IniValue(ini, "FFTSensitivity"), "12");
-  EXPECT_EQ(IniValue(ini, "LevDiagMode"), "2");
-  EXPECT_EQ(IniValue(ini, "WindowFunction"), "4");
+  ExpectIniValues(Close(), {{"WhiteLevel", "254"},
+                            {"BlackLevel", "-20"},
+                            {"StartCount", "-5"},
+                            {"StopCount", "4000"},
+                            {"FFTSensitivity", "12"},
+                            {"LevDiagMode", "2"},
+                            {"WindowFunction", "4"}});
 }
 
 TEST_F(Pages, CombosShowTheStoredChoiceAndWriteANewOne) {
@@ -636,12 +524,9 @@ TEST_F(Pages, CombosShowTheStoredChoiceAndWriteANewOne) {
   HWND style = Item(spectrum_, kStyleCombo);
   SendMessageW(style, WM_KEYDOWN, VK_DOWN, 0);
   SendMessageW(style, WM_KEYUP, VK_DOWN, 0);
-  Pump(2);
+  Pump(20);
   EXPECT_EQ(ComboText(spectrum_, kStyleCombo), L"Заполнение");
-  const std::string ini = Close();
-  EXPECT_EQ(IniValue(ini, "WindowFunction"), "3");
-  EXPECT_EQ(IniValue(ini, "FFTDiagMode"), "1");
-  EXPECT_EQ(IniValue(ini, "LevDiagMode"), "0");
+  ExpectIniValues(Close(), {{"WindowFunction", "3"}, {"FFTDiagMode", "1"}, {"LevDiagMode", "0"}});
 }
 
 TEST_F(Pages, ScopeLabelsStandAroundThePlot) {
@@ -661,6 +546,15 @@ TEST_F(Pages, LevelsLabelsFollowTheLogScale) {
   ExpectLabels(levels_, Capture(levels_), l.labels);
 }
 
+// The page erased before its paint (as when a window of this thread uncovers it): the labels
+// still stand on the page's grey, not in white boxes.
+TEST_F(Pages, LabelsKeepThePageColourWhenErasedBeforeThePaint) {
+  ASSERT_NO_FATAL_FAILURE(Open("Mode=2\r\n"));
+  RedrawWindow(levels_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ERASENOW);
+  UpdateWindow(levels_);
+  ExpectLabels(levels_, Capture(levels_), LevelsLabels(levels_).labels);
+}
+
 TEST_F(Pages, SpectrumLabelsFollowTheSensitivity) {
   ASSERT_NO_FATAL_FAILURE(Open("Mode=1\r\n"));  // sensitivity 40 by default
   ASSERT_TRUE(IsWindowVisible(spectrum_));
@@ -673,7 +567,7 @@ TEST_F(Pages, SpectrumLabelsFollowTheSensitivity) {
 
   // One click on the upper arrow: 45, labels -5 .. -45 with -45 at the bottom edge, painted
   // before the click returns; the old ones are gone and the plot keeps its picture.
-  ClickArrow(Item(spectrum_, kSensitivitySpin), true, false);
+  ClickSpinArrow(Item(spectrum_, kSensitivitySpin), true);
   EXPECT_EQ(Field(spectrum_, kSensitivityEdit), L"45");
   l = SpectrumLabels(spectrum_, 45);
   ASSERT_EQ(l.labels.size(), 10u + 15u);

@@ -8,27 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_contract.h"
+#include "win32/tool_window_harness.h"
 
 namespace {
-
-std::wstring ExeFolder() {
-  wchar_t path[MAX_PATH];
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring s(path, n);
-  return s.substr(0, s.find_last_of(L"\\/") + 1);
-}
 
 // A private copy in a temporary folder, so the settings file it writes lands there.
 class LoadedPlugin : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"lv_contract_" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-    CreateDirectoryW(folder_.c_str(), nullptr);
+    folder_ = lvtest::ScratchFolder(L"contract");
     dll_ = folder_ + L"KVP_LineView.dll";
-    ASSERT_TRUE(CopyFileW((ExeFolder() + L"KVP_LineView.dll").c_str(), dll_.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(lvtest::BuiltDll().c_str(), dll_.c_str(), FALSE));
     module_ = LoadLibraryW(dll_.c_str());
     ASSERT_NE(module_, nullptr);
     version_ = Export<PluginVersionFn>("Kestrova_Plugin_Version");

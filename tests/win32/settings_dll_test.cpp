@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/settings_file_text.h"
-#include "plugin/host_contract.h"
+#include "win32/tool_window_harness.h"
 
 namespace {
 
@@ -52,20 +52,12 @@ class SettingsDll : public ::testing::Test {
     EXPECT_TRUE(CopyFileA(built_.c_str(), copy.c_str(), FALSE)) << built_;
     dll_ = LoadLibraryA(copy.c_str());
     EXPECT_NE(dll_, nullptr);
-    auto pr = reinterpret_cast<PluginDescriptorFn>(reinterpret_cast<void*>(GetProcAddress(dll_, "Kestrova_Plugin_PR")));
-    return *pr();
+    return *lvtest::DescriptorOf(dll_);
   }
 
   // One host session: load the settings, optionally configure a frame format, shut down.
   void Session(int height = 0) {
-    const PluginDescriptor& d = Load(dllName_);
-    d.LoadSettings();
-    if (height > 0) {
-      FrameFormat format = {720, height, 0, PixelFormatYuy2};
-      d.Configure(&format);
-      d.ReleaseBuffers();
-    }
-    d.Shutdown();
+    lvtest::SettingsSession(Load(dllName_), height);
     FreeLibrary(dll_);
     dll_ = nullptr;
   }
@@ -192,10 +184,7 @@ class SettingsDllWide : public ::testing::Test {
     GetTempPathW(MAX_PATH, buf);
     root_ = std::wstring(buf) + L"lv_settings_wide_" + std::to_wstring(GetCurrentProcessId()) + L"\\";
     CreateDirectoryW(root_.c_str(), nullptr);
-    std::vector<wchar_t> self(32768);
-    GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
-    built_ = self.data();
-    built_ = built_.substr(0, built_.find_last_of(L'\\') + 1) + L"KVP_LineView.dll";
+    built_ = lvtest::BuiltDll();
   }
   void TearDown() override {
     if (dll_) FreeLibrary(dll_);
@@ -229,15 +218,7 @@ class SettingsDllWide : public ::testing::Test {
     }
     dll_ = LoadLibraryW(dll.c_str());
     ASSERT_NE(dll_, nullptr) << GetLastError();
-    auto pr = reinterpret_cast<PluginDescriptorFn>(reinterpret_cast<void*>(GetProcAddress(dll_, "Kestrova_Plugin_PR")));
-    const PluginDescriptor& d = *pr();
-    d.LoadSettings();
-    if (height > 0) {
-      FrameFormat format = {720, height, 0, PixelFormatYuy2};
-      d.Configure(&format);
-      d.ReleaseBuffers();
-    }
-    d.Shutdown();
+    lvtest::SettingsSession(*lvtest::DescriptorOf(dll_), height);
     FreeLibrary(dll_);
     dll_ = nullptr;
   }

@@ -11,8 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plugin/host_contract.h"
@@ -229,12 +231,25 @@ inline void ClickAt(HWND hwnd, int x, int y) {
   SendMessageW(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
 }
 
-// The upper (up = true) or lower arrow of a vertical up-down control.
-inline void ClickSpinArrow(HWND spin, bool up) {
+// A click of the mouse itself at screen point (x, y): through the input queue to whichever
+// window is on top there.
+inline void ClickScreen(int x, int y) {
+  SetCursorPos(x, y);
+  INPUT input[2] = {};
+  input[0].type = input[1].type = INPUT_MOUSE;
+  input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, input, sizeof(INPUT));
+}
+
+// A press and release on one arrow of an up-down, as the mouse delivers it: the upper
+// (vertical) or right (horizontal) half increments.
+inline void ClickSpinArrow(HWND spin, bool increment) {
   RECT r{};
   GetClientRect(spin, &r);
-  const int x = (r.left + r.right) / 2;
-  const int y = up ? r.top + (r.bottom - r.top) / 4 : r.bottom - (r.bottom - r.top) / 4 - 1;
+  const bool horizontal = (GetWindowLongPtrW(spin, GWL_STYLE) & UDS_HORZ) != 0;
+  const int x = horizontal ? (increment ? r.right * 3 / 4 : r.right / 4) : r.right / 2;
+  const int y = horizontal ? r.bottom / 2 : (increment ? r.bottom / 4 : r.bottom * 3 / 4);
   ClickAt(spin, x, y);
 }
 
@@ -259,18 +274,56 @@ inline void PressKey(HWND hwnd, WPARAM vk) {
   SendMessageW(hwnd, WM_KEYUP, vk, 0xC0000001);
 }
 
+// Every key of `expected` has its value in the INI text.
+inline void ExpectIniValues(const std::string& ini,
+                            std::initializer_list<std::pair<const char*, const char*>> expected) {
+  for (const auto& [key, value] : expected) EXPECT_EQ(IniValue(ini, key), value) << key;
+}
+
+// The DLL as built, beside this test program.
+inline std::wstring BuiltDll() {
+  std::vector<wchar_t> exe(32768);
+  const DWORD n = GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size()));
+  const std::wstring path(exe.data(), n);
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"KVP_LineView.dll";
+}
+
+// A folder of this process's own under the temporary folder (lv_TAG_PID\), created.
+inline std::wstring ScratchFolder(const std::wstring& tag) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder =
+      std::wstring(temp) + L"lv_" + tag + L"_" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
+}
+
+// The descriptor of a loaded copy of the DLL, or null.
+inline PluginDescriptor* DescriptorOf(HMODULE module) {
+  // Through the generic function pointer type: FARPROC's own signature is meaningless.
+  auto pr = reinterpret_cast<PluginDescriptorFn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(module, "Kestrova_Plugin_PR")));
+  return pr != nullptr ? pr() : nullptr;
+}
+
+// A host session that only loads and saves the settings: LoadSettings, a frame format of
+// `height` lines when not 0 (Configure clamps TVLine to it), ReleaseBuffers, Shutdown.
+inline void SettingsSession(const PluginDescriptor& d, int height) {
+  d.LoadSettings();
+  if (height > 0) {
+    FrameFormat format = {720, height, 0, PixelFormatYuy2};
+    d.Configure(&format);
+    d.ReleaseBuffers();
+  }
+  d.Shutdown();
+}
+
 // One host session around the real DLL, copied into a folder of its own with its settings file.
 class PluginHost {
  public:
   explicit PluginHost(const std::wstring& tag) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"lv_" + tag + L"_" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-    CreateDirectoryW(folder_.c_str(), nullptr);
-    wchar_t exe[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    built_ = std::wstring(exe, n);
-    built_ = built_.substr(0, built_.find_last_of(L"\\/") + 1) + L"KVP_LineView.dll";
+    folder_ = ScratchFolder(tag);
+    built_ = BuiltDll();
     dll_ = folder_ + L"KVP_LineView.dll";
   }
   ~PluginHost() {
@@ -286,9 +339,7 @@ class PluginHost {
     if (!CopyFileW(built_.c_str(), dll_.c_str(), FALSE)) return false;
     module_ = LoadLibraryW(dll_.c_str());
     if (module_ == nullptr) return false;
-    auto pr = reinterpret_cast<PluginDescriptorFn>(reinterpret_cast<void (*)()>(GetProcAddress(module_, "Kestrova_Plugin_PR")));
-    if (pr == nullptr) return false;
-    d = pr();
+    d = DescriptorOf(module_);
     return d != nullptr;
   }
   void Shutdown() {
@@ -312,7 +363,11 @@ class PluginHost {
   HWND Open(HWND host) {
     HWND h = host;
     d->OpenToolWindow(&h);
-    HWND tool = FindWindowW(nullptr, kToolCaption);
+    // Ours is the one owned by this host window.
+    HWND tool = nullptr;
+    for (HWND w : ToolWindows()) {
+      if (GetWindow(w, GW_OWNER) == host) tool = w;
+    }
     PumpUntil([&] { return IsWindow(tool) && IsWindowVisible(tool); }, 2000);
     Pump(50);
     return tool;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -158,6 +159,30 @@ TEST_F(Placement, StoredPositionBelowTheScreenIsRecentred) {
   ExpectCentredOnScreen();
 }
 
+// A position saved on a monitor that is gone: kept only while enough of the caption bar (about
+// 100 x 20 pixels) lies on a monitor to drag the window back by it.
+TEST_F(Placement, StoredPositionWithoutAGrabbableCaptionIsRecentred) {
+  OpenOver(IniAt(-3000, -3000), 300, 200, 640, 480);
+  ExpectCentredOnScreen();
+}
+
+TEST_F(Placement, StoredPositionAtTheEndOfTheNumbersIsRecentred) {
+  OpenOver(IniAt(2147483647, -2147483647 - 1), 300, 200, 640, 480);
+  ExpectCentredOnScreen();
+}
+
+TEST_F(Placement, StoredPositionShowingOnlyACornerIsRecentred) {
+  OpenOver(IniAt(GetSystemMetrics(SM_CXSCREEN) - 80, GetSystemMetrics(SM_CYSCREEN) - 124), 300, 200, 640, 480);
+  ExpectCentredOnScreen();
+}
+
+TEST_F(Placement, StoredPositionWithEnoughCaptionOnTheScreenIsKept) {
+  const int x = GetSystemMetrics(SM_CXSCREEN) - 150, y = GetSystemMetrics(SM_CYSCREEN) - 60;
+  OpenOver(IniAt(x, y), 300, 200, 640, 480);
+  EXPECT_EQ(tool.left, x);
+  EXPECT_EQ(tool.top, y);
+}
+
 // "Первый" as the host hands it over: Windows-1251 bytes.
 const char kPervyi1251[] = "\xCF\xE5\xF0\xE2\xFB\xE9";
 
@@ -236,6 +261,44 @@ TEST_F(ToolWindow, ChannelArrowsAndSourceRadiosCommandTheHost) {
   EXPECT_EQ(HostCommands(), (std::vector<WPARAM>{1246, 1248}));
 }
 
+// The arrows stand beside the channel field, not under it: a click of the mouse at the centre of
+// either arrow reaches the up-down, whichever control is on top.
+TEST_F(ToolWindow, ChannelArrowsTakeARealClick) {
+  ASSERT_NE(Start(), nullptr);
+  Yuy2Frame frame(720, 576);
+  frame.SetChannel(4, kPervyi1251, 175250000);
+  Feed(frame);
+  // Above the windows of other test programs.
+  SetWindowPos(tool_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  RECT spin{};
+  GetWindowRect(Item(IDC_CHANNEL_SPIN), &spin);
+  const int x = (spin.left + spin.right) / 2, h = spin.bottom - spin.top;
+  for (const bool up : {true, false}) {
+    ASSERT_EQ(GetAncestor(WindowFromPoint(POINT{x, spin.top + (up ? h / 4 : h * 3 / 4)}), GA_ROOT), tool_);
+    ClickScreen(x, spin.top + (up ? h / 4 : h * 3 / 4));
+    Pump(100);
+  }
+  EXPECT_EQ(HostCommands(), (std::vector<WPARAM>{HostCmdChannelUp, HostCmdChannelDown}));
+}
+
+// The host's C runtime is the plug-in's: a host that switched it to a decimal comma still gets
+// "34.85" and "175.25", as the scope page's "5.0".
+TEST_F(ToolWindow, ReadoutsKeepTheDecimalPointInAHostsCommaLocale) {
+  ASSERT_NE(Start(), nullptr);
+  ASSERT_NE(setlocale(LC_ALL, "Russian"), nullptr);
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.2f", 0.5);
+  Yuy2Frame frame(720, 576);  // flat grey: every channel at the noise floor, 75.71 dB over 50 frames
+  frame.SetChannel(4, kPervyi1251, 175250000);
+  Feed(frame, 50);
+  const std::wstring snr = Text(GetDlgItem(Page(tool_, 0), IDC_SNR_FIRST));
+  const std::wstring frequency = Text(Item(IDC_CHANNEL_FREQUENCY));
+  setlocale(LC_ALL, "C");
+  ASSERT_STREQ(probe, "0,50");  // the comma locale really took
+  EXPECT_EQ(snr, L"75.71");
+  EXPECT_EQ(frequency, L"175.25");
+}
+
 TEST_F(ToolWindow, YuvDisablesRgbBoxesAndKeepsTheirStates) {
   ASSERT_NE(Start(), nullptr);
   const int rgb[] = {IDC_SHOW_R, IDC_SHOW_G, IDC_SHOW_B};
@@ -257,13 +320,12 @@ TEST_F(ToolWindow, YuvDisablesRgbBoxesAndKeepsTheirStates) {
   EXPECT_TRUE(Checked(IDC_SHOW_B));
 
   SendMessageW(Item(IDC_SHOW_V), BM_CLICK, 0, 0);
-  const std::string ini = SavedIni();
-  EXPECT_EQ(IniValue(ini, "ColorMode"), "1");
-  EXPECT_EQ(IniValue(ini, "RColor"), "1");
-  EXPECT_EQ(IniValue(ini, "GColor"), "0");
-  EXPECT_EQ(IniValue(ini, "BColor"), "1");
-  EXPECT_EQ(IniValue(ini, "YColor"), "1");
-  EXPECT_EQ(IniValue(ini, "VColor"), "0");
+  ExpectIniValues(SavedIni(), {{"ColorMode", "1"},
+                               {"RColor", "1"},
+                               {"GColor", "0"},
+                               {"BColor", "1"},
+                               {"YColor", "1"},
+                               {"VColor", "0"}});
 }
 
 TEST_F(ToolWindow, EnterEscOkAndCancelLeaveItOpenCloseDestroysIt) {
@@ -570,6 +632,33 @@ TEST_F(TvLineField, WithoutAFrameFormatEveryValueFailsAndCloseStillCloses) {
   Pump(100);
   EXPECT_FALSE(IsWindow(tool_));
   EXPECT_TRUE(ToolWindows().empty());
+}
+
+// Configure tells an open window of the new format: the range follows it and the field shows
+// the line Configure clamped. Before any Configure the arrows store nothing either.
+TEST_F(TvLineField, RangeFollowsEveryConfigure) {
+  Open(0);
+  ClickSpinArrow(spin, true);
+  ClickSpinArrow(spin, false);
+  Pump(30);
+  EXPECT_EQ(Text(edit), L"100");
+  int lower = 1, upper = 1;
+  plugin_->Configure(720, 576);
+  Pump(30);
+  Range(lower, upper);
+  EXPECT_EQ(upper, 575);
+  Enter(L"500");
+  EXPECT_FALSE(BalloonShown());
+  plugin_->Configure(720, 288);
+  Pump(30);
+  Range(lower, upper);
+  EXPECT_EQ(lower, 0);
+  EXPECT_EQ(upper, 287);
+  EXPECT_EQ(Text(edit), L"287");
+  EXPECT_EQ(SpinPos(spin), 287);
+  ClickSpinArrow(spin, false);
+  Pump(30);
+  EXPECT_EQ(IniValue(SavedIni(), "TVLine"), "286");
 }
 
 // --- SNR read-outs -----------------------------------------------------------------------

@@ -145,3 +145,17 @@ TEST(Sensitivity, HandEditedValuesAreShownAndSteppedClamped) {
   EXPECT_EQ(StepSensitivity(INT_MAX, true), 110);
   EXPECT_EQ(StepSensitivity(INT_MIN, false), 10);
 }
+
+TEST(PageAxisLabels, DistancesFromThePlotGrowWithTheDpi) {
+  // 20 and 8 pixels at 96 DPI: 30 and 12 at 144, 40 and 16 at 192; a DPI no screen has is 96.
+  struct Case { int dpi, x0, below; };
+  for (const Case c :
+       {Case{96, 30, 328}, Case{144, 20, 332}, Case{192, 10, 336}, Case{0, 30, 328}, Case{-5, 30, 328}}) {
+    for (int mode = 0; mode < 3; ++mode) {
+      const std::vector<AxisLabel> l = PageAxisLabels(mode, kRect, SixBy13, AnalysisSettings{}, c.dpi);
+      ASSERT_FALSE(l.empty());
+      EXPECT_EQ(l.front().x + static_cast<int>(l.front().text.size()) * 3, c.x0) << c.dpi << " " << mode;
+      EXPECT_EQ(l.back().y, c.below) << c.dpi << " " << mode;
+    }
+  }
+}

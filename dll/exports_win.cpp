@@ -2,9 +2,9 @@
 // Nothing throws across it and no callback fails the host.
 #include <windows.h>
 
+#include "dll/plugin_module_win.h"
 #include "plugin/analysis_state.h"
 #include "plugin/host_contract.h"
-#include "plugin/plugin_module_win.h"
 #include "settings/settings_location_win.h"
 #include "settings/settings_table.h"
 #include "ui/analyzer_dialog_win.h"
@@ -46,7 +46,11 @@ void LV_CDECL LoadSettings() {
 
 int LV_CDECL Configure(const FrameFormat* format) {
   try {
-    if (format != nullptr) ConfigureState(g_state, *format);
+    if (format != nullptr) {
+      ConfigureState(g_state, *format);
+      // An open window takes the new TV-line range and the clamped line from the notice.
+      g_toolWindow.PostNotify(kNoticeFormat);
+    }
   } catch (...) {
   }
   return 1;
