@@ -45,7 +45,6 @@ VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT} ${VERSION} setup"
 VIAddVersionKey /LANG=0 "LegalCopyright" "MIT License"
 
 !define MUI_ABORTWARNING
-!define MUI_UNCOMPONENTSPAGE_NODESC
 ; The chosen language is remembered for the uninstaller.
 !define MUI_LANGDLL_REGISTRY_ROOT HKLM
 !define MUI_LANGDLL_REGISTRY_KEY "${PRODUCT_KEY}"
@@ -59,6 +58,8 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "MIT License"
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
+!define MUI_COMPONENTSPAGE_NODESC
+!define MUI_COMPONENTSPAGE_TEXT_TOP "$(KeepSettingsText)"
 !insertmacro MUI_UNPAGE_COMPONENTS
 !insertmacro MUI_UNPAGE_INSTFILES
 
@@ -73,8 +74,10 @@ LangString OldWindows ${LANG_RUSSIAN} "Для KVP_LineView нужна Windows 7 
 LangString OldWindows ${LANG_ENGLISH} "KVP_LineView needs Windows 7 or later."
 LangString DllInUse ${LANG_RUSSIAN} "$0 занят: его держит запущенная программа просмотра.$\r$\nЗакройте её и нажмите «Повтор»."
 LangString DllInUse ${LANG_ENGLISH} "$0 is in use by the running viewer.$\r$\nClose the viewer and press Retry."
-LangString RemoveSettings ${LANG_RUSSIAN} "Удалить настройки (KVP_LineView.ini)"
-LangString RemoveSettings ${LANG_ENGLISH} "Remove settings (KVP_LineView.ini)"
+LangString RemoveSettings ${LANG_RUSSIAN} "Удалить настройки"
+LangString RemoveSettings ${LANG_ENGLISH} "Remove settings"
+LangString KeepSettingsText ${LANG_RUSSIAN} "Файл настроек KVP_LineView.ini останется для следующей версии, если не отметить «Удалить настройки»."
+LangString KeepSettingsText ${LANG_ENGLISH} "The settings file KVP_LineView.ini stays for the next version unless you tick $\"Remove settings$\"."
 LangString ReadmeFile ${LANG_RUSSIAN} "README-ru.txt"
 LangString ReadmeFile ${LANG_ENGLISH} "README-en.txt"
 
