@@ -24,7 +24,7 @@ trap 'wine_stop; rm -rf "$tmp"' EXIT
 
 loader="$(wine_loader)"
 if wine_runs_32bit; then
-  setup="dist/KVP_LineView-$version-setup.exe"
+  setup="$PWD/dist/KVP_LineView-$version-setup.exe"
   host=build/win32/lineview-host.exe
   dll_built=build/release-stage/files/KVP_LineView.dll
   echo "install test: the released 32-bit installer, with the win32 host"
