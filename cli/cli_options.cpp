@@ -17,6 +17,7 @@
 #include "analysis/spectrum.h"
 #include "analysis/waveform.h"
 #include "cli/exit_codes.h"
+#include "lineview_version.h"
 #include "settings/ini_store.h"
 #include "settings/settings_table.h"
 
@@ -236,6 +237,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
   app.add_flag("--verbose", o->verbose, "Every FFmpeg message as it comes (by default each kind once, with a count)");
   bool noProgress = false;
   app.add_flag("--no-progress", noProgress, "No progress bar, even on a terminal");
+  app.set_version_flag("--version", "lineview " LINEVIEW_VERSION_TEXT, "Print the version and exit");
 
   std::vector<std::string> args = TranslateFfmpegSpelling(rawArgs);
   std::reverse(args.begin(), args.end());  // CLI11 takes them last first
@@ -243,6 +245,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
     app.parse(args);
   } catch (const CLI::CallForHelp&) {
     *out = app.help();
+    *exitCode = kExitOk;
+    return ParseOutcome::Exit;
+  } catch (const CLI::CallForVersion& e) {
+    *out = std::string(e.what()) + "\n";
     *exitCode = kExitOk;
     return ParseOutcome::Exit;
   } catch (const CLI::ParseError& e) {

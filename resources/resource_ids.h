@@ -53,7 +53,3 @@
 #define IDC_SNR_FIRST 5063
 #define IDC_SNR_SECOND 5064
 #define IDC_SNR_THIRD 5065
-
-// Version, shown as "Ver.1.04" in the About box.
-#define LINEVIEW_VERSION_BINARY 1, 4, 0, 0
-#define LINEVIEW_VERSION_TEXT "1.04"

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/settings_file_text.h"
+#include "lineview_version.h"
 #include "win32/tool_window_harness.h"
 
 namespace {
@@ -813,7 +814,7 @@ HWND FindAboutBox(HWND tool) {
 }
 
 BOOL CALLBACK HasVersionText(HWND child, LPARAM p) {
-  if (Text(child) == L"Ver.1.04") *reinterpret_cast<bool*>(p) = true;
+  if (Text(child) == L"" LINEVIEW_ABOUT_VERSION) *reinterpret_cast<bool*>(p) = true;
   return TRUE;
 }
 

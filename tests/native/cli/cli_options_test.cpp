@@ -6,6 +6,7 @@
 
 #include "cli_test_util.h"
 #include "common/settings_file_text.h"
+#include "lineview_version.h"
 
 namespace {
 
@@ -91,6 +92,13 @@ TEST(CommandLine, HelpGoesToStdoutWithStatusZero) {
   EXPECT_NE(p.out.find("--settings"), std::string::npos);
   EXPECT_NE(p.out.find("Exit status"), std::string::npos);
   EXPECT_TRUE(p.err.empty());
+}
+
+TEST(CommandLine, VersionIsTheProjectsOnStdout) {
+  const Parsed p = Parse({"--version"});
+  EXPECT_EQ(p.outcome, ParseOutcome::Exit);
+  EXPECT_EQ(p.exitCode, 0);
+  EXPECT_EQ(p.out, "lineview " LINEVIEW_VERSION_TEXT "\n");
 }
 
 TEST(NumberPair, AcceptsTwoNumbersAroundOneColon) {
