@@ -19,7 +19,9 @@ void MakeSettingsTable(AnalysisSettings& storedSettings, SettingRecord (&table)[
 
 // Opens the located file (creating it empty when absent), reads the window position and the
 // table into storedSettings, copies them whole into liveSettings, closes. Anything not found
-// takes its default. Returns whether the file could be opened.
+// takes its default. Returns whether the file could be read. Any failure on the way (memory
+// running out) leaves every setting at its default and the store closed as unreadable, so the
+// save that follows writes nothing.
 bool LoadSettingsSequence(IniStore& store, AnalysisSettings& storedSettings, AnalysisSettings& liveSettings,
                           int32_t& windowX, int32_t& windowY);
 

@@ -4,6 +4,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -109,10 +110,13 @@ void Check(bool ok) {
 
 // A folder that refuses new files: saves rewrite the settings file in place.
 std::FILE* NoTemporaryFile(const std::string& path, FileOpen how) {
-  if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".tmp") == 0) return nullptr;
+  if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".tmp") == 0) {
+    errno = EACCES;
+    return nullptr;
+  }
   return PortableOpen(path, how);
 }
-const IniFileSystem kInPlace = {NoTemporaryFile, PortableReplace, PortableRemove};
+const IniFileSystem kInPlace = {NoTemporaryFile, PortableReplace, PortableRemove, PortableSync};
 
 bool Clean(const std::string& s, const char* banned) { return s.find_first_of(std::string(banned, 4)) == std::string::npos; }
 
