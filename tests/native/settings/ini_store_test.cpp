@@ -349,7 +349,7 @@ TEST_F(IniStoreTest, HostileFilesAreReadOnceAndWhole) {
     uint32_t cursor;
   };
   const Case cases[] = {
-      {"shrinks after the open", "[A]\r\nX=1\r\nY=2\r\n", true, 2, 0},
+      {"shrinks after the open", "[A]\r\nX=1\r\n" + std::string(8192, ' ') + "\r\nY=2\r\n", true, 2, 0},
       {"UTF-8 byte-order mark", "\xEF\xBB\xBF[A]\r\nY=3\r\n", false, 3, 3},
       {"3 MB line before the section", longLine + "\r\n[A]\r\nY=4\r\n", false, 4, (3u << 20) + 2},
       {"3 MB line inside it", "[A]\r\nX=" + longLine + "\r\nY=5\r\n", false, 5, 0},
