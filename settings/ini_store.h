@@ -174,7 +174,7 @@ class IniStore {
   void StoreTable(const SettingRecord* records, int count);
 
   static constexpr size_t kMaxKeptLine = 64 * 1024;
-  static constexpr size_t kMaxKeptText = 16u << 20;    // kept lines and their bookkeeping
+  static constexpr size_t kMaxKeptText = 32u << 20;    // kept lines and their bookkeeping
   static constexpr uint64_t kMaxFileBytes = 1u << 30;  // line offsets stay 32-bit
 
  private:
