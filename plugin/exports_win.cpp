@@ -62,6 +62,9 @@ void LV_CDECL LoadSettings() {
     StartSessionIfEnded();
     PluginLoadSettings();
   } catch (...) {
+    AnalysisState& state = g_session.state;  // locating the file ran out of memory
+    AbandonSettingsLoad(g_session.settingsStore, state.storedSettings, state.liveSettings, state.windowX,
+                        state.windowY);
   }
 }
 

@@ -52,14 +52,18 @@ bool LoadSettingsSequence(IniStore& store, AnalysisSettings& storedSettings, Ana
     store.Close();
     return opened;
   } catch (...) {
-    // Out of memory halfway: what was read cannot be trusted, and the save must not write it
-    // over the file. Every setting takes its default; the store stays closed.
-    store.AbandonLoad();
-    storedSettings = DefaultSettings();
-    CopySettings(storedSettings, liveSettings);
-    windowX = windowY = kNoWindowPosition;
+    // Out of memory halfway: what was read cannot be trusted.
+    AbandonSettingsLoad(store, storedSettings, liveSettings, windowX, windowY);
     return false;
   }
+}
+
+void AbandonSettingsLoad(IniStore& store, AnalysisSettings& storedSettings, AnalysisSettings& liveSettings,
+                         int32_t& windowX, int32_t& windowY) {
+  store.AbandonLoad();
+  storedSettings = DefaultSettings();
+  CopySettings(storedSettings, liveSettings);
+  windowX = windowY = kNoWindowPosition;
 }
 
 bool SaveSettingsSequence(IniStore& store, AnalysisSettings& storedSettings, const AnalysisSettings& liveSettings,

@@ -25,6 +25,12 @@ void MakeSettingsTable(AnalysisSettings& storedSettings, SettingRecord (&table)[
 bool LoadSettingsSequence(IniStore& store, AnalysisSettings& storedSettings, AnalysisSettings& liveSettings,
                           int32_t& windowX, int32_t& windowY);
 
+// What a load that could not finish leaves: every setting and the window position at their
+// defaults, and the store closed as unreadable, so the save that follows writes nothing over
+// a file whose values were never seen.
+void AbandonSettingsLoad(IniStore& store, AnalysisSettings& storedSettings, AnalysisSettings& liveSettings,
+                         int32_t& windowX, int32_t& windowY);
+
 // Rewrites the file with exactly the section header, the window position and the 17 settings
 // copied from liveSettings through storedSettings. Nothing is written when the file cannot be
 // opened for writing, or when the last load could not open it (it may belong to someone else).
