@@ -27,6 +27,7 @@ namespace {
 constexpr UINT kMsgFrameReady = WM_APP + 1;
 constexpr UINT kMsgVideoDone = WM_APP + 2;
 constexpr UINT kMsgStartScreenshots = WM_APP + 3;
+constexpr UINT kMsgEndSession = WM_APP + 4;  // wakes the main loop to end the session
 constexpr UINT_PTR kScreenshotTimer = 7;
 // How long a page runs before it is captured: a few frames drawn, the labels painted.
 constexpr UINT kScreenshotSettleMs = 800;
@@ -147,6 +148,7 @@ class Host {
   void PublishPicture(const uint8_t* frame);
   void StopVideo();
   void FinishSession();
+  void RequestSessionEnd();
   void OnHostCommand(int code);
   void OnPaint(HWND hwnd);
   void ScreenshotStep();
@@ -160,6 +162,7 @@ class Host {
   PluginDescriptor* descriptor_ = nullptr;
   bool configured_ = false;
   bool finished_ = false;
+  bool endRequested_ = false;
   int exitCode_ = ExitOk;
 
   std::mutex tunerLock_;
@@ -330,6 +333,9 @@ int Host::Run(HINSTANCE instance) {
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
+    // Only here is no nested message loop on the stack (the plug-in's About box or save
+    // dialog dispatch our messages too): the plug-in may be shut down and unloaded.
+    if (endRequested_) FinishSession();
   }
   // The loop also ends on a quit posted by someone else: still shut the plug-in down in order.
   FinishSession();
@@ -434,6 +440,13 @@ void Host::StopVideo() {
   stopSignal_.notify_all();
 }
 
+// From a message handler, which may run inside a nested loop of the plug-in's: the session
+// ends once the main loop has it back.
+void Host::RequestSessionEnd() {
+  endRequested_ = true;
+  PostMessageW(window_, kMsgEndSession, 0, 0);
+}
+
 // After the last frame: ReleaseBuffers, Shutdown (the tool window goes first, while our
 // window still owns it), FreeLibrary, then our own window.
 void Host::FinishSession() {
@@ -507,7 +520,9 @@ LRESULT Host::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       InvalidateRect(hwnd, nullptr, FALSE);
       return 0;
     case kMsgVideoDone:
-      FinishSession();
+      RequestSessionEnd();
+      return 0;
+    case kMsgEndSession:
       return 0;
     case WM_PAINT:
       OnPaint(hwnd);
@@ -527,7 +542,7 @@ LRESULT Host::HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       // The plug-in is shut down in order before the window goes away.
       log_.Line("host: main window closed");
-      FinishSession();
+      RequestSessionEnd();
       return 0;
     case WM_DESTROY:
       if (hwnd == window_) PostQuitMessage(0);

@@ -1,110 +1,36 @@
 #include "settings/ini_store.h"
 
 #include <cerrno>
-#include <filesystem>
-#include <system_error>
-#include <utility>
-
-#include <fcntl.h>
-#ifdef _WIN32
-#include <io.h>
-#include <share.h>
-#include <sys/stat.h>
-#else
-#include <unistd.h>
-#endif
+#include <cstring>
+#include <new>
+#include <string_view>
 
 namespace {
 
+constexpr char kBom[] = "\xEF\xBB\xBF";
+
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
-size_t FirstNonSpace(const std::string& s) {
+size_t FirstNonSpace(std::string_view s) {
   size_t i = 0;
   while (i < s.size() && IsSpace(s[i])) ++i;
   return i;
 }
 
-std::string TrimRight(std::string s) {
+std::string_view TrimRight(std::string_view s) {
   size_t n = s.size();
   while (n > 0 && IsSpace(s[n - 1])) --n;
-  s.resize(n);
-  return s;
+  return s.substr(0, n);
 }
 
-std::string Trim(const char* text) {
-  std::string s = TrimRight(text ? text : "");
+std::string_view TrimView(std::string_view s) {
+  s = TrimRight(s);
   return s.substr(FirstNonSpace(s));
 }
 
-// A UTF-8 path as the platform's file functions take it; false for text that is not UTF-8.
-bool NativePath(const std::string& utf8, std::filesystem::path& path) {
-  try {
-    path = std::filesystem::u8path(utf8);
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
+std::string Trim(const char* text) { return std::string(TrimView(text ? text : "")); }
 
 }  // namespace
-
-std::FILE* PortableOpen(const std::string& path, FileOpen how) {
-  int flags = O_RDWR;
-  switch (how) {
-    case FileOpen::Existing: break;
-    case FileOpen::OpenOrCreate: flags |= O_CREAT; break;
-    case FileOpen::CreateOrTruncate: flags |= O_CREAT | O_TRUNC; break;
-    case FileOpen::TruncateExisting: flags |= O_TRUNC; break;
-  }
-#ifdef _WIN32
-  // Nobody else may open the file meanwhile, as with the platform's exclusive open; the path
-  // goes to the wide function, so no name is limited to the ANSI code page.
-  std::filesystem::path native;
-  if (!NativePath(path, native)) {
-    errno = EINVAL;
-    return nullptr;
-  }
-  const int fd = _wsopen(native.c_str(), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYRW, _S_IREAD | _S_IWRITE);
-  if (fd < 0) return nullptr;
-  std::FILE* file = _fdopen(fd, "r+b");
-  if (!file) {
-    const int e = errno;
-    _close(fd);
-    errno = e;
-  }
-#else
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  std::FILE* file = fdopen(fd, "r+b");
-  if (!file) {
-    const int e = errno;
-    ::close(fd);
-    errno = e;
-  }
-#endif
-  return file;
-}
-
-bool PortableReplace(const std::string& from, const std::string& to) {
-  std::filesystem::path source, target;
-  if (!NativePath(from, source) || !NativePath(to, target)) return false;
-  std::error_code ec;
-  // The new file takes the old one's permissions (the read-only attribute on Windows).
-  const std::filesystem::file_status old = std::filesystem::status(target, ec);
-  if (!ec && std::filesystem::exists(old))
-    std::filesystem::permissions(source, old.permissions(), std::filesystem::perm_options::replace, ec);
-  ec.clear();
-  std::filesystem::rename(source, target, ec);  // replaces an existing target, Windows too
-  return !ec;
-}
-
-void PortableRemove(const std::string& path) {
-  std::filesystem::path native;
-  std::error_code ec;
-  if (NativePath(path, native)) std::filesystem::remove(native, ec);
-}
-
-const IniFileSystem kPortableFileSystem = {PortableOpen, PortableReplace, PortableRemove};
 
 uint64_t ParseDecimal(const char* text) {
   if (!text) return 0;
@@ -163,51 +89,64 @@ void IniStore::SetLocation(const std::string& folder, const std::string& baseNam
 bool IniStore::Open(bool forWrite) {
   if (open_) Close();
   sectionCursor_ = 0;
-  textEnd_ = -1;
+  cursorLine_ = nextLine_ = 0;
   writeFailed_ = false;
   inPlace_ = false;
   forWrite_ = forWrite;
-  if (!forWrite) readOpenFailed_ = true;  // until the open below succeeds
+  if (!forWrite) {
+    readOpenFailed_ = true;  // until the file is read below
+    hadBom_ = false;
+  }
   if (fullPath_.empty()) return false;
 
-  if (forWrite) {
-    // The settings file itself must be ours to rewrite; if it is read-only or held by
-    // another program, the save is skipped and the file stays as it is.
-    if (std::FILE* probe = fs_->open(fullPath_, FileOpen::Existing)) {
-      std::fclose(probe);
-    } else if (errno != ENOENT) {
+  if (!forWrite) {
+    std::FILE* file = fs_->open(fullPath_, FileOpen::OpenOrCreate);
+    if (!file) return false;
+    const bool read = LoadText(file);
+    std::fclose(file);
+    if (!read) {
+      std::vector<Line>().swap(lines_);
+      std::string().swap(text_);
+      hadBom_ = false;
       return false;
     }
-    // First choice: a complete new file beside the old one, which replaces it at Close.
-    tempPath_ = fullPath_ + ".tmp";
-    file_ = fs_->open(tempPath_, FileOpen::CreateOrTruncate);
-    if (!file_) {
-      // No new file can be made in the folder (a plug-in folder the user may not write to,
-      // holding a settings file made writable for them). Rewrite the existing file in place:
-      // emptied here, filled by the writers, flushed at Close. NOT crash-safe: should the
-      // program or the machine stop before Close, the file is left empty or cut short.
-      // A missing file is not created here: the folder that refused the temporary file
-      // would refuse it too.
-      file_ = fs_->open(fullPath_, FileOpen::TruncateExisting);
-      inPlace_ = file_ != nullptr;
-    }
-  } else {
-    file_ = fs_->open(fullPath_, FileOpen::OpenOrCreate);
-    readOpenFailed_ = file_ == nullptr;
+    readOpenFailed_ = false;
+    open_ = true;
+    return true;
+  }
+
+  // The settings file itself must be ours to rewrite; if it is read-only or held by another
+  // program, the save is skipped and the file stays as it is.
+  if (std::FILE* probe = fs_->open(fullPath_, FileOpen::Existing)) {
+    std::fclose(probe);
+  } else if (errno != ENOENT) {
+    return false;
+  }
+  // First choice: a complete new file beside the old one, which replaces it at Close.
+  file_ = CreateTemporaryFile(*fs_, fullPath_, tempPath_);
+  if (!file_ && FolderRefusesNewFiles(errno)) {
+    // The folder refuses new files (a plug-in folder the user may not write to, holding a
+    // settings file made writable for them). Rewrite the existing file in place: emptied here,
+    // filled by the writers, flushed at Close. NOT crash-safe: should the program or the machine
+    // stop before Close, the file is left empty or cut short. A missing file is not created
+    // here: the folder that refused the temporary file would refuse it too.
+    file_ = fs_->open(fullPath_, FileOpen::TruncateExisting);
+    inPlace_ = file_ != nullptr;
   }
   open_ = file_ != nullptr;
+  if (open_ && hadBom_ && std::fwrite(kBom, 1, 3, file_) != 3) writeFailed_ = true;
   return open_;
 }
 
 bool IniStore::Close() {
   if (!open_) return false;
   open_ = false;
-  if (!forWrite_) {
-    std::fclose(file_);
-    file_ = nullptr;
-    return true;
-  }
-  bool complete = !writeFailed_ && std::fflush(file_) == 0 && !std::ferror(file_);
+  std::vector<Line>().swap(lines_);
+  std::string().swap(text_);
+  if (!forWrite_) return true;
+  // On the disk before it replaces the old file: a journal may otherwise commit the rename
+  // before the data, and a power cut leave an empty settings file.
+  bool complete = !writeFailed_ && fs_->sync(file_);
   complete = std::fclose(file_) == 0 && complete;
   file_ = nullptr;
   if (inPlace_) {
@@ -219,91 +158,106 @@ bool IniStore::Close() {
   return false;
 }
 
-long IniStore::TextEnd() {
-  if (textEnd_ >= 0) return textEnd_;
-  // Readable text ends at the file's end or at the first Ctrl-Z byte, whichever comes first;
-  // lookups never look past it. (A NUL ends only the text of its own line: see ReadLine.)
-  long n = 0;
-  const long here = std::ftell(file_);
-  if (std::fseek(file_, 0, SEEK_SET) == 0) {
-    int c;
-    while ((c = std::fgetc(file_)) != EOF && c != 0x1A) ++n;
-  }
-  std::fseek(file_, here < 0 ? 0 : here, SEEK_SET);
-  textEnd_ = n;
-  return n;
+void IniStore::AbandonLoad() {
+  Close();
+  readOpenFailed_ = true;
+  hadBom_ = false;
 }
 
-// Reads from the current position; a line ends at LF (a CR before it is dropped) or at the
-// end of the readable text. A NUL ends the line's text, as a C-string reading of the line
-// would; the rest of the line up to its LF is skipped, and the next line reads normally.
-bool IniStore::ReadLine(std::string& line) {
-  line.clear();
-  const long end = TextEnd();
-  long pos = std::ftell(file_);
-  if (pos < 0 || pos >= end) return false;
-  while (pos < end) {
-    int c = std::fgetc(file_);
-    if (c == EOF) break;
-    ++pos;
-    if (c == '\n') {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      break;
+// One pass over the file. A line ends at LF (a CR before it is dropped) or at the end of the
+// text; a NUL ends the line's kept text, as a C-string reading of the line would, and the rest
+// of the line up to its LF is skipped. So are the bytes of an over-long line past
+// kMaxKeptLine. Every line keeps its file offset, NUL-cut and skipped bytes included.
+bool IniStore::LoadText(std::FILE* file) {
+  try {
+    std::vector<char> chunk(64 * 1024);
+    uint64_t offset = 0;  // of chunk[0] in the file
+    Line line = {0, 0, 0};
+    bool inLine = false, stopped = false, textEnded = false;
+    while (!textEnded) {
+      const size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
+      if (got == 0) {
+        if (std::ferror(file)) return false;
+        break;
+      }
+      if (offset + got > kMaxFileBytes) return false;
+      size_t i = 0;
+      if (offset == 0 && got >= 3 && std::memcmp(chunk.data(), kBom, 3) == 0) {
+        hadBom_ = true;
+        i = 3;
+      }
+      for (; i < got; ++i) {
+        const char c = chunk[i];
+        if (c == '\x1A') {
+          textEnded = true;
+          break;
+        }
+        if (!inLine) {
+          line = {static_cast<uint32_t>(offset + i), static_cast<uint32_t>(text_.size()), 0};
+          inLine = true;
+          stopped = false;
+        }
+        if (c == '\n') {
+          if (!stopped && line.size > 0 && text_.back() == '\r') {
+            text_.pop_back();
+            --line.size;
+          }
+          if (!AddLine(line)) return false;
+          inLine = false;
+        } else if (!stopped) {
+          if (c == '\0' || line.size == kMaxKeptLine) {
+            stopped = true;
+          } else {
+            text_.push_back(c);
+            ++line.size;
+          }
+        }
+      }
+      offset += got;
     }
-    line.push_back(static_cast<char>(c));
+    return !inLine || AddLine(line);
+  } catch (const std::bad_alloc&) {
+    return false;
   }
-  const size_t nul = line.find('\0');
-  if (nul != std::string::npos) line.resize(nul);
-  return true;
+}
+
+bool IniStore::AddLine(Line line) {
+  lines_.push_back(line);
+  return text_.size() + lines_.size() * sizeof(Line) <= kMaxKeptText;
 }
 
 bool IniStore::FindSection(const char* section) {
-  if (!open_) return false;
-  long end = TextEnd();
-  if (end <= 0) return false;
+  if (!open_ || lines_.empty()) return false;
   const std::string header = "[" + Trim(section) + "]";
-
-  if (sectionCursor_ >= static_cast<uint64_t>(end)) sectionCursor_ = 0;
-  const long start = static_cast<long>(sectionCursor_);
-  if (std::fseek(file_, start, SEEK_SET) != 0) return false;
-
-  // At most one full circle: every line read moves forward, and once the scan has wrapped to
-  // the top it ends on reaching the starting offset (or passing it).
-  bool wrapped = false;
-  std::string line;
-  for (;;) {
-    long lineStart = std::ftell(file_);
-    if (lineStart < 0 || !ReadLine(line)) return false;
-    std::string trimmed = Trim(line.c_str());
-    if (trimmed == header) {
-      sectionCursor_ = static_cast<uint32_t>(lineStart);
+  // At most one full circle, from the last section found, wrapping around the end.
+  const size_t n = lines_.size();
+  if (cursorLine_ >= n) cursorLine_ = 0;
+  for (size_t k = 0, i = cursorLine_; k < n; ++k, i = i + 1 == n ? 0 : i + 1) {
+    const Line& line = lines_[i];
+    if (TrimView(std::string_view(text_.data() + line.begin, line.size)) == header) {
+      cursorLine_ = i;
+      sectionCursor_ = line.offset;
+      nextLine_ = i + 1;
       return true;
     }
-    long offset = std::ftell(file_);
-    if (offset < 0) return false;
-    if (offset >= end) {
-      if (wrapped || std::fseek(file_, 0, SEEK_SET) != 0) return false;
-      wrapped = true;
-      offset = 0;
-    }
-    if (offset == start || (wrapped && offset > start)) return false;
   }
+  return false;
 }
 
 bool IniStore::ReadValue(const char* section, const char* key, std::string& value) {
   const std::string wanted = Trim(key);  // the caller's text stays as it is
   if (!FindSection(section)) return false;
-  std::string line;
-  while (ReadLine(line)) {
-    size_t b = FirstNonSpace(line);
+  for (size_t i = nextLine_; i < lines_.size(); ++i) {
+    const std::string_view line(text_.data() + lines_[i].begin, lines_[i].size);
+    const size_t b = FirstNonSpace(line);
     if (b == line.size()) continue;
     if (line[b] == '[') return false;
-    size_t eq = line.find('=', b);
-    if (eq == std::string::npos) continue;
+    const size_t eq = line.find('=', b);
+    if (eq == std::string_view::npos) continue;
     if (TrimRight(line.substr(b, eq - b)) != wanted) continue;
     // The first occurrence decides, even when it is empty.
     if (eq + 1 == line.size()) return false;
-    value = line.substr(eq + 1);
+    value.assign(line.substr(eq + 1));
     return true;
   }
   return false;
@@ -360,8 +314,7 @@ void IniStore::WriteLine(const std::string& line) {
   // Writers only ever fill the file being prepared by OpenForWrite.
   if (!open_ || !forWrite_) return;
   const std::string out = line + "\r\n";
-  textEnd_ = -1;
-  if (std::fseek(file_, 0, SEEK_CUR) != 0 || std::fwrite(out.data(), 1, out.size(), file_) != out.size())
+  if (std::fwrite(out.data(), 1, out.size(), file_) != out.size())
     writeFailed_ = true;
 }
 

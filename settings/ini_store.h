@@ -1,10 +1,13 @@
-// The settings file store: a small INI file read one value at a time by section and key,
-// and written top-down. Portable: file access through the C library (and std::filesystem), or
-// through file operations the caller installs. Paths are UTF-8 text on every platform.
+// The settings file store: a small INI file, read whole into memory when opened and looked up
+// there by section and key, and written top-down. Portable: file access through the platform's
+// own calls (see ini_files.cpp), or through file operations the caller installs. Paths are
+// UTF-8 text on every platform.
 #pragma once
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Type codes of a SettingRecord.
 enum SettingType : int32_t {
@@ -47,27 +50,48 @@ bool SplitModulePath(const std::string& modulePath, std::string& folder, std::st
 enum class FileOpen {
   Existing,          // the file must exist; its content stays
   OpenOrCreate,      // created empty when absent; an existing content stays
-  CreateOrTruncate,  // created, or emptied when it exists
+  CreateNew,         // created; fails with EEXIST when the name is taken, by anything
   TruncateExisting,  // the file must exist, and is emptied; never created
 };
 
-// The file operations of the store. Paths are UTF-8. The Windows edge installs its own replace
-// (write-through, the old file's attributes kept); tests install failing ones.
+// The file operations of the store. Paths are UTF-8. Tests install failing ones.
 struct IniFileSystem {
-  // Null on failure, with errno set (ENOENT when the file or its folder does not exist).
+  // Null on failure, with errno set: ENOENT when the file or its folder does not exist, EEXIST
+  // when CreateNew meets a taken name, EACCES or EPERM when access is refused.
   std::FILE* (*open)(const std::string& path, FileOpen how);
-  // Moves the completely written file `from` over `to` (which may not exist), keeping what the
-  // platform lets it of `to`'s permissions or attributes; true on success.
+  // Moves the completely written file `from` over `to` (which may not exist) in one step,
+  // keeping what the platform lets it of `to`'s permissions or attributes, and waits until the
+  // move is on the disk; true on success. A read-only `to` is refused on Windows.
   bool (*replace)(const std::string& from, const std::string& to);
   void (*remove)(const std::string& path);
+  // Flushes the C library's buffer and then the system's to the disk; false on any error.
+  bool (*sync)(std::FILE* file);
 };
 
-// The operations a store uses unless told otherwise: the C library's files with UTF-8 paths
-// (UTF-16 through the wide CRT functions on Windows) and std::filesystem.
+// The operations a store uses unless told otherwise (ini_files.cpp): CreateFileW, FlushFileBuffers
+// and MoveFileExW on Windows; open, fsync and rename (with the folder synced) elsewhere.
 std::FILE* PortableOpen(const std::string& path, FileOpen how);
 bool PortableReplace(const std::string& from, const std::string& to);
 void PortableRemove(const std::string& path);
+bool PortableSync(std::FILE* file);
 extern const IniFileSystem kPortableFileSystem;
+
+// Sets the size of an open file (after flushing its buffer); false on failure, e.g. a full disk.
+bool PortableResize(std::FILE* file, uint64_t size);
+
+// A temporary file of our own beside `path`, "<path>.N.tmp", created exclusively: a name that
+// is taken, by anything, is passed over, so nothing that carries it is written over or removed.
+// Null on failure, with errno from the last attempt.
+std::FILE* CreateTemporaryFile(const IniFileSystem& fs, const std::string& path, std::string& tempPath);
+// Whether a failure to create a file means the folder refuses new files (access denied), as
+// opposed to a full disk, a name too long, and so on.
+inline bool FolderRefusesNewFiles(int error) { return error == EACCES || error == EPERM; }
+
+#ifdef _WIN32
+// UTF-16 <-> UTF-8; empty for text that does not convert (an unpaired surrogate, bad UTF-8).
+std::string Utf8FromWide(const std::wstring& wide);
+std::wstring WideFromUtf8(const std::string& utf8);
+#endif
 
 class IniStore {
  public:
@@ -89,13 +113,20 @@ class IniStore {
   // the store's use of it.
   void SetFileSystem(const IniFileSystem* fs) { fs_ = fs ? fs : &kPortableFileSystem; }
 
-  // For reading: opens the file, creating it empty when it does not exist.
-  // For writing: output goes to "<file>.tmp" beside the settings file, which replaces the
-  // settings file at Close only if every line was written. Where that file cannot be created
-  // (a folder the user may not write to, holding a settings file they may), the settings file
-  // itself is emptied and rewritten in place instead, which is not crash-safe. An existing
-  // settings file that cannot be opened for writing (read-only, locked) makes this fail and
-  // stays as it was; so does a missing one when the temporary file cannot be created.
+  // For reading: opens the file (creating it empty when it does not exist), reads its text
+  // into memory and closes it again. The text ends at the end of the file or at a Ctrl-Z; a
+  // UTF-8 byte-order mark at its start is skipped. A line keeps at most kMaxKeptLine bytes (the
+  // rest of a longer one is skipped). Fails, keeping nothing, on a read error, on a file larger
+  // than kMaxFileBytes or lines beyond kMaxKeptText, and when memory runs out.
+  // For writing: output goes to a temporary file of our own beside the settings file
+  // ("<file>.N.tmp", created exclusively: an existing file of that name is never touched),
+  // which is flushed to the disk and replaces the settings file at Close only if every line was
+  // written. Only where the folder refuses new files (access denied: a folder the user may not
+  // write to, holding a settings file they may) is the settings file itself emptied and
+  // rewritten in place, which is not crash-safe. Any other failure (disk full, a name too long),
+  // and an existing settings file that cannot be opened for writing (read-only, locked), makes
+  // this fail and leaves the file as it was. A byte-order mark the last read met is written
+  // back at the start.
   bool Open(bool forWrite);
   bool OpenForWrite() { return Open(true); }
   // After writing: true when every line reached the settings file (replaced, or rewritten in
@@ -104,11 +135,17 @@ class IniStore {
   // While open for writing: whether the output goes straight into the settings file.
   bool WritingInPlace() const { return open_ && forWrite_ && inPlace_; }
   bool IsOpen() const { return open_; }
-  // True when the last Open for reading failed: the file may exist but be held by someone
-  // else, so it must not be overwritten with defaults.
+  // True when the last Open for reading failed, or its load was abandoned: the file may exist
+  // but be held by someone else or be unreadable, so it must not be overwritten with defaults.
   bool ReadOpenFailed() const { return readOpenFailed_; }
+  // For a load that could not finish (memory ran out): closes the store as though the file
+  // could not be read, so the save that follows leaves it alone.
+  void AbandonLoad();
 
-  void ResetSectionCursor() { sectionCursor_ = 0; }
+  void ResetSectionCursor() {
+    sectionCursor_ = 0;
+    cursorLine_ = 0;
+  }
   uint32_t SectionCursor() const { return sectionCursor_; }
   bool FindSection(const char* section);
   bool ReadValue(const char* section, const char* key, std::string& value);
@@ -136,9 +173,19 @@ class IniStore {
   void LoadTable(const char* section, const SettingRecord* records, int count);
   void StoreTable(const SettingRecord* records, int count);
 
+  static constexpr size_t kMaxKeptLine = 64 * 1024;
+  static constexpr size_t kMaxKeptText = 32u << 20;    // kept lines and their bookkeeping
+  static constexpr uint64_t kMaxFileBytes = 1u << 30;  // line offsets stay 32-bit
+
  private:
-  bool ReadLine(std::string& line);
-  long TextEnd();
+  // One line of the text: where it starts in the file, and its kept bytes in text_.
+  struct Line {
+    uint32_t offset;
+    uint32_t begin;
+    uint32_t size;
+  };
+  bool LoadText(std::FILE* file);
+  bool AddLine(Line line);
   void WriteLine(const std::string& line);
 
   bool open_ = false;
@@ -146,14 +193,18 @@ class IniStore {
   bool inPlace_ = false;
   bool writeFailed_ = false;
   bool readOpenFailed_ = false;
+  bool hadBom_ = false;
   std::string scratch_;
   std::string folder_;
   std::string baseName_;
   std::string fileName_;
   std::string fullPath_;
   std::string tempPath_;
-  std::FILE* file_ = nullptr;
+  std::FILE* file_ = nullptr;  // only while open for writing
+  std::string text_;           // the kept bytes of every line, one after the other
+  std::vector<Line> lines_;
   uint32_t sectionCursor_ = 0;
-  long textEnd_ = -1;  // end of the readable text; -1 until measured after an open or write
+  size_t cursorLine_ = 0;  // the line at sectionCursor_
+  size_t nextLine_ = 0;    // the line after the header FindSection found last
   const IniFileSystem* fs_ = &kPortableFileSystem;
 };

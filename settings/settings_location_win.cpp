@@ -73,61 +73,8 @@ std::wstring UsersFolder() {
 
 }  // namespace
 
-std::string Utf8FromWide(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  // An unpaired surrogate would become U+FFFD, naming another file. Checked here rather than
-  // with WC_ERR_INVALID_CHARS, which Windows XP refuses.
-  for (size_t i = 0; i < wide.size(); ++i) {
-    const wchar_t c = wide[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF)
-      ++i;
-    else if (c >= 0xD800 && c <= 0xDFFF)
-      return {};
-  }
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                    nullptr);
-  if (n <= 0) return {};
-  std::string out(static_cast<size_t>(n), '\0');
-  if (WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &out[0], n, nullptr, nullptr) != n)
-    return {};
-  return out;
-}
-
-std::wstring WideFromUtf8(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
-                                    nullptr, 0);
-  if (n <= 0) return {};
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), &out[0], n) !=
-      n)
-    return {};
-  return out;
-}
-
-bool ReplaceSettingsFile(const std::string& from, const std::string& to) {
-  const std::wstring source = WideFromUtf8(from), target = WideFromUtf8(to);
-  if (source.empty() || target.empty()) return false;
-  // A read-only settings file is the user's way of freezing the settings: keep it, even
-  // where the file system would let us replace it.
-  const DWORD attributes = GetFileAttributesW(target.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if (attributes & FILE_ATTRIBUTE_READONLY) return false;
-    // The new file takes the old one's attributes before it moves in, so the settings file
-    // never shows without them. It is new content, so it is marked for archiving.
-    const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
-                                     FILE_ATTRIBUTE_TEMPORARY);
-    SetFileAttributesW(source.c_str(), kept | FILE_ATTRIBUTE_ARCHIVE);
-  }
-  return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-const IniFileSystem kWindowsSettingsFiles = {PortableOpen, ReplaceSettingsFile, PortableRemove};
-
 void Locate(IniStore& store, HMODULE module) {
   store.SetLocation({}, {});
-  store.SetFileSystem(&kWindowsSettingsFiles);
   bool versionKnown = false;
   const bool nt = IsNtFamily(versionKnown);
   if (!versionKnown) return;

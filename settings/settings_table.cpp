@@ -16,6 +16,13 @@ constexpr TableEntry kEntries[kSettingCount] = {
     {"LevDiagMode", 1},
 };
 
+// Whole, field by field, as the frame path reads the live copy.
+void CopySettings(const AnalysisSettings& from, AnalysisSettings& to) {
+  const int32_t* src = &from.TVLine;
+  int32_t* dst = &to.TVLine;
+  for (int i = 0; i < kSettingCount; ++i) StoreSetting(dst[i], src[i]);
+}
+
 }  // namespace
 
 AnalysisSettings DefaultSettings() {
@@ -33,18 +40,30 @@ void MakeSettingsTable(AnalysisSettings& storedSettings, SettingRecord (&table)[
 
 bool LoadSettingsSequence(IniStore& store, AnalysisSettings& storedSettings, AnalysisSettings& liveSettings,
                           int32_t& windowX, int32_t& windowY) {
-  // A file that cannot be opened leaves every lookup failing: all defaults.
-  const bool opened = store.Open(false);
-  store.ReadLong(kSettingsSection, kWindowXKey, &windowX, kNoWindowPosition);
-  store.ReadLong(kSettingsSection, kWindowYKey, &windowY, kNoWindowPosition);
-  SettingRecord table[kSettingCount];
-  MakeSettingsTable(storedSettings, table);
-  store.LoadTable(kSettingsSection, table, kSettingCount);
-  const int32_t* src = &storedSettings.TVLine;
-  int32_t* dst = &liveSettings.TVLine;
-  for (int i = 0; i < kSettingCount; ++i) StoreSetting(dst[i], src[i]);
-  store.Close();
-  return opened;
+  try {
+    // A file that cannot be opened leaves every lookup failing: all defaults.
+    const bool opened = store.Open(false);
+    store.ReadLong(kSettingsSection, kWindowXKey, &windowX, kNoWindowPosition);
+    store.ReadLong(kSettingsSection, kWindowYKey, &windowY, kNoWindowPosition);
+    SettingRecord table[kSettingCount];
+    MakeSettingsTable(storedSettings, table);
+    store.LoadTable(kSettingsSection, table, kSettingCount);
+    CopySettings(storedSettings, liveSettings);
+    store.Close();
+    return opened;
+  } catch (...) {
+    // Out of memory halfway: what was read cannot be trusted.
+    AbandonSettingsLoad(store, storedSettings, liveSettings, windowX, windowY);
+    return false;
+  }
+}
+
+void AbandonSettingsLoad(IniStore& store, AnalysisSettings& storedSettings, AnalysisSettings& liveSettings,
+                         int32_t& windowX, int32_t& windowY) {
+  store.AbandonLoad();
+  storedSettings = DefaultSettings();
+  CopySettings(storedSettings, liveSettings);
+  windowX = windowY = kNoWindowPosition;
 }
 
 bool SaveSettingsSequence(IniStore& store, AnalysisSettings& storedSettings, const AnalysisSettings& liveSettings,

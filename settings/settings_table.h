@@ -19,9 +19,17 @@ void MakeSettingsTable(AnalysisSettings& storedSettings, SettingRecord (&table)[
 
 // Opens the located file (creating it empty when absent), reads the window position and the
 // table into storedSettings, copies them whole into liveSettings, closes. Anything not found
-// takes its default. Returns whether the file could be opened.
+// takes its default. Returns whether the file could be read. Any failure on the way (memory
+// running out) leaves every setting at its default and the store closed as unreadable, so the
+// save that follows writes nothing.
 bool LoadSettingsSequence(IniStore& store, AnalysisSettings& storedSettings, AnalysisSettings& liveSettings,
                           int32_t& windowX, int32_t& windowY);
+
+// What a load that could not finish leaves: every setting and the window position at their
+// defaults, and the store closed as unreadable, so the save that follows writes nothing over
+// a file whose values were never seen.
+void AbandonSettingsLoad(IniStore& store, AnalysisSettings& storedSettings, AnalysisSettings& liveSettings,
+                         int32_t& windowX, int32_t& windowY);
 
 // Rewrites the file with exactly the section header, the window position and the 17 settings
 // copied from liveSettings through storedSettings. Nothing is written when the file cannot be

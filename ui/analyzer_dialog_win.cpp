@@ -477,7 +477,9 @@ void AnalyzerDialog::SaveMeasurements() {
   ofn.lpstrDefExt = L"txt";
   // OFN_NOCHANGEDIR: the host's current folder is the host's business.
   ofn.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST;
-  if (!GetSaveFileNameW(&ofn)) return;
+  KeepModuleLoaded();
+  // The host may end the session while the dialog is open: then there is no window to report to.
+  if (!GetSaveFileNameW(&ofn) || Handle() == nullptr) return;
   const ReportWriteResult result = WriteReportFile(path, ReportText(measurements_));
   if (result == ReportWriteResult::WriteFailed) {
     MessageBoxW(Handle(), L"Не удалось записать файл отчёта.", L"KVP_LineView плагин",

@@ -21,7 +21,16 @@ HWND Dialog::CreateModeless(HINSTANCE module, int templateId, HWND parent) {
                             reinterpret_cast<LPARAM>(this));
 }
 
+void KeepModuleLoaded() {
+  static bool pinned = false;
+  if (pinned) return;
+  HMODULE self = nullptr;
+  pinned = GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                              reinterpret_cast<LPCWSTR>(&KeepModuleLoaded), &self) != FALSE;
+}
+
 INT_PTR Dialog::RunModal(HINSTANCE module, int templateId, HWND owner) {
+  KeepModuleLoaded();
   module_ = module;
   return DialogBoxParamW(module, MAKEINTRESOURCEW(templateId), owner, &Dialog::Procedure,
                          reinterpret_cast<LPARAM>(this));

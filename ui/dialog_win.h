@@ -40,6 +40,11 @@ class Dialog {
   HINSTANCE module_ = nullptr;
 };
 
+// Keeps the module that holds this code mapped until the process ends. Called before any
+// nested message loop of ours (modal boxes, the common dialogs): the host may unload the
+// library from a message that loop dispatches, and the loop must return into mapped code.
+void KeepModuleLoaded();
+
 // Up-down controls. The range message takes the upper end in the low word; both ends and the
 // position are 16-bit values. The buddy is set once: an up-down aligned right shrinks its buddy
 // on every UDM_SETBUDDY.

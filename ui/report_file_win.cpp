@@ -2,40 +2,42 @@
 
 #include <windows.h>
 
-#include <algorithm>
+#include "settings/ini_store.h"
 
 namespace {
 
-bool WriteAll(HANDLE file, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20));
-    DWORD written = 0;
-    if (!WriteFile(file, text.data() + done, chunk, &written, nullptr) || written == 0) return false;
-    done += written;
-  }
-  return FlushFileBuffers(file) != FALSE;
+bool WriteAll(std::FILE* file, const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), file) == text.size();
 }
 
 }  // namespace
 
-ReportWriteResult WriteReportFile(const std::wstring& path, const std::string& text) {
-  const std::wstring temp = path + L".tmp";
-  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    const bool ok = WriteAll(file, text);
-    const bool closed = CloseHandle(file) != FALSE;
-    if (ok && closed && MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return ReportWriteResult::Written;
-    }
-    DeleteFileW(temp.c_str());
+ReportWriteResult WriteReportFile(const std::wstring& widePath, const std::string& text) {
+  const std::string path = Utf8FromWide(widePath);
+  if (path.empty()) return ReportWriteResult::CannotOpen;
+  const IniFileSystem& fs = kPortableFileSystem;
+
+  std::string temp;
+  if (std::FILE* file = CreateTemporaryFile(fs, path, temp)) {
+    const bool written = WriteAll(file, text) && fs.sync(file);
+    const bool closed = std::fclose(file) == 0;
+    if (written && closed && fs.replace(temp, path)) return ReportWriteResult::Written;
+    fs.remove(temp);
     return ReportWriteResult::WriteFailed;
   }
-  // No new file allowed in the folder: rewrite in place. Not crash-safe, but the only way the
-  // report can be saved there at all.
-  file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return ReportWriteResult::CannotOpen;
-  const bool ok = SetEndOfFile(file) && WriteAll(file, text);
-  CloseHandle(file);
-  return ok ? ReportWriteResult::Written : ReportWriteResult::WriteFailed;
+  // Only a folder that refuses new files gets the report rewritten in place; any other failure
+  // (a full disk, a name too long) leaves the old report as it is.
+  if (!FolderRefusesNewFiles(errno)) return ReportWriteResult::CannotOpen;
+  std::FILE* file = fs.open(path, FileOpen::OpenOrCreate);
+  if (!file) return ReportWriteResult::CannotOpen;
+  // Not crash-safe, but the old report goes only as the new one comes in: the file first grows
+  // to the new length (a full disk fails here, before any old byte is touched), then takes the
+  // new text, and only then loses what is left of the old one.
+  std::fseek(file, 0, SEEK_END);
+  const long oldSize = std::ftell(file);
+  bool written = oldSize >= 0 && (static_cast<unsigned long>(oldSize) >= text.size() || PortableResize(file, text.size()));
+  written = written && std::fseek(file, 0, SEEK_SET) == 0 && WriteAll(file, text) &&
+            PortableResize(file, text.size()) && fs.sync(file);
+  const bool closed = std::fclose(file) == 0;
+  return written && closed ? ReportWriteResult::Written : ReportWriteResult::WriteFailed;
 }

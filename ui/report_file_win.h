@@ -9,6 +9,7 @@ enum class ReportWriteResult {
 };
 
 // Writes `text` (binary: the lines carry their own CR LF) to `path`, through a temporary file
-// beside it that replaces the file only once complete. A folder that allows no new file but a
-// writable file gets the file rewritten in place.
+// of our own beside it that is flushed to the disk and replaces the file only once complete.
+// Only a folder that refuses new files (access denied), holding a writable file, gets the file
+// rewritten in place; any other failure to create the temporary file leaves the old one as is.
 ReportWriteResult WriteReportFile(const std::wstring& path, const std::string& text);

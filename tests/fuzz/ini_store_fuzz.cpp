@@ -4,6 +4,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -27,12 +28,16 @@ struct Line {
   std::string text;
 };
 
-// The readable text (up to the first Ctrl-Z) cut into lines at LF, a CR before LF dropped; a NUL
-// ends the text of its own line (the line still spans its bytes up to the LF).
+const std::string kBom = "\xEF\xBB\xBF";
+bool HasBom(const std::string& file) { return file.compare(0, 3, kBom) == 0; }
+
+// The readable text (after a UTF-8 byte-order mark, up to the first Ctrl-Z) cut into lines at LF,
+// a CR before LF dropped; a NUL ends the text of its own line (the line still spans its bytes up
+// to the LF).
 std::vector<Line> Lines(const std::string& file) {
   std::string text = file.substr(0, file.find('\x1A'));
   std::vector<Line> lines;
-  size_t pos = 0;
+  size_t pos = HasBom(text) ? 3 : 0;
   while (pos < text.size()) {
     size_t lf = text.find('\n', pos);
     size_t end = lf == std::string::npos ? text.size() : lf;
@@ -55,9 +60,10 @@ struct Model {
     if (lines.empty()) return -1;
     const std::string header = "[" + Trim(section) + "]";
     if (cursor >= textSize) cursor = 0;
+    // The cursor is always at a line start, or 0 (the first line may follow a byte-order mark).
     size_t first = 0;
-    while (first < lines.size() && lines[first].start != cursor) ++first;
-    if (first == lines.size()) std::abort();  // the cursor is always at a line start
+    while (cursor != 0 && first < lines.size() && lines[first].start != cursor) ++first;
+    if (first == lines.size()) std::abort();
     for (size_t k = 0; k < lines.size(); ++k) {
       size_t i = (first + k) % lines.size();
       if (Trim(lines[i].text) == header) {
@@ -109,10 +115,13 @@ void Check(bool ok) {
 
 // A folder that refuses new files: saves rewrite the settings file in place.
 std::FILE* NoTemporaryFile(const std::string& path, FileOpen how) {
-  if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".tmp") == 0) return nullptr;
+  if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".tmp") == 0) {
+    errno = EACCES;
+    return nullptr;
+  }
   return PortableOpen(path, how);
 }
-const IniFileSystem kInPlace = {NoTemporaryFile, PortableReplace, PortableRemove};
+const IniFileSystem kInPlace = {NoTemporaryFile, PortableReplace, PortableRemove, PortableSync};
 
 bool Clean(const std::string& s, const char* banned) { return s.find_first_of(std::string(banned, 4)) == std::string::npos; }
 
@@ -174,7 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char buf[4096];
     for (size_t got; (got = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, got);
     std::fclose(f);
-    Check(bytes == "[" + section + "]\r\nn=" + std::to_string(number) + "\r\n" + key + "=" + value + "\r\n");
+    Check(bytes == (HasBom(file) ? kBom : "") + "[" + section + "]\r\nn=" + std::to_string(number) + "\r\n" + key + "=" + value + "\r\n");
   }
   Check(store.Open(false));
   if (Clean(section, "\n\0\x1A\n") && Clean(key, "=\n\0\x1A") && !key.empty() && key[0] != '[' && key != "n") {

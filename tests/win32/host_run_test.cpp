@@ -54,6 +54,8 @@ class HostProcess {
     CloseHandle(pi_.hProcess);
   }
   bool Started() const { return started_; }
+  bool Running() const { return WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
+  DWORD Id() const { return pi_.dwProcessId; }
   // The exit code, or -1 when the program did not end within a minute.
   int Wait() {
     if (WaitForSingleObject(pi_.hProcess, 60000) != WAIT_OBJECT_0) return -1;
@@ -201,6 +203,53 @@ TEST(HostRunTest, AnswersHostCommandsAndFramesFollowTheChannel) {
                           "call FreeLibrary",
                           "host: exit 0",
                       });
+  DeleteFileW(log.c_str());
+}
+
+struct OwnedBy {
+  HWND owner, found;
+};
+
+BOOL CALLBACK MatchOwned(HWND hwnd, LPARAM p) {
+  auto* s = reinterpret_cast<OwnedBy*>(p);
+  if (GetWindow(hwnd, GW_OWNER) == s->owner && IsWindowVisible(hwnd)) s->found = hwnd;
+  return s->found == nullptr;
+}
+
+// The visible window owned by `owner`, once there is one.
+HWND WaitForOwned(HWND owner) {
+  for (int i = 0; i < 300; ++i) {
+    OwnedBy s{owner, nullptr};
+    EnumWindows(MatchOwned, reinterpret_cast<LPARAM>(&s));
+    if (s.found) return s.found;
+    Sleep(100);
+  }
+  return nullptr;
+}
+
+// The user closes the viewer while the plug-in's About box is open: the host ends the session
+// only once that modal loop has returned, never from inside it.
+TEST(HostRunTest, EndsTheSessionAfterThePluginsModalLoopReturns) {
+  const std::wstring log = TempLog(L"about");
+  HostProcess host(L"--frames 0 --fps 25 --size 64x48 --open-window --log \"" + log + L"\"");
+  ASSERT_TRUE(host.Started());
+  const HWND window = host.MainWindow();
+  ASSERT_NE(window, nullptr);
+  ASSERT_NE(WaitForLog(log, "OpenToolWindow returned"), std::string::npos);
+  const HWND tool = WaitForOwned(window);
+  ASSERT_NE(tool, nullptr);
+  PostMessageW(tool, WM_COMMAND, MAKEWPARAM(5008, BN_CLICKED), 0);  // "О плагине"
+  const HWND about = WaitForOwned(tool);
+  ASSERT_NE(about, nullptr);
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  ASSERT_NE(WaitForLog(log, "main window closed"), std::string::npos);
+  Sleep(500);
+  EXPECT_TRUE(host.Running());
+  EXPECT_EQ(ReadFileText(log).find("call Shutdown"), std::string::npos);
+  PostMessageW(about, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(host.Wait(), 0);
+  ExpectInOrder(ReadFileText(log),
+                {"main window closed", "call ReleaseBuffers", "call Shutdown", "call FreeLibrary", "host: exit 0"});
   DeleteFileW(log.c_str());
 }
 

@@ -103,6 +103,38 @@ TEST_F(SettingsDll, FileThatCannotBeOpenedAtLoadIsLeftUntouched) {
   EXPECT_FALSE(Exists(Ini() + ".tmp"));
 }
 
+// A byte-order mark (Notepad's UTF-8) and a 20 MB line before the section: the values are read
+// and saved back (the mark with them). The load's time is printed, not judged.
+TEST_F(SettingsDll, ByteOrderMarkAndHugeLineKeepTheValues) {
+  const std::string section = "[PluginSettings]\r\nMode=2\r\nWhiteLevel=200\r\n";
+  const std::string saved = WithLine(WithLine(kDefaultSettingsFile, "\nMode=0", "\nMode=2"), "WhiteLevel=235", "WhiteLevel=200");
+  struct Case {
+    const char* what;
+    std::string before;  // the section
+    std::string mark;    // at the start of the saved file
+  };
+  const Case cases[] = {
+      {"UTF-8 byte-order mark", "\xEF\xBB\xBF", "\xEF\xBB\xBF"},
+      {"20 MB line", std::string(20u << 20, 'x') + "\r\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteAll(Ini(), c.before + section);
+    const PluginDescriptor& d = Load();
+    LARGE_INTEGER t0, t1, f;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t0);
+    d.LoadSettings();
+    QueryPerformanceCounter(&t1);
+    std::cout << c.what << ": LoadSettings took " << 1000.0 * double(t1.QuadPart - t0.QuadPart) / double(f.QuadPart)
+              << " ms\n";
+    d.Shutdown();
+    FreeLibrary(dll_);
+    dll_ = nullptr;
+    EXPECT_EQ(ReadAll(Ini()), c.mark + saved);
+  }
+}
+
 TEST_F(SettingsDll, RegistryValueMovesTheFileToApplicationData) {
   char appData[MAX_PATH] = {};
   ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, TRUE));
@@ -341,17 +373,19 @@ TEST_F(SettingsDllWide, ReplaceKeepsTheFilesAttributes) {
   EXPECT_TRUE(attributes & FILE_ATTRIBUTE_ARCHIVE) << std::hex << attributes;
 }
 
-// Where no new file can be made beside the settings file (here a folder stands where the
-// temporary file would go; in the field, a folder the user may not write to), the save
-// rewrites the file in place, and the next load reads it back.
-TEST_F(SettingsDllWide, NoTemporaryFileSavesInPlace) {
+// Names beside the settings file already taken (by a folder, by an unrelated file) are left
+// alone: the save goes through a name of its own, and the next load reads it back.
+TEST_F(SettingsDllWide, TakenTemporaryNamesAreLeftAlone) {
   const std::wstring folder = MakeFolder(kCjk);
   const std::wstring dll = folder + L"KVP_LineView.dll", ini = folder + L"KVP_LineView.ini";
   made_.push_back(ini);
   WriteAllW(ini, "[PluginSettings]\r\nTVLine=1000\r\nMode=2\r\nExtra=a longer tail than the new file has\r\n");
   ASSERT_TRUE(CreateDirectoryW((ini + L".tmp").c_str(), nullptr));
   made_.push_back(ini + L".tmp");
+  WriteAllW(ini + L".1.tmp", "unrelated");
+  made_.push_back(ini + L".1.tmp");
   Session(dll, 576);
+  EXPECT_EQ(ReadAllW(ini + L".1.tmp"), "unrelated");
   const std::string saved =
       WithLine(WithLine(kDefaultSettingsFile, "TVLine=100", "TVLine=575"), "\nMode=0", "\nMode=2");
   EXPECT_EQ(ReadAllW(ini), saved);

@@ -334,9 +334,11 @@ class PluginHost {
   }
   std::wstring Ini() const { return folder_ + L"KVP_LineView.ini"; }
 
-  // The host window should exist first: the plug-in looks it up while loading.
+  // The host window should exist first: the plug-in looks it up while loading. A copy that
+  // stays mapped (the plug-in pinned it) cannot be overwritten and is loaded as it is.
   bool Load() {
-    if (!CopyFileW(built_.c_str(), dll_.c_str(), FALSE)) return false;
+    shutDown_ = false;
+    if (GetModuleHandleW(dll_.c_str()) == nullptr && !CopyFileW(built_.c_str(), dll_.c_str(), FALSE)) return false;
     module_ = LoadLibraryW(dll_.c_str());
     if (module_ == nullptr) return false;
     d = DescriptorOf(module_);

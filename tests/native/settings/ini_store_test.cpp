@@ -283,15 +283,24 @@ TEST_F(IniStoreTest, WritesInPlaceOnlyWhenTheTemporaryFileCannotBeCreated) {
   EXPECT_EQ(Get("s.ini"), "[A]\r\nX=2\r\n");  // no tail of the longer old file
   EXPECT_EQ(FilesIn(dir_), 1u);
 
-  // A real refusal, even for root: a folder stands where the temporary file would go.
-  store.SetFileSystem(nullptr);
-  std::filesystem::create_directory(PathOf("s.ini.tmp"));
+  // Names already taken, by a file or a folder, are not a refusal: another name is used and
+  // what carries those names is left alone. The new file is on the disk before it moves in.
+  g_fileCalls.clear();
+  store.SetFileSystem(&kRecordingFiles);
+  Put("s.ini.tmp", "unrelated");
+  Put("s.ini.1.tmp", "unrelated too");
+  std::filesystem::create_directory(PathOf("s.ini.2.tmp"));
   ASSERT_TRUE(store.OpenForWrite());
-  EXPECT_TRUE(store.WritingInPlace());
+  EXPECT_FALSE(store.WritingInPlace());
   store.WriteInt("X", 3);
   EXPECT_TRUE(store.Close());
+  EXPECT_EQ(g_fileCalls, "sync s.ini.3.tmp, replace s.ini.3.tmp, ");
   EXPECT_EQ(Get("s.ini"), "X=3\r\n");
-  std::filesystem::remove(PathOf("s.ini.tmp"));
+  EXPECT_EQ(Get("s.ini.tmp"), "unrelated");
+  EXPECT_EQ(Get("s.ini.1.tmp"), "unrelated too");
+  EXPECT_TRUE(std::filesystem::is_directory(PathOf("s.ini.2.tmp")));
+  EXPECT_EQ(FilesIn(dir_), 4u);
+  for (const char* name : {"s.ini.tmp", "s.ini.1.tmp", "s.ini.2.tmp"}) std::filesystem::remove(PathOf(name));
   store.SetFileSystem(&kNoNewFiles);
 
   // Without the file, the fallback creates nothing: the folder refused the temporary file.
@@ -305,6 +314,65 @@ TEST_F(IniStoreTest, WritesInPlaceOnlyWhenTheTemporaryFileCannotBeCreated) {
   EXPECT_FALSE(store.OpenForWrite());
   EXPECT_EQ(Get("s.ini"), "X=3\r\n");
   EXPECT_EQ(FilesIn(dir_), 1u);
+}
+
+TEST_F(IniStoreTest, OnlyAFolderThatRefusesNewFilesGetsTheInPlaceRewrite) {
+  struct Case {
+    int error;  // of the temporary file's creation
+    bool saved;
+  };
+  const Case cases[] = {{EACCES, true}, {EPERM, true}, {ENOSPC, false}, {ENAMETOOLONG, false}, {EROFS, false}};
+  store.SetLocation(Folder(), "s");
+  store.SetFileSystem(&kFailingTemporary);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::strerror(c.error));
+    Put("s.ini", "[A]\r\nX=1\r\n");
+    g_temporaryError = c.error;
+    EXPECT_EQ(store.OpenForWrite(), c.saved);
+    EXPECT_EQ(store.WritingInPlace(), c.saved);
+    store.WriteInt("X", 2);
+    EXPECT_EQ(store.Close(), c.saved);
+    EXPECT_EQ(Get("s.ini"), c.saved ? "X=2\r\n" : "[A]\r\nX=1\r\n");
+    EXPECT_EQ(FilesIn(dir_), 1u);
+  }
+}
+
+// Files no save of ours writes. Every lookup ends and finds what a reader of the text would,
+// from the text as it was when the store was opened.
+TEST_F(IniStoreTest, HostileFilesAreReadOnceAndWhole) {
+  const std::string longLine(3u << 20, 'x');  // beyond the kept length of a line
+  struct Case {
+    const char* what;
+    std::string file;
+    bool shrink;  // the file is emptied after the first lookup
+    int32_t y;
+    uint32_t cursor;
+  };
+  const Case cases[] = {
+      {"shrinks after the open", "[A]\r\nX=1\r\n" + std::string(8192, ' ') + "\r\nY=2\r\n", true, 2, 0},
+      {"UTF-8 byte-order mark", "\xEF\xBB\xBF[A]\r\nY=3\r\n", false, 3, 3},
+      {"3 MB line before the section", longLine + "\r\n[A]\r\nY=4\r\n", false, 4, (3u << 20) + 2},
+      {"3 MB line inside it", "[A]\r\nX=" + longLine + "\r\nY=5\r\n", false, 5, 0},
+      {"3 MB header line", "[A]" + longLine + "\n[A]\nY=6\n", false, 6, (3u << 20) + 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    OpenOn(c.file);
+    Int("A", "X");
+    if (c.shrink) std::filesystem::resize_file(PathOf("s.ini"), 0);
+    EXPECT_EQ(Int("A", "Y"), c.y);
+    EXPECT_EQ(store.SectionCursor(), c.cursor);
+    store.Close();
+  }
+  // The mark the file had is written back; a file without one gets none.
+  for (const std::string mark : {"\xEF\xBB\xBF", ""}) {
+    OpenOn(mark + "[A]\r\nY=1\r\n");
+    store.Close();
+    ASSERT_TRUE(store.OpenForWrite());
+    store.WriteSection("A");
+    ASSERT_TRUE(store.Close());
+    EXPECT_EQ(Get("s.ini"), mark + "[A]\r\n");
+  }
 }
 
 #ifndef _WIN32

@@ -1,7 +1,9 @@
 #include "settings/settings_table.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 
 #include "common/settings_file_text.h"
 #include "settings_test_util.h"
@@ -9,6 +11,17 @@
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
+
+// Allocations larger than this fail, as they would in a host process short of memory.
+static size_t g_allocationLimit = static_cast<size_t>(-1);
+
+void* operator new(size_t size) {
+  void* p = size <= g_allocationLimit ? std::malloc(size ? size : 1) : nullptr;
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -72,6 +85,47 @@ TEST_F(SettingsTableTest, FileUnreadableAtLoadIsNeverOverwritten) {
   std::filesystem::remove(PathOf("KVP_LineView.ini"));  // the lock goes away before shut-down
   EXPECT_FALSE(Save());
   EXPECT_FALSE(std::filesystem::exists(PathOf("KVP_LineView.ini")));
+}
+
+// A load that cannot finish leaves every default, and the save that follows leaves the file
+// alone; the caps on what is kept let a huge line load where it could not be held.
+TEST_F(SettingsTableTest, LoadThatCannotFinishKeepsDefaultsAndTheFile) {
+  const std::string section = "[PluginSettings]\r\nMode=2\r\nWhiteLevel=200\r\n";
+  std::string shortLines;
+  while (shortLines.size() < (17u << 20)) shortLines += "k=v\n";
+  struct Case {
+    const char* what;
+    std::string file;
+    size_t allocationLimit;
+    const IniFileSystem* files;
+    bool read;
+  };
+  const Case cases[] = {
+      {"2 MB line, 1 MB allocations", std::string(2u << 20, '7') + "\r\n" + section, 1u << 20, nullptr, true},
+      {"no memory at all", section, 0, nullptr, false},
+      {"read error", section, static_cast<size_t>(-1), &kUnreadable, false},
+      {"more lines than are kept", shortLines + section, static_cast<size_t>(-1), nullptr, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Put("KVP_LineView.ini", c.file);
+    store.SetFileSystem(c.files);
+    live = stored = AnalysisSettings{};
+    x = y = 0;
+    g_allocationLimit = c.allocationLimit;
+    const bool loaded = Load();
+    g_allocationLimit = static_cast<size_t>(-1);
+    EXPECT_EQ(loaded, c.read);
+    EXPECT_FALSE(store.IsOpen());
+    EXPECT_EQ(live.Mode, c.read ? 2 : 0);
+    EXPECT_EQ(live.WhiteLevel, c.read ? 200 : 235);
+    EXPECT_EQ(live.StopCount, 950);
+    EXPECT_EQ(x, -100);
+    EXPECT_EQ(Save(), c.read);
+    if (!c.read) {
+      EXPECT_EQ(Get("KVP_LineView.ini"), c.file);
+    }
+  }
 }
 
 TEST_F(SettingsTableTest, FolderThatRefusesNewFilesStillGetsTheSave) {

@@ -70,9 +70,46 @@ inline std::FILE* OpenNothingWritable(const std::string& path, FileOpen how) {
 
 inline bool NeverReplace(const std::string&, const std::string&) { return false; }
 
-inline const IniFileSystem kNoNewFiles = {OpenWithoutNewFiles, NeverReplace, PortableRemove};
-inline const IniFileSystem kNothingWritable = {OpenNothingWritable, NeverReplace, PortableRemove};
-inline const IniFileSystem kReplaceFails = {PortableOpen, NeverReplace, PortableRemove};
+inline const IniFileSystem kNoNewFiles = {OpenWithoutNewFiles, NeverReplace, PortableRemove, PortableSync};
+inline const IniFileSystem kNothingWritable = {OpenNothingWritable, NeverReplace, PortableRemove, PortableSync};
+inline const IniFileSystem kReplaceFails = {PortableOpen, NeverReplace, PortableRemove, PortableSync};
+
+// The temporary file's creation fails with g_temporaryError.
+inline int g_temporaryError = 0;
+inline std::FILE* OpenFailingTemporary(const std::string& path, FileOpen how) {
+  if (IsTempPath(path)) {
+    errno = g_temporaryError;
+    return nullptr;
+  }
+  return PortableOpen(path, how);
+}
+inline const IniFileSystem kFailingTemporary = {OpenFailingTemporary, PortableReplace, PortableRemove, PortableSync};
+
+// The portable operations, with the syncs and replaces recorded by file name.
+inline std::string g_fileCalls;
+inline std::string BaseName(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
+inline bool RecordedReplace(const std::string& from, const std::string& to) {
+  g_fileCalls += "replace " + BaseName(from) + ", ";
+  return PortableReplace(from, to);
+}
+inline std::string g_lastTemporary;
+inline std::FILE* RecordedOpen(const std::string& path, FileOpen how) {
+  std::FILE* file = PortableOpen(path, how);
+  if (file && how == FileOpen::CreateNew) g_lastTemporary = BaseName(path);
+  return file;
+}
+inline bool RecordedSync(std::FILE* file) {
+  g_fileCalls += "sync " + g_lastTemporary + ", ";
+  return PortableSync(file);
+}
+inline const IniFileSystem kRecordingFiles = {RecordedOpen, RecordedReplace, PortableRemove, RecordedSync};
+
+// A folder opened as the settings file: reading it fails (where the platform opens it at all).
+inline std::FILE* OpenFolderInstead(const std::string& path, FileOpen how) {
+  if (how != FileOpen::OpenOrCreate) return PortableOpen(path, how);
+  return std::fopen(path.substr(0, path.find_last_of("\\/")).c_str(), "rb");
+}
+inline const IniFileSystem kUnreadable = {OpenFolderInstead, PortableReplace, PortableRemove, PortableSync};
 
 inline size_t FilesIn(const std::filesystem::path& dir) {
   return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
