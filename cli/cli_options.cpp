@@ -172,7 +172,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
   app.footer(kFooter);
   app.get_formatter()->column_width(30);
 
-  app.add_option("input", o->input, "File, URL or device FFmpeg opens; - for raw frames on stdin")->type_name("INPUT");
+  app.add_option("input", o->inputs, "File, URL or device FFmpeg opens; - for raw frames on stdin; several: each in turn")
+      ->type_name("INPUT");
   app.add_option("-f", o->format, "Input format or device (rawvideo, v4l2, ...)")->type_name("FORMAT");
   app.add_option("-s,--video_size", o->videoSize, "Frame size WxH of raw input")->type_name("WxH");
   app.add_option("--pix_fmt,--pixel_format", o->pixelFormat, "Pixel format of raw input (yuyv422, bgr24, ...)")->type_name("FMT");
@@ -214,6 +215,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
   app.add_option("--frames", o->maxFrames, "Analyse at most N frames")->type_name("N")->check(CLI::PositiveNumber);
   bool noProgress = false;
   app.add_flag("--no-progress", noProgress, "No progress bar, even on a terminal");
+  CLI::Option* live = app.add_flag("--live", o->live, "Show the picture, the page and the read-outs in a window");
+  app.add_flag("--hold", o->hold, "With --live: keep the window up after the last frame")->needs(live);
+  bool noPacing = false;
+  app.add_flag("--no-pacing", noPacing, "With --live: a file as fast as it decodes, not at its frame rate")->needs(live);
 
   std::vector<std::string> args = TranslateFfmpegSpelling(rawArgs);
   std::reverse(args.begin(), args.end());  // CLI11 takes them last first
@@ -229,6 +234,13 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
     return ParseOutcome::Exit;
   }
   o->progress = !noProgress;
+  o->pacing = !noPacing;
+  if (!o->inputs.empty()) o->input = o->inputs.front();
+  if (o->live && o->inputs.size() > 1) {
+    *err = "lineview: --live shows one input; several are analysed without it\n";
+    *exitCode = kExitUsage;
+    return ParseOutcome::Exit;
+  }
   std::transform(o->page.begin(), o->page.end(), o->page.begin(), [](unsigned char c) { return std::tolower(c); });
 
   double a = 0, b = 0;

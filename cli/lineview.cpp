@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 
 #include "analysis/level_histogram.h"
 #include "analysis/spectrum.h"
@@ -12,7 +13,9 @@
 #include "cli/frame_source.h"
 #include "cli/headless_window.h"
 #include "cli/page_picture.h"
+#include "cli/live_window.h"
 #include "cli/progress.h"
+#include "cli/run_observer.h"
 #include "cli/summary.h"
 #include "plugin/analysis_state.h"
 
@@ -20,8 +23,11 @@ namespace {
 
 class Run {
  public:
-  Run(const CliOptions& o, const RunSettings& rs, FrameSource& source, std::ostream& out, Diagnostics& diag)
-      : o_(o), rs_(rs), source_(source), out_(out), diag_(diag) {}
+  Run(const CliOptions& o, const RunSettings& rs, FrameSource& source, std::ostream& out, Diagnostics& diag,
+      RunObserver* observer = nullptr)
+      : o_(o), rs_(rs), source_(source), out_(out), diag_(diag), observer_(observer) {}
+  // Several inputs in one CSV: each row starts with its input's name, the header comes once.
+  void SetRowPrefix(const std::string& prefix, bool header) { rowPrefix_ = prefix, header_ = header; }
   ~Run() { ReleaseStateBuffers(state_); }
 
   int Execute(bool errIsTerminal);
@@ -36,6 +42,9 @@ class Run {
   FrameSource& source_;
   std::ostream& out_;
   Diagnostics& diag_;
+  RunObserver* observer_;
+  std::string rowPrefix_;
+  bool header_ = true;
   AnalysisState state_;
   HeadlessWindow window_;
   std::unique_ptr<TextPainter> text_;
@@ -51,7 +60,7 @@ void Run::Analyse(InputFrame& frame, bool draw) {
   FrameInfo info{};
   info.pixels = frame.pixels;
   ProcessFrameState(state_, info, &window_);
-  if (!draw || rs_.pages.empty() || rs_.pages.front() != ModeOscilloscope) {
+  if (!draw || state_.liveSettings.Mode != ModeOscilloscope) {
     const AnalysisSettings s = SnapshotSettings(state_.liveSettings);
     MeasureWaveform(s, state_.width, state_.channels, state_.snrHistory, state_.snrHistoryIndex, state_.snrDisplay);
   }
@@ -115,8 +124,9 @@ int Run::Execute(bool errIsTerminal) {
   static const char* const kYuv[3] = {"Y", "U", "V"};
   for (int c = 0; c < 3; ++c) summary_.channelNames[c] = yuv ? kYuv[c] : kRgb[c];
   summary_.input = o_.input;
-  if (!o_.json) {
-    out_ << "frame,time," << summary_.channelNames[0] << ',' << summary_.channelNames[1] << ','
+  if (observer_) observer_->Started(state_, source_);
+  if (!o_.json && header_) {
+    out_ << (rowPrefix_.empty() ? "" : "input,") << "frame,time," << summary_.channelNames[0] << ',' << summary_.channelNames[1] << ','
          << summary_.channelNames[2] << '\n';
   }
 
@@ -126,9 +136,12 @@ int Run::Execute(bool errIsTerminal) {
 
   InputFrame frame;
   bool anyFrame = false;
-  while ((o_.maxFrames == 0 || summary_.framesAnalysed < o_.maxFrames) && source_.Next(&frame)) {
+  while ((o_.maxFrames == 0 || summary_.framesAnalysed < o_.maxFrames) && (!observer_ || observer_->NextFrame()) &&
+         source_.Next(&frame)) {
     const bool due = !o_.pngDir.empty() && o_.every > 0 && (frame.index + 1) % o_.every == 0;
-    Analyse(frame, due);
+    const bool shown = observer_ && observer_->ShowFrame(frame);
+    Analyse(frame, due || shown);
+    if (observer_) observer_->FrameAnalysed(frame, state_, window_, shown);
     ++summary_.framesAnalysed;
     anyFrame = true;
     for (int c = 0; c < 3; ++c) summary_.channels[c].Add(state_.snrDisplay[c]);
@@ -137,7 +150,7 @@ int Run::Execute(bool errIsTerminal) {
       // The read-outs exactly as the tool window shows them.
       std::snprintf(row, sizeof row, "%lld,%.3f,%.2f,%.2f,%.2f\n", static_cast<long long>(frame.index), frame.seconds,
                     state_.snrDisplay[0], state_.snrDisplay[1], state_.snrDisplay[2]);
-      out_ << row;
+      out_ << rowPrefix_ << row;
     }
     if (due) {
       char suffix[32];
@@ -160,6 +173,68 @@ int Run::Execute(bool errIsTerminal) {
   return diag_.Status();
 }
 
+// The summary on one line: the line breaks and indentation between its fields dropped (no
+// string in it holds a raw line break: they are escaped).
+std::string CompactJson(const std::string& json) {
+  std::string out;
+  bool lineStart = false;
+  for (char c : json) {
+    if (c == '\n') {
+      lineStart = true;
+    } else if (!(lineStart && c == ' ')) {
+      lineStart = false;
+      out += c;
+    }
+  }
+  return out;
+}
+
+// An input's name as a CSV field: quoted when it holds a comma, a quote or a line break.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+// One input through its own run; `observer` watches it (the live window) or is null.
+int RunInput(const CliOptions& options, const RunSettings& settings, std::ostream& out, Diagnostics& diag,
+             bool errIsTerminal, const std::string& rowPrefix, bool header, RunObserver* observer) {
+  int exitCode = 0;
+  std::unique_ptr<FrameSource> source = OpenFrameSource(options, diag, &exitCode);
+  if (!source) return exitCode;
+  Run run(options, settings, *source, out, diag, observer);
+  run.SetRowPrefix(rowPrefix, header);
+  return run.Execute(errIsTerminal);
+}
+
+// Several inputs, one after another: an archive. Each input's JSON summary on a line of its
+// own, or one CSV whose rows name their input. An input that fails is reported and skipped.
+int RunArchive(const CliOptions& options, const RunSettings& settings, std::ostream& out, Diagnostics& diag,
+               bool errIsTerminal) {
+  int status = kExitOk;
+  bool header = true;
+  for (const std::string& input : options.inputs) {
+    CliOptions one = options;
+    one.input = input;
+    int code = kExitOk;
+    if (options.json) {
+      std::ostringstream json;
+      code = RunInput(one, settings, json, diag, errIsTerminal, "", false, nullptr);
+      if (!json.str().empty()) out << CompactJson(json.str()) << '\n';
+    } else {
+      code = RunInput(one, settings, out, diag, errIsTerminal, CsvField(input) + ",", header, nullptr);
+      header = false;
+    }
+    // An input that could not be analysed outweighs the warnings of the others.
+    const bool failed = code != kExitOk && code < kExitTruncated;
+    if (status == kExitOk || (failed && status >= kExitTruncated)) status = code;
+  }
+  out.flush();
+  if (!out) return diag.Fail(kExitFailure, "cannot write the output");
+  return status;
+}
+
 }  // namespace
 
 int RunLineview(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
@@ -173,8 +248,11 @@ int RunLineview(const std::vector<std::string>& args, std::ostream& out, std::os
   }
   Diagnostics diag(err);
   const RunSettings settings = ResolveSettings(options, diag);
-  std::unique_ptr<FrameSource> source = OpenFrameSource(options, diag, &exitCode);
-  if (!source) return exitCode;
-  Run run(options, settings, *source, out, diag);
-  return run.Execute(errIsTerminal);
+  if (options.inputs.size() > 1) return RunArchive(options, settings, out, diag, errIsTerminal);
+  if (options.live) {
+    return RunLive(options, diag, [&](RunObserver* observer) {
+      return RunInput(options, settings, out, diag, false, "", true, observer);
+    });
+  }
+  return RunInput(options, settings, out, diag, errIsTerminal, "", true, nullptr);
 }
