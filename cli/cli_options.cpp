@@ -30,7 +30,13 @@ Output:
   CSV on stdout, one row per frame: frame number, time in seconds and the three SNR
   read-outs in dB (50-frame means, as the tool window shows them). --json prints a summary
   instead. --png DIR writes each selected page as lineview-PAGE.png (the last frame), and
-  with --every N also lineview-PAGE-FRAME.png for every Nth frame.
+  with --every N also lineview-PAGE-FRAME.png for every Nth frame. Several inputs: with
+  --json one summary per input on a line of its own, else one CSV whose rows name their input.
+
+Live window (--live):
+  Up/Down line -1/+1, PgUp/PgDn -10/+10, a click picks the line under the pointer,
+  Tab or 1/2/3 the page, c RGB/YUV, Space pause, s saves the window as a PNG, q or Esc quits.
+  Changes are printed to stderr; the CSV goes on.
 
 Exit status:
   0 success; 1 output could not be written; 2 bad command line; 3 input cannot be opened
