@@ -99,17 +99,29 @@ void FillRect(Picture& p, int x, int y, int w, int h, uint32_t rgb) {
 }  // namespace
 
 void ComposePanel(Picture& panel, const PlotCanvas& canvas, const AnalysisSettings& s, const double snr[3],
-                  const std::string& status, const PanelText& text) {
-  panel.width = kPanelWidth;
-  panel.height = kPanelHeight;
-  panel.pixels.assign(size_t(kPanelWidth) * kPanelHeight, kPageWhite);
-  const Picture page = ComposePage(s.Mode, canvas, s, text.labels, kPageWidth, kPageHeight);
-  for (int y = 0; y < page.height && y < panel.height; ++y) {
-    std::copy(page.pixels.begin() + y * page.width, page.pixels.begin() + y * page.width + std::min(page.width, panel.width),
-              panel.pixels.begin() + y * panel.width);
+                  const std::string& status, const PanelText& text, bool labelsChanged) {
+  if (labelsChanged || panel.width != kPanelWidth || panel.height != kPanelHeight) {
+    panel.width = kPanelWidth;
+    panel.height = kPanelHeight;
+    panel.pixels.assign(size_t(kPanelWidth) * kPanelHeight, kPageWhite);
+    const Picture page = ComposePage(s.Mode, canvas, s, text.labels, kPageWidth, kPageHeight);
+    for (int y = 0; y < page.height && y < panel.height; ++y) {
+      std::copy(page.pixels.begin() + y * page.width,
+                page.pixels.begin() + y * page.width + std::min(page.width, panel.width),
+                panel.pixels.begin() + y * panel.width);
+    }
+    // A thin rule between the page and the read-outs.
+    FillRect(panel, 8, kPageHeight + 2, kPanelWidth - 16, 1, kLabelColor);
+  } else {
+    // The labels stand as they were: only the canvas is new.
+    const PlotRect& r = canvas.plotRect;
+    for (int y = 0; y < canvas.plotHeight && r.top + y < panel.height; ++y) {
+      const uint32_t* row = canvas.Pixels() + size_t(y) * canvas.plotWidth;
+      uint32_t* to = panel.pixels.data() + size_t(r.top + y) * panel.width + r.left;
+      for (int x = 0; x < canvas.plotWidth && r.left + x < panel.width; ++x) to[x] = row[x] & 0xFFFFFF;
+    }
+    FillRect(panel, 0, kPageHeight + 3, kPanelWidth, kPanelHeight - kPageHeight - 3, kPageWhite);
   }
-  // A thin rule between the page and the read-outs.
-  FillRect(panel, 8, kPageHeight + 2, kPanelWidth - 16, 1, kLabelColor);
   static const char* const kNames[2][3] = {{"R", "G", "B"}, {"Y", "U", "V"}};
   const int cell = kPanelWidth / 3;
   const int top = kPageHeight + 10;

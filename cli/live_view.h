@@ -55,5 +55,7 @@ struct PanelText {
 
 // Redraws `panel` (kPanelWidth x kPanelHeight): the page of `s.Mode` from `canvas` with its
 // labels, the three SNR read-outs "%.2f" as the tool window shows them, and a status line.
+// The labels depend on the settings alone: unless they changed, only the canvas and the
+// read-outs are drawn again.
 void ComposePanel(Picture& panel, const PlotCanvas& canvas, const AnalysisSettings& s, const double snr[3],
-                  const std::string& status, const PanelText& text);
+                  const std::string& status, const PanelText& text, bool labelsChanged = true);

@@ -6,8 +6,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -26,10 +28,13 @@ struct LiveDisplay::Impl {
   SDL_Texture* panel = nullptr;
   int frameWidth = 0, frameHeight = 0, pixelFormat = 0;
   Picture panelPicture;
+  std::optional<AnalysisSettings> panelSettings;  // the settings the panel's labels were drawn for
   std::unique_ptr<TextPainter> labels, value, name;
 
   void UploadPanel(const PlotCanvas& canvas, const AnalysisSettings& s, const double snr[3], const std::string& status) {
-    ComposePanel(panelPicture, canvas, s, snr, status, PanelText{labels.get(), value.get(), name.get()});
+    const bool labelsChanged = !panelSettings || std::memcmp(&*panelSettings, &s, sizeof s) != 0;
+    panelSettings = s;
+    ComposePanel(panelPicture, canvas, s, snr, status, PanelText{labels.get(), value.get(), name.get()}, labelsChanged);
     // The panel's words are 0x00RRGGBB: SDL's RGB888 exactly.
     SDL_UpdateTexture(panel, nullptr, panelPicture.pixels.data(), panelPicture.width * 4);
   }
