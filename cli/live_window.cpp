@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -350,8 +351,8 @@ class LiveSession final : public RunObserver {
 // handed, answers keys and clicks.
 class LiveLoop {
  public:
-  LiveLoop(const CliOptions& o, LiveSession& session, Diagnostics& diag, Uint32 wakeEvent)
-      : o_(o), session_(session), diag_(diag), wakeEvent_(wakeEvent), name_(LiveInputName(o.input, o.format)) {}
+  LiveLoop(const CliOptions& o, LiveSession& session)
+      : o_(o), session_(session), name_(LiveInputName(o.input, o.format)) {}
 
   // False when the window could not be opened (reported).
   bool Run() {
@@ -384,11 +385,11 @@ class LiveLoop {
     display_ = std::make_unique<LiveDisplay>();
     std::string error;
     if (!display_->Open(width_, height_, pixelFormat_, LiveTitle(name_, controls_), &error)) {
-      diag_.Fail(kExitFailure, "--live: cannot open a window: " + error);
+      error_ = "--live: cannot open a window: " + error;  // reported once the analysis has stopped
       display_.reset();
       return false;
     }
-    if (!error.empty()) diag_.Stream() << "lineview: warning: " << error << ": a window without words\n";
+    if (!error.empty()) session_.NoticeLocked("warning: " + error + ": a window without words");
     return true;
   }
 
@@ -459,8 +460,6 @@ class LiveLoop {
 
   const CliOptions& o_;
   LiveSession& session_;
-  Diagnostics& diag_;
-  const Uint32 wakeEvent_;
   const std::string name_;
   std::unique_ptr<LiveDisplay> display_;
   int width_ = 0, height_ = 0, pixelFormat_ = 0;
@@ -468,6 +467,9 @@ class LiveLoop {
   LivePicture front_;
   bool shown_ = false;
   bool quit_ = false;
+
+ public:
+  std::string error_;  // why the window could not be opened
 };
 
 }  // namespace
@@ -476,17 +478,23 @@ int RunLive(const CliOptions& options, Diagnostics& diag, const std::function<in
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     return diag.Fail(kExitFailure, std::string("--live: cannot open a window: ") + SDL_GetError());
   }
+  // Without a display SDL falls back to a driver that shows nothing: say so, unless asked for.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* asked = std::getenv("SDL_VIDEODRIVER");
+  if (driver && (!std::strcmp(driver, "offscreen") || !std::strcmp(driver, "dummy")) && !(asked && *asked)) {
+    diag.Stream() << "lineview: warning: no display found: the window is not shown (SDL driver " << driver << ")\n";
+  }
   const Uint32 wakeEvent = SDL_RegisterEvents(1);
   LiveSession session(options, diag, wakeEvent);
   std::thread worker([&] { session.Finished(analyse(&session)); });
   int status = kExitOk;
   {
-    LiveLoop loop(options, session, diag, wakeEvent);
+    LiveLoop loop(options, session);
     const bool opened = loop.Run();
     session.Quit();
     worker.join();
     session.IsFinished(&status);
-    if (!opened) status = kExitFailure;
+    if (!opened) status = diag.Fail(kExitFailure, loop.error_);
   }
   SDL_Quit();
   diag.Stream() << "lineview: " << session.Analysed() << " frames analysed, " << session.Skipped()
