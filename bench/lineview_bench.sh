@@ -26,7 +26,7 @@ calc() { awk "BEGIN { print $* }"; }
 less() { awk "BEGIN { exit !($1 < $2) }"; }
 
 labels=("ffmpeg -f null" "csv" "scope, png every 25" "spectrum, png every 25" "levels, png every 25"
-        "all, png every 25")
+        "all, png every 25" "live, no pacing")
 command_of() {  # index -> the command line
   case $1 in
     0) echo ffmpeg -nostdin -v error -i "$work/clip.mkv" -f null - ;;
@@ -35,6 +35,8 @@ command_of() {  # index -> the command line
     3) echo "$exe" "$work/clip.mkv" --page spectrum --png "$work/png" --every 25 ;;
     4) echo "$exe" "$work/clip.mkv" --page levels --png "$work/png" --every 25 ;;
     5) echo "$exe" "$work/clip.mkv" --page all --png "$work/png" --every 25 ;;
+    # The live window (SDL's offscreen driver) with the clip as fast as it decodes.
+    6) echo env SDL_VIDEODRIVER=offscreen "$exe" "$work/clip.mkv" --page scope --live --no-pacing ;;
   esac
 }
 declare -a best_e best_c peak
@@ -57,3 +59,13 @@ done
 read -r _ _ _ short_m < <(/usr/bin/time -f "%e %U %S %M" "$exe" "$work/clip.mkv" --page all --json 2>&1 >/dev/null | tail -1)
 read -r _ _ _ long_m < <(/usr/bin/time -f "%e %U %S %M" "$exe" "$work/long.mkv" --page all --json 2>&1 >/dev/null | tail -1)
 echo "peak memory, --page all: 20 s clip ${short_m} KB, 120 s clip ${long_m} KB"
+
+# The live path per frame, decoding excluded (bench/live_bench.cpp), beside ffmpeg's decoding
+# per frame of the same 720x576 clip.
+live_bench="$(dirname "$exe")/live_bench"
+if [ -x "$live_bench" ]; then
+  decode_ms=$(calc "${best_e[0]} * 1000 / $frames")
+  "$live_bench" --benchmark_format=csv 2>/dev/null | awk -F, -v d="$decode_ms" '
+    /^"BM_Live/ { gsub(/"/, "", $1); ms = ($3 / ($5 == "us" ? 1000 : ($5 == "ns" ? 1e6 : 1))); cpu = ($4 / ($5 == "us" ? 1000 : ($5 == "ns" ? 1e6 : 1)));
+                  printf "%-26s %7.3f ms wall %7.3f ms cpu   %5.2f x ffmpeg decoding a frame (%.3f ms)\n", $1, ms, cpu, ms / d, d }'
+fi

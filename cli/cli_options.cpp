@@ -35,7 +35,13 @@ Output:
   the frame's own SNR (R_frame,G_frame,B_frame or Y_frame,U_frame,V_frame). --json prints
   instead the mean, min, max and standard deviation of the frames' own SNR. --png DIR
   writes each selected page as lineview-PAGE.png (the last frame), and with --every N also
-  lineview-PAGE-FRAME.png for every Nth frame.
+  lineview-PAGE-FRAME.png for every Nth frame. Several inputs: with --json one summary per
+  input on a line of its own, else one CSV whose rows name their input.
+
+Live window (--live):
+  Up/Down line -1/+1, PgUp/PgDn -10/+10, a click picks the line under the pointer,
+  Tab or 1/2/3 the page, c RGB/YUV, Space pause, s saves the window as a PNG, q or Esc quits.
+  Changes are printed to stderr; the CSV goes on.
 
 Exit status:
   0 success; 1 output could not be written; 2 bad command line; 3 input cannot be opened
@@ -134,7 +140,8 @@ std::FILE* OpenReadOnly(const std::string& path, FileOpen) {
 }
 bool NeverReplace(const std::string&, const std::string&) { return false; }
 void NeverRemove(const std::string&) {}
-const IniFileSystem kReadOnlyFiles = {OpenReadOnly, NeverReplace, NeverRemove};
+bool NeverSync(std::FILE*) { return false; }
+const IniFileSystem kReadOnlyFiles = {OpenReadOnly, NeverReplace, NeverRemove, NeverSync};
 
 // Reads the settings file the way the plug-in does; false when it cannot be read.
 bool LoadSettingsFile(const std::string& path, AnalysisSettings* settings, Diagnostics& diag) {
@@ -194,7 +201,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
   app.footer(kFooter);
   app.get_formatter()->column_width(30);
 
-  app.add_option("input", o->input, "File, URL or device FFmpeg opens; - for raw frames on stdin")->type_name("INPUT");
+  app.add_option("input", o->inputs, "File, URL or device FFmpeg opens; - for raw frames on stdin; several: each in turn")
+      ->type_name("INPUT");
   app.add_option("-f", o->format, "Input format or device (rawvideo, v4l2, ...)")->type_name("FORMAT");
   app.add_option("-s,--video_size", o->videoSize, "Frame size WxH of raw input")->type_name("WxH");
   app.add_option("--pix_fmt,--pixel_format", o->pixelFormat, "Pixel format of raw input (yuyv422, bgr24, ...)")->type_name("FMT");
@@ -238,6 +246,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
   bool noProgress = false;
   app.add_flag("--no-progress", noProgress, "No progress bar, even on a terminal");
   app.set_version_flag("--version", "lineview " LINEVIEW_VERSION_TEXT, "Print the version and exit");
+  CLI::Option* live = app.add_flag("--live", o->live, "Show the picture, the page and the read-outs in a window");
+  app.add_flag("--hold", o->hold, "With --live: keep the window up after the last frame")->needs(live);
+  bool noPacing = false;
+  app.add_flag("--no-pacing", noPacing, "With --live: a file as fast as it decodes, not at its frame rate")->needs(live);
 
   std::vector<std::string> args = TranslateFfmpegSpelling(rawArgs);
   std::reverse(args.begin(), args.end());  // CLI11 takes them last first
@@ -257,6 +269,13 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
     return ParseOutcome::Exit;
   }
   o->progress = !noProgress;
+  o->pacing = !noPacing;
+  if (!o->inputs.empty()) o->input = o->inputs.front();
+  if (o->live && o->inputs.size() > 1) {
+    *err = "lineview: --live shows one input; several are analysed without it\n";
+    *exitCode = kExitUsage;
+    return ParseOutcome::Exit;
+  }
   std::transform(o->page.begin(), o->page.end(), o->page.begin(), [](unsigned char c) { return std::tolower(c); });
 
   double a = 0, b = 0;

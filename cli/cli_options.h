@@ -12,6 +12,7 @@
 
 struct CliOptions {
   std::string input;  // empty: the built-in test signal; "-": raw frames on stdin
+  std::vector<std::string> inputs;  // all named; input is the first (several: an archive run)
   std::string format;       // -f: FFmpeg input format or device (rawvideo, v4l2, ...)
   std::string videoSize;    // -s WxH
   std::string pixelFormat;  // -pix_fmt
@@ -34,6 +35,9 @@ struct CliOptions {
   int64_t maxFrames = 0;   // 0: the whole input
   bool progress = true;    // still only on a terminal
   bool verbose = false;    // every FFmpeg message as it comes, not each kind once
+  bool live = false;       // a window shows the picture, the page and the read-outs as they come
+  bool hold = false;       // --live: the window stays up after the last frame
+  bool pacing = true;      // --live: a file plays at its frame rate
 };
 
 enum class ParseOutcome { Run, Exit };

@@ -51,6 +51,8 @@ class FfmpegSource final : public FrameSource {
   int64_t Dropped() const override { return dropped_ + truncatedFrames_; }
   int64_t Undecoded() const override { return dropped_; }
   void SetAnalysedRow(int row) override { row_ = row < height_ ? row : height_ - 1; }
+  bool IsRecording() const override { return recording_; }
+  double FrameRate() const override { return frameRate_; }
 
  private:
   enum class Decoded { Frame, End };
@@ -71,6 +73,7 @@ class FfmpegSource final : public FrameSource {
   AVRational timeBase_{1, 25};
   double frameRate_ = 25.0;
   bool raw_ = false;
+  bool recording_ = true;
   int rawFrameBytes_ = 0;
   int truncatedBytes_ = -1;  // bytes of a cut-short last raw frame, -1 when there was none
   bool flushing_ = false;
@@ -120,6 +123,10 @@ int FfmpegSource::Open(const CliOptions& o, Diagnostics& diag) {
   int r = avformat_open_input(&format_, url.c_str(), inputFormat, &options);
   av_dict_free(&options);
   if (r < 0) return diag.Fail(kExitCannotOpen, "cannot open '" + o.input + "': " + AvError(r));
+
+  // A device, stdin or a FIFO delivers as it happens; only a seekable file can be read ahead.
+  recording_ = o.input != "-" && !(format_->iformat->flags & AVFMT_NOFILE) && format_->pb != nullptr &&
+               (format_->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0;
 
   r = avformat_find_stream_info(format_, nullptr);
   if (r < 0) return diag.Fail(kExitCannotOpen, "cannot read '" + o.input + "': " + AvError(r));

@@ -30,6 +30,11 @@ class FrameSource {
   // truncated last raw frame, which has its own warning.
   virtual int64_t Dropped() const { return 0; }
   virtual int64_t Undecoded() const { return 0; }
+  // A recording (a file, the built-in signal) can be read faster than it plays; a device or a
+  // pipe delivers frames as they happen.
+  virtual bool IsRecording() const { return true; }
+  // Frames per second the input declares (for pacing when frames carry no time).
+  virtual double FrameRate() const { return 25.0; }
   // The analysis reads one row of each frame: a source may then convert only the rows around
   // it and leave the others as they were. -1 (the default) asks for whole frames.
   virtual void SetAnalysedRow(int row) { (void)row; }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 
 #include "analysis/level_histogram.h"
 #include "analysis/page_style.h"
@@ -19,7 +20,9 @@
 #include "cli/headless_window.h"
 #include "cli/library_log.h"
 #include "cli/page_picture.h"
+#include "cli/live_window.h"
 #include "cli/progress.h"
+#include "cli/run_observer.h"
 #include "cli/summary.h"
 #include "plugin/analysis_state.h"
 
@@ -27,8 +30,12 @@ namespace {
 
 class Run {
  public:
-  Run(const CliOptions& o, const RunSettings& rs, FrameSource& source, std::ostream& out, Diagnostics& diag)
-      : o_(o), rs_(rs), source_(source), out_(out), diag_(diag) {}
+  Run(const CliOptions& o, const RunSettings& rs, FrameSource& source, std::ostream& out, Diagnostics& diag,
+      RunObserver* observer = nullptr)
+      : o_(o), rs_(rs), source_(source), out_(out), diag_(diag), observer_(observer) {}
+  // Several inputs in one CSV: each row starts with its input's name, and the header comes once,
+  // before the first row of the first input that has one (a failed input writes nothing).
+  void SetRowPrefix(const std::string& prefix, bool* headerPending) { rowPrefix_ = prefix, headerPending_ = headerPending; }
   ~Run() { ReleaseStateBuffers(state_); }
 
   int Execute(bool errIsTerminal);
@@ -45,6 +52,10 @@ class Run {
   FrameSource& source_;
   std::ostream& out_;
   Diagnostics& diag_;
+  RunObserver* observer_;
+  std::string rowPrefix_;
+  bool ownHeaderPending_ = true;
+  bool* headerPending_ = &ownHeaderPending_;
   AnalysisState state_;
   HeadlessWindow window_;
   std::unique_ptr<TextPainter> text_;
@@ -60,7 +71,7 @@ void Run::Analyse(InputFrame& frame, bool draw) {
   FrameInfo info{};
   info.pixels = frame.pixels;
   ProcessFrameState(state_, info, &window_);
-  if (!draw || rs_.pages.empty() || rs_.pages.front() != ModeOscilloscope) {
+  if (!draw || state_.liveSettings.Mode != ModeOscilloscope) {
     const AnalysisSettings s = SnapshotSettings(state_.liveSettings);
     MeasureWaveform(s, state_.width, state_.channels, state_.snrHistory, state_.snrHistoryIndex, state_.snrDisplay);
   }
@@ -81,9 +92,10 @@ void Run::LatestSnr(double snr[3]) const {
 // One CSV row, and the header before the first; false once the output cannot be written.
 bool Run::WriteRow(const InputFrame& frame, const double frameSnr[3]) {
   errno = 0;
-  if (summary_.framesAnalysed == 1) {
+  if (*headerPending_) {
+    *headerPending_ = false;
     const char* const* n = summary_.channelNames;
-    out_ << "frame,time," << n[0] << ',' << n[1] << ',' << n[2] << ',' << n[0] << "_frame," << n[1] << "_frame,"
+    out_ << (rowPrefix_.empty() ? "" : "input,") << "frame,time," << n[0] << ',' << n[1] << ',' << n[2] << ',' << n[0] << "_frame," << n[1] << "_frame,"
          << n[2] << "_frame\n";
   }
   char row[192];
@@ -91,7 +103,7 @@ bool Run::WriteRow(const InputFrame& frame, const double frameSnr[3]) {
   std::snprintf(row, sizeof row, "%lld,%.3f,%.2f,%.2f,%.2f,%.2f,%.2f,%.2f\n", static_cast<long long>(frame.index),
                 frame.seconds, state_.snrDisplay[0], state_.snrDisplay[1], state_.snrDisplay[2], frameSnr[0],
                 frameSnr[1], frameSnr[2]);
-  out_ << row;
+  out_ << rowPrefix_ << row;
   return static_cast<bool>(out_);
 }
 
@@ -145,6 +157,7 @@ int Run::Execute(bool errIsTerminal) {
   static const char* const kYuv[3] = {"Y", "U", "V"};
   for (int c = 0; c < 3; ++c) summary_.channelNames[c] = yuv ? kYuv[c] : kRgb[c];
   summary_.input = o_.input;
+  if (observer_) observer_->Started(state_, source_);
 
   int64_t expected = source_.ExpectedFrames();
   if (o_.maxFrames > 0 && (expected == 0 || expected > o_.maxFrames)) expected = o_.maxFrames;
@@ -152,9 +165,12 @@ int Run::Execute(bool errIsTerminal) {
 
   InputFrame frame;
   bool anyFrame = false;
-  while ((o_.maxFrames == 0 || summary_.framesAnalysed < o_.maxFrames) && source_.Next(&frame)) {
+  while ((o_.maxFrames == 0 || summary_.framesAnalysed < o_.maxFrames) && (!observer_ || observer_->NextFrame()) &&
+         source_.Next(&frame)) {
     const bool due = !o_.pngDir.empty() && o_.every > 0 && (frame.index + 1) % o_.every == 0;
-    Analyse(frame, due);
+    const bool shown = observer_ && observer_->ShowFrame(frame);
+    Analyse(frame, due || shown);
+    if (observer_) observer_->FrameAnalysed(frame, state_, window_, shown);
     ++summary_.framesAnalysed;
     anyFrame = true;
     double frameSnr[3];
@@ -216,6 +232,67 @@ bool PrepareFolder(const std::string& dir, Diagnostics& diag) {
   return true;
 }
 
+// The summary on one line: the line breaks and indentation between its fields dropped (no
+// string in it holds a raw line break: they are escaped).
+std::string CompactJson(const std::string& json) {
+  std::string out;
+  bool lineStart = false;
+  for (char c : json) {
+    if (c == '\n') {
+      lineStart = true;
+    } else if (!(lineStart && c == ' ')) {
+      lineStart = false;
+      out += c;
+    }
+  }
+  return out;
+}
+
+// An input's name as a CSV field: quoted when it holds a comma, a quote or a line break.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+// One input through its own run; `observer` watches it (the live window) or is null.
+int RunInput(const CliOptions& options, const RunSettings& settings, std::ostream& out, Diagnostics& diag,
+             bool errIsTerminal, const std::string& rowPrefix, bool* headerPending, RunObserver* observer) {
+  int exitCode = 0;
+  std::unique_ptr<FrameSource> source = OpenFrameSource(options, diag, &exitCode);
+  if (!source) return exitCode;
+  Run run(options, settings, *source, out, diag, observer);
+  if (headerPending) run.SetRowPrefix(rowPrefix, headerPending);
+  return run.Execute(errIsTerminal);
+}
+
+// Several inputs, one after another: an archive. Each input's JSON summary on a line of its
+// own, or one CSV whose rows name their input. An input that fails is reported and skipped.
+int RunArchive(const CliOptions& options, const RunSettings& settings, std::ostream& out, Diagnostics& diag,
+               bool errIsTerminal) {
+  int status = kExitOk;
+  bool headerPending = true;
+  for (const std::string& input : options.inputs) {
+    CliOptions one = options;
+    one.input = input;
+    int code = kExitOk;
+    if (options.json) {
+      std::ostringstream json;
+      code = RunInput(one, settings, json, diag, errIsTerminal, "", nullptr, nullptr);
+      if (!json.str().empty()) out << CompactJson(json.str()) << '\n';
+    } else {
+      code = RunInput(one, settings, out, diag, errIsTerminal, CsvField(input) + ",", &headerPending, nullptr);
+    }
+    // An input that could not be analysed outweighs the warnings of the others.
+    const bool failed = code != kExitOk && code < kExitTruncated;
+    if (status == kExitOk || (failed && status >= kExitTruncated)) status = code;
+  }
+  out.flush();
+  if (!out) return diag.Fail(kExitFailure, "cannot write the output");
+  return status;
+}
+
 }  // namespace
 
 int RunLineview(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
@@ -230,8 +307,11 @@ int RunLineview(const std::vector<std::string>& args, std::ostream& out, std::os
   Diagnostics diag(err);
   const RunSettings settings = ResolveSettings(options, diag);
   if (!options.pngDir.empty() && !PrepareFolder(options.pngDir, diag)) return kExitFailure;
-  std::unique_ptr<FrameSource> source = OpenFrameSource(options, diag, &exitCode);
-  if (!source) return exitCode;
-  Run run(options, settings, *source, out, diag);
-  return run.Execute(errIsTerminal);
+  if (options.inputs.size() > 1) return RunArchive(options, settings, out, diag, errIsTerminal);
+  if (options.live) {
+    return RunLive(options, diag, [&](RunObserver* observer) {
+      return RunInput(options, settings, out, diag, false, "", nullptr, observer);
+    });
+  }
+  return RunInput(options, settings, out, diag, errIsTerminal, "", nullptr, nullptr);
 }

@@ -31,12 +31,12 @@ class FreeTypePainter final : public TextPainter {
     if (library_) FT_Done_FreeType(library_);
   }
 
-  bool Init(const std::string& file, std::string* error) {
+  bool Init(const std::string& file, int pixels, std::string* error) {
     if (FT_Init_FreeType(&library_) != 0) {
       *error = "FreeType could not start";
       return false;
     }
-    if (FT_New_Face(library_, file.c_str(), 0, &face_) != 0 || FT_Set_Pixel_Sizes(face_, 0, kFontPixels) != 0) {
+    if (FT_New_Face(library_, file.c_str(), 0, &face_) != 0 || FT_Set_Pixel_Sizes(face_, 0, pixels > 0 ? pixels : kFontPixels) != 0) {
       *error = "cannot load font '" + file + "'";
       return false;
     }
@@ -144,11 +144,11 @@ std::string FindFontFile(std::string* error) {
 
 }  // namespace
 
-std::unique_ptr<TextPainter> CreateTextPainter(std::string* error) {
+std::unique_ptr<TextPainter> CreateTextPainter(std::string* error, int pixels) {
   const std::string file = FindFontFile(error);
   if (file.empty()) return nullptr;
   auto painter = std::make_unique<FreeTypePainter>();
-  if (!painter->Init(file, error)) return nullptr;
+  if (!painter->Init(file, pixels, error)) return nullptr;
   return painter;
 }
 

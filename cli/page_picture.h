@@ -28,8 +28,9 @@ class TextPainter {
   virtual void Draw(Picture& picture, int x, int y, const std::string& text, uint32_t rgb) = 0;
 };
 
-// "DejaVu Sans" at the pixel size of the dialog font; null with *error when no font is found.
-std::unique_ptr<TextPainter> CreateTextPainter(std::string* error);
+// "DejaVu Sans" at `pixels` high, 0 for the pixel size of the dialog font; null with *error
+// when no font is found.
+std::unique_ptr<TextPainter> CreateTextPainter(std::string* error, int pixels = 0);
 
 // `text` may be null: the page without labels.
 Picture ComposePage(int mode, const PlotCanvas& canvas, const AnalysisSettings& settings, TextPainter* text,

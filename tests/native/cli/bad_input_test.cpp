@@ -70,7 +70,9 @@ TEST(BadInput, LostFramesEndInTheirOwnStatus) {
     EXPECT_EQ(r.status, c.status) << c.command << r.err;
     EXPECT_EQ(Count(r.err, c.message), 1u) << r.err;
     EXPECT_EQ(CsvRows(r.out).size(), c.rows) << c.command;
-    if (c.rows == 0) EXPECT_TRUE(Count(r.err, "\n") == 1 && r.out.empty()) << r.err << r.out;
+    if (c.rows == 0) {
+      EXPECT_TRUE(Count(r.err, "\n") == 1 && r.out.empty()) << r.err << r.out;
+    }
   }
 
   // A library message repeated by every broken frame shows once with its count; --verbose shows each.

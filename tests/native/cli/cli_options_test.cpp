@@ -77,7 +77,7 @@ TEST(CommandLine, BadArgumentsAreUsageErrors) {
                                              {"--interval", "5:x"},
                                              {"--levels", ":235"},
                                              {"--no-such-option"},
-                                             {"a.mkv", "b.mkv"}}) {
+                                             {"--live", "a.mkv", "b.mkv"}}) {  // several inputs: not live
     const Parsed p = Parse(args);
     EXPECT_EQ(p.outcome, ParseOutcome::Exit) << args[0];
     EXPECT_EQ(p.exitCode, kExitUsage) << args[0];

@@ -1,0 +1,504 @@
+#include "cli/live_window.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "cli/frame_source.h"
+#include "cli/headless_window.h"
+#include "cli/run_observer.h"
+#include "host/test_signals.h"
+#include "plugin/analysis_state.h"
+
+// ---- the window ----
+
+struct LiveDisplay::Impl {
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  SDL_Texture* frame = nullptr;
+  SDL_Texture* panel = nullptr;
+  int frameWidth = 0, frameHeight = 0, pixelFormat = 0;
+  Picture panelPicture;
+  std::optional<AnalysisSettings> panelSettings;  // the settings the panel's labels were drawn for
+  std::unique_ptr<TextPainter> labels, value, name;
+
+  void UploadPanel(const PlotCanvas& canvas, const AnalysisSettings& s, const double snr[3], const std::string& status) {
+    const bool labelsChanged = !panelSettings || std::memcmp(&*panelSettings, &s, sizeof s) != 0;
+    panelSettings = s;
+    ComposePanel(panelPicture, canvas, s, snr, status, PanelText{labels.get(), value.get(), name.get()}, labelsChanged);
+    // The panel's words are 0x00RRGGBB: SDL's RGB888 exactly.
+    SDL_UpdateTexture(panel, nullptr, panelPicture.pixels.data(), panelPicture.width * 4);
+  }
+
+  void Render() {
+    int w = 0, h = 0;
+    SDL_GetRendererOutputSize(renderer, &w, &h);
+    const LiveLayout l = LayoutWindow(w, h, frameWidth, frameHeight);
+    SDL_SetRenderDrawColor(renderer, 0x30, 0x30, 0x30, 0xFF);
+    SDL_RenderClear(renderer);
+    const SDL_Rect picture{l.picture.x, l.picture.y, l.picture.w, l.picture.h};
+    const SDL_Rect panelRect{l.panel.x, l.panel.y, l.panel.w, l.panel.h};
+    SDL_RenderCopy(renderer, frame, nullptr, &picture);
+    SDL_RenderCopy(renderer, panel, nullptr, &panelRect);
+  }
+};
+
+LiveDisplay::LiveDisplay() : impl_(new Impl) {}
+
+LiveDisplay::~LiveDisplay() {
+  if (impl_->frame) SDL_DestroyTexture(impl_->frame);
+  if (impl_->panel) SDL_DestroyTexture(impl_->panel);
+  if (impl_->renderer) SDL_DestroyRenderer(impl_->renderer);
+  if (impl_->window) SDL_DestroyWindow(impl_->window);
+  delete impl_;
+}
+
+bool LiveDisplay::Open(int frameWidth, int frameHeight, int pixelFormat, const std::string& title, std::string* error) {
+  Impl& d = *impl_;
+  d.frameWidth = frameWidth;
+  d.frameHeight = frameHeight;
+  d.pixelFormat = pixelFormat;
+  int w = 0, h = 0;
+  DefaultWindowSize(frameWidth, frameHeight, &w, &h);
+  d.window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, w, h,
+                              SDL_WINDOW_RESIZABLE);
+  if (d.window) d.renderer = SDL_CreateRenderer(d.window, -1, 0);
+  if (!d.renderer) {
+    *error = SDL_GetError();
+    return false;
+  }
+  SDL_SetWindowMinimumSize(d.window, kPanelWidth + 160, kPanelHeight);
+  // The frames are BT.601, as swscale converts them and the plug-in's marker assumes.
+  SDL_SetYUVConversionMode(SDL_YUV_CONVERSION_BT601);
+  SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+  d.frame = SDL_CreateTexture(d.renderer, pixelFormat == PixelFormatBgr24 ? SDL_PIXELFORMAT_BGR24 : SDL_PIXELFORMAT_YUY2,
+                              SDL_TEXTUREACCESS_STREAMING, frameWidth, frameHeight);
+  // The panel is shown at its size: nearest keeps it pixel for pixel.
+  SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+  d.panel = SDL_CreateTexture(d.renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, kPanelWidth, kPanelHeight);
+  if (!d.frame || !d.panel) {
+    *error = SDL_GetError();
+    return false;
+  }
+  std::string fontError;
+  d.labels = CreateTextPainter(&fontError);
+  d.value = CreateTextPainter(&fontError, 60);
+  d.name = CreateTextPainter(&fontError, 18);
+  if (!d.labels) *error = fontError;  // a warning: the window works without words
+  return true;
+}
+
+void LiveDisplay::SetTitle(const std::string& title) { SDL_SetWindowTitle(impl_->window, title.c_str()); }
+
+void LiveDisplay::Show(const uint8_t* pixels, const PlotCanvas& canvas, const AnalysisSettings& s, const double snr[3],
+                       const std::string& status) {
+  Impl& d = *impl_;
+  if (d.pixelFormat == PixelFormatBgr24) {
+    // Bottom-up rows: from the last row with a negative pitch, as ffplay uploads them.
+    const int pitch = d.frameWidth * 3;
+    SDL_UpdateTexture(d.frame, nullptr, pixels + static_cast<ptrdiff_t>(d.frameHeight - 1) * pitch, -pitch);
+  } else {
+    SDL_UpdateTexture(d.frame, nullptr, pixels, d.frameWidth * 2);
+  }
+  ShowStatus(canvas, s, snr, status);
+}
+
+void LiveDisplay::ShowStatus(const PlotCanvas& canvas, const AnalysisSettings& s, const double snr[3],
+                             const std::string& status) {
+  impl_->UploadPanel(canvas, s, snr, status);
+  Redraw();
+}
+
+void LiveDisplay::Redraw() {
+  impl_->Render();
+  SDL_RenderPresent(impl_->renderer);
+}
+
+bool LiveDisplay::Save(const std::string& path, std::string* error) {
+  Impl& d = *impl_;
+  d.Render();  // the back buffer is undefined after a present: draw it again and read it before the next
+  Picture p;
+  SDL_GetRendererOutputSize(d.renderer, &p.width, &p.height);
+  p.pixels.resize(size_t(p.width) * p.height);
+  const bool read = SDL_RenderReadPixels(d.renderer, nullptr, SDL_PIXELFORMAT_RGB888, p.pixels.data(), p.width * 4) == 0;
+  SDL_RenderPresent(d.renderer);
+  if (!read) {
+    *error = SDL_GetError();
+    return false;
+  }
+  for (uint32_t& px : p.pixels) px &= 0xFFFFFF;
+  return WritePng(p, path, error);
+}
+
+LiveLayout LiveDisplay::Layout() const {
+  int w = 0, h = 0;
+  SDL_GetRendererOutputSize(impl_->renderer, &w, &h);
+  return LayoutWindow(w, h, impl_->frameWidth, impl_->frameHeight);
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One analysed frame as the window shows it.
+struct LivePicture {
+  std::vector<uint8_t> pixels;
+  std::unique_ptr<PlotCanvas> canvas = std::make_unique<PlotCanvas>(kCanvasWidth, kCanvasHeight);
+  AnalysisSettings settings{};
+  double snr[3] = {};
+  int64_t index = -1;
+
+  LivePicture() { canvas->plotRect = kPagePlotRect; }
+};
+
+// What the analysis thread and the window thread share, each field under `mutex_`. The
+// analysis applies the window's controls between frames, as the frame path reads the tool
+// window's settings once per frame, and prints the window's notices then, naming the frame
+// from which they hold.
+class LiveSession final : public RunObserver {
+ public:
+  LiveSession(const CliOptions& o, Diagnostics& diag, Uint32 wakeEvent)
+      : pacingAllowed_(o.pacing), diag_(diag), wakeEvent_(wakeEvent) {}
+
+  // ---- the analysis thread ----
+
+  void Started(AnalysisState& state, FrameSource& source) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_ = &state;
+    source_ = &source;
+    width_ = state.width;
+    height_ = state.height;
+    pixelFormat_ = state.pixelFormat;
+    paced_ = pacingAllowed_ && source.IsRecording();
+    frameSeconds_ = source.FrameRate() > 0 ? 1.0 / source.FrameRate() : 0.04;
+    const AnalysisSettings s = SnapshotSettings(state.liveSettings);
+    controls_.line = s.TVLine;
+    controls_.page = s.Mode;
+    controls_.colorMode = s.ColorMode;
+    started_ = true;
+    Wake();
+  }
+
+  bool NextFrame() override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      for (const std::string& n : notices_) diag_.Stream() << "lineview: frame " << analysed_ << ": " << n << '\n';
+      if (!notices_.empty()) diag_.Stream().flush();
+      notices_.clear();
+      StoreSetting(state_->liveSettings.TVLine, controls_.line);
+      StoreSetting(state_->liveSettings.Mode, controls_.page);
+      StoreSetting(state_->liveSettings.ColorMode, controls_.colorMode);
+      if (quit_) return false;
+      if (!controls_.paused) break;
+      clockSet_ = false;  // after a pause the clock starts again from the next frame
+      changed_.wait(lock);
+    }
+    // A picture needs the whole frame; the analysis alone, the line. The window usually takes
+    // the picture just handed over while this frame is read: only when it still holds an
+    // older one is it left to catch up.
+    wantPicture_ = !backFull_ || handedAt_ == analysed_;
+    const int line = controls_.line;
+    lock.unlock();
+    source_->SetAnalysedRow(wantPicture_ ? -1 : line);
+    return true;
+  }
+
+  bool ShowFrame(const InputFrame& frame) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!paced_) return wantPicture_ && !backFull_;
+    const Clock::time_point now = Clock::now();
+    const auto at = [&](double seconds) {
+      return origin_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    };
+    // Far behind (a slow start, a stall): the clock restarts rather than rushing to catch up.
+    if (!clockSet_ || now - at(frame.seconds) > std::chrono::milliseconds(100)) {
+      origin_ = now - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(frame.seconds));
+      clockSet_ = true;
+    }
+    const Clock::time_point due = at(frame.seconds);
+    changed_.wait_until(lock, due, [this] { return quit_; });
+    // When the next frame is already due, this one is analysed without its picture.
+    return wantPicture_ && !backFull_ && Clock::now() <= at(frame.seconds + frameSeconds_);
+  }
+
+  void FrameAnalysed(const InputFrame& frame, AnalysisState& state, HeadlessWindow& window, bool shown) override {
+    ++analysed_;
+    if (!shown) {
+      ++skipped_;
+      return;
+    }
+    // The back picture is the analysis's own until it is marked full.
+    LivePicture& p = back_;
+    p.pixels.assign(frame.pixels, frame.pixels + FrameBytes(state.width, state.height, state.pixelFormat));
+    p.settings = SnapshotSettings(state.liveSettings);
+    if (p.settings.Mode >= ModeOscilloscope && p.settings.Mode <= ModeLevels) {
+      const PlotCanvas& c = window.Canvas(p.settings.Mode);
+      std::copy(c.Pixels(), c.Pixels() + size_t(c.plotWidth) * c.plotHeight, p.canvas->Pixels());
+    }
+    std::copy(state.snrDisplay, state.snrDisplay + 3, p.snr);
+    p.index = frame.index;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      backFull_ = true;
+      handedAt_ = analysed_;
+    }
+    Wake();
+  }
+
+  void Finished(int status) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    finished_ = true;
+    status_ = status;
+    state_ = nullptr;
+    Wake();
+  }
+
+  // ---- the window thread ----
+
+  bool IsStarted(int* width, int* height, int* pixelFormat, LiveControls* controls) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    *width = width_, *height = height_, *pixelFormat = pixelFormat_, *controls = controls_;
+    return started_;
+  }
+  bool IsFinished(int* status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    *status = status_;
+    return finished_;
+  }
+  // Swaps in the newest picture; false when there is none.
+  bool Take(LivePicture& front) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!backFull_) return false;
+    std::swap(front, back_);
+    backFull_ = false;
+    return true;
+  }
+  void Change(const LiveControls& controls, const std::string& notice) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    controls_ = controls;
+    Notice(notice);
+    changed_.notify_all();
+  }
+  void Notice(const std::string& text) {
+    if (text.empty()) return;
+    // Once the analysis is over nobody else writes to stderr.
+    if (finished_) {
+      diag_.Stream() << "lineview: " << text << '\n';
+      diag_.Stream().flush();
+    } else {
+      notices_.push_back(text);
+    }
+  }
+  void NoticeLocked(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Notice(text);
+    changed_.notify_all();
+  }
+  void Quit() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    quit_ = true;
+    changed_.notify_all();
+  }
+  // After the analysis thread has ended.
+  int64_t Analysed() const { return analysed_; }
+  int64_t Skipped() const { return skipped_; }
+
+ private:
+  void Wake() {
+    SDL_Event e{};
+    e.type = wakeEvent_;
+    SDL_PushEvent(&e);
+  }
+
+  const bool pacingAllowed_;
+  Diagnostics& diag_;
+  const Uint32 wakeEvent_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  AnalysisState* state_ = nullptr;
+  FrameSource* source_ = nullptr;
+  int width_ = 0, height_ = 0, pixelFormat_ = 0;
+  bool started_ = false, finished_ = false, quit_ = false;
+  int status_ = kExitOk;
+  LiveControls controls_;
+  std::vector<std::string> notices_;
+  bool backFull_ = false;
+  LivePicture back_;
+
+  // The analysis thread's own.
+  bool paced_ = false;
+  double frameSeconds_ = 0.04;
+  bool clockSet_ = false;
+  Clock::time_point origin_;
+  bool wantPicture_ = false;
+  int64_t handedAt_ = -1;  // analysed_ when the back picture was handed over
+  int64_t analysed_ = 0;
+  int64_t skipped_ = 0;
+};
+
+// The window thread: opens the window once the input is open, shows every picture it is
+// handed, answers keys and clicks.
+class LiveLoop {
+ public:
+  LiveLoop(const CliOptions& o, LiveSession& session)
+      : o_(o), session_(session), name_(LiveInputName(o.input, o.format)) {}
+
+  // False when the window could not be opened (reported).
+  bool Run() {
+    for (;;) {
+      SDL_Event e;
+      const bool got = SDL_WaitEventTimeout(&e, 100) != 0;
+      if (got) Handle(e);
+      while (!quit_ && SDL_PollEvent(&e)) Handle(e);
+      if (quit_) return true;
+      int status = 0;
+      if (!display_) {
+        if (session_.IsStarted(&width_, &height_, &pixelFormat_, &controls_)) {
+          if (!OpenWindow()) return false;
+        } else if (session_.IsFinished(&status)) {
+          return true;  // nothing to show: the input did not open
+        } else {
+          continue;
+        }
+      }
+      if (session_.Take(front_)) {
+        display_->Show(front_.pixels.data(), *front_.canvas, front_.settings, front_.snr, Status());
+        shown_ = true;
+      }
+      if (session_.IsFinished(&status) && !o_.hold) return true;
+    }
+  }
+
+ private:
+  bool OpenWindow() {
+    display_ = std::make_unique<LiveDisplay>();
+    std::string error;
+    if (!display_->Open(width_, height_, pixelFormat_, LiveTitle(name_, controls_), &error)) {
+      error_ = "--live: cannot open a window: " + error;  // reported once the analysis has stopped
+      display_.reset();
+      return false;
+    }
+    if (!error.empty()) session_.NoticeLocked("warning: " + error + ": a window without words");
+    return true;
+  }
+
+  std::string Status() const {
+    std::string s = "frame " + std::to_string(front_.index) + (front_.settings.ColorMode == 1 ? "   YUV" : "   RGB");
+    if (controls_.paused) s += "   paused";
+    return s;
+  }
+
+  void Change(const std::string& notice) {
+    if (notice.empty()) return;
+    session_.Change(controls_, notice);
+    display_->SetTitle(LiveTitle(name_, controls_));
+    if (shown_) display_->ShowStatus(*front_.canvas, front_.settings, front_.snr, Status());
+  }
+
+  void Save() {
+    char name[64];
+    std::snprintf(name, sizeof name, "lineview-live-%06lld.png", static_cast<long long>(std::max<int64_t>(front_.index, 0)));
+    const std::string path = (o_.pngDir.empty() ? std::string(".") : o_.pngDir) + "/" + name;
+    std::string error;
+    session_.NoticeLocked(display_->Save(path, &error) ? "saved " + path : "cannot write '" + path + "': " + error);
+  }
+
+  void Handle(const SDL_Event& e) {
+    if (e.type == SDL_QUIT) {
+      quit_ = true;
+      return;
+    }
+    if (!display_) return;
+    if (e.type == SDL_WINDOWEVENT &&
+        (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)) {
+      if (shown_) display_->Redraw();
+    } else if (e.type == SDL_MOUSEBUTTONDOWN && e.button.button == SDL_BUTTON_LEFT) {
+      const int line = LineAt(display_->Layout(), height_, e.button.x, e.button.y);
+      if (line >= 0) Change(PickLine(controls_, line, height_));
+    } else if (e.type == SDL_KEYDOWN) {
+      Key(e.key.keysym.sym);
+    }
+  }
+
+  void Key(SDL_Keycode key) {
+    switch (key) {
+      case SDLK_q:
+      case SDLK_ESCAPE:
+        quit_ = true;
+        return;
+      case SDLK_s:
+        Save();
+        return;
+      default:
+        break;
+    }
+    static const struct {
+      SDL_Keycode key;
+      LiveCommand command;
+    } kKeys[] = {{SDLK_UP, LiveCommand::LineUp},      {SDLK_DOWN, LiveCommand::LineDown},
+                 {SDLK_PAGEUP, LiveCommand::TenUp},   {SDLK_PAGEDOWN, LiveCommand::TenDown},
+                 {SDLK_TAB, LiveCommand::NextPage},   {SDLK_1, LiveCommand::Page1},
+                 {SDLK_2, LiveCommand::Page2},        {SDLK_3, LiveCommand::Page3},
+                 {SDLK_KP_1, LiveCommand::Page1},     {SDLK_KP_2, LiveCommand::Page2},
+                 {SDLK_KP_3, LiveCommand::Page3},     {SDLK_c, LiveCommand::Colour},
+                 {SDLK_SPACE, LiveCommand::Pause}};
+    for (const auto& k : kKeys) {
+      if (k.key == key) Change(ApplyCommand(controls_, k.command, height_));
+    }
+  }
+
+  const CliOptions& o_;
+  LiveSession& session_;
+  const std::string name_;
+  std::unique_ptr<LiveDisplay> display_;
+  int width_ = 0, height_ = 0, pixelFormat_ = 0;
+  LiveControls controls_;
+  LivePicture front_;
+  bool shown_ = false;
+  bool quit_ = false;
+
+ public:
+  std::string error_;  // why the window could not be opened
+};
+
+}  // namespace
+
+int RunLive(const CliOptions& options, Diagnostics& diag, const std::function<int(RunObserver*)>& analyse) {
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+    return diag.Fail(kExitFailure, std::string("--live: cannot open a window: ") + SDL_GetError());
+  }
+  // Without a display SDL falls back to a driver that shows nothing: say so, unless asked for.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* asked = std::getenv("SDL_VIDEODRIVER");
+  if (driver && (!std::strcmp(driver, "offscreen") || !std::strcmp(driver, "dummy")) && !(asked && *asked)) {
+    diag.Stream() << "lineview: warning: no display found: the window is not shown (SDL driver " << driver << ")\n";
+  }
+  const Uint32 wakeEvent = SDL_RegisterEvents(1);
+  LiveSession session(options, diag, wakeEvent);
+  std::thread worker([&] { session.Finished(analyse(&session)); });
+  int status = kExitOk;
+  {
+    LiveLoop loop(options, session);
+    const bool opened = loop.Run();
+    session.Quit();
+    worker.join();
+    session.IsFinished(&status);
+    if (!opened) status = diag.Fail(kExitFailure, loop.error_);
+  }
+  SDL_Quit();
+  diag.Stream() << "lineview: " << session.Analysed() << " frames analysed, " << session.Skipped()
+                << " without a picture (the window could not keep up or the frame was late)\n";
+  diag.Stream().flush();
+  return status;
+}

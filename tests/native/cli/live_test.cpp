@@ -1,0 +1,235 @@
+// The --live window: its arithmetic without a display, a run under SDL's offscreen driver, and
+// keys and clicks sent with xdotool to the window on an X server of the test's own (Xvfb).
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+#include <thread>
+
+#include "cli/exit_codes.h"
+#include "cli/headless_window.h"
+#include "cli/live_view.h"
+#include "cli/page_picture.h"
+#include "cli_test_util.h"
+
+namespace {
+
+// SDL's system libraries (D-Bus, the GL drivers it unloads at the end) keep memory to the
+// end of the process: the sanitizer builds look for leaks of ours elsewhere.
+const std::string kLiveEnv = "ASAN_OPTIONS=detect_leaks=0 ";
+
+TEST(LiveView, KeysAndClicksKeepTheLineInsideTheFrame) {
+  const struct {
+    int line;
+    LiveCommand command;
+    int expected;
+  } cases[] = {{100, LiveCommand::LineDown, 101}, {0, LiveCommand::LineUp, 0},     {5, LiveCommand::TenUp, 0},
+               {570, LiveCommand::TenDown, 575}, {575, LiveCommand::LineDown, 575}};
+  for (const auto& c : cases) {
+    LiveControls controls;
+    controls.line = c.line;
+    const std::string notice = ApplyCommand(controls, c.command, 576);
+    EXPECT_EQ(controls.line, c.expected) << c.line;
+    EXPECT_EQ(notice.empty(), c.line == c.expected) << c.line;
+  }
+  // A 1920x1080 frame in the default window: scaled by 3/8 to fit, a row covers 2.67 lines.
+  int w = 0, h = 0;
+  DefaultWindowSize(1920, 1080, &w, &h);
+  const LiveLayout l = LayoutWindow(w, h, 1920, 1080);
+  EXPECT_EQ(l.picture.w, 720);
+  EXPECT_EQ(LineAt(l, 1080, l.picture.x + 10, l.picture.y + l.picture.h - 1), 1077);
+  EXPECT_EQ(LineAt(l, 1080, l.picture.x + 10, l.picture.y + 100), 266);
+  EXPECT_EQ(LineAt(l, 1080, l.panel.x + 10, l.picture.y + 100), -1);
+}
+
+// The live window changes nothing the analysis writes: the same CSV as without it.
+TEST(Live, OffscreenRunWritesTheSameCsv) {
+  SKIP_WITHOUT_FFMPEG();
+  TempDir dir;
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc=size=720x576:rate=25 -frames:v 30 " + Quote(dir / "t.mkv")));
+  const RunResult plain = Lineview(Quote(dir / "t.mkv"));
+  const RunResult live = RunShell(kLiveEnv + "SDL_VIDEODRIVER=offscreen " + Quote(LineviewExe()) +
+                                  " --live --no-pacing " + Quote(dir / "t.mkv"));
+  ASSERT_EQ(live.status, kExitOk) << live.err;
+  EXPECT_EQ(live.out, plain.out);
+  EXPECT_NE(live.err.find("30 frames analysed"), std::string::npos) << live.err;
+}
+
+TEST(Archive, SeveralInputsGiveOneJsonLineEach) {
+  SKIP_WITHOUT_FFMPEG();
+  TempDir dir;
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc=size=320x240:rate=25 -frames:v 5 " + Quote(dir / "a.mkv")));
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i smptebars=size=320x240:rate=25 -frames:v 7 " + Quote(dir / "b,c.mkv")));
+  const RunResult json = Lineview(Quote(dir / "a.mkv") + " " + Quote(dir / "b,c.mkv") + " --json");
+  ASSERT_EQ(json.status, kExitOk) << json.err;
+  const std::regex line(R"(\{"input": "[^"]*/(a|b,c)\.mkv","frames_analysed": (5|7),"frames_dropped": 0,.*\}\}\})");
+  std::istringstream in(json.out);
+  std::string text;
+  std::vector<std::string> names;
+  while (std::getline(in, text)) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(text, m, line)) << text;
+    names.push_back(m[1]);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "b,c"}));
+  // Without --json one CSV: each row names its input.
+  const RunResult csv = Lineview(Quote(dir / "a.mkv") + " " + Quote(dir / "b,c.mkv"));
+  std::string header;
+  const auto rows = CsvRows(csv.out, &header);
+  EXPECT_EQ(header, "input,frame,time,R,G,B,R_frame,G_frame,B_frame");
+  ASSERT_EQ(rows.size(), 12u);
+  EXPECT_EQ(rows[11][0], "\"" + (dir / "b"));  // the quoted name, split here at its comma
+}
+
+// An X server for the test, on a display number it picks itself; keys go through xdotool.
+class LiveX : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::system("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") != 0) {
+      GTEST_SKIP() << "Xvfb or xdotool is not installed";
+    }
+    // Display numbers from 40 on: low numbers may be taken outside this machine's view (an
+    // abstract socket of the host), and xvfb-run -a counts down from 99.
+    for (int n = 40; n < 90 && display_.empty(); ++n) {
+      if (std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
+      display_ = StartXvfb(":" + std::to_string(n));
+    }
+    ASSERT_FALSE(display_.empty()) << "Xvfb did not start";
+  }
+  // The display when our server runs on it, empty when it could not start there (a server
+  // this machine cannot see may hold the number).
+  std::string StartXvfb(const std::string& display) {
+    xvfb_ = fork();
+    if (xvfb_ == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp", nullptr);
+      _exit(127);
+    }
+    for (int i = 0; i < 100; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (waitpid(xvfb_, nullptr, WNOHANG) == xvfb_) break;  // it gave up
+      if (RunShell("DISPLAY=" + display + " xdotool getdisplaygeometry").status == 0 &&
+          waitpid(xvfb_, nullptr, WNOHANG) == 0) {
+        return display;
+      }
+    }
+    kill(xvfb_, SIGKILL);
+    waitpid(xvfb_, nullptr, 0);
+    xvfb_ = -1;
+    return {};
+  }
+  void TearDown() override {
+    if (lineview_ > 0) kill(lineview_, SIGKILL), waitpid(lineview_, nullptr, 0);
+    if (xvfb_ > 0) kill(xvfb_, SIGTERM), waitpid(xvfb_, nullptr, 0);
+  }
+
+  // Starts lineview --live on this display; waits for its window.
+  void Start(const std::string& args) {
+    lineview_ = fork();
+    if (lineview_ == 0) {
+      setenv("DISPLAY", display_.c_str(), 1);
+      const std::string line = kLiveEnv + "exec " + Quote(LineviewExe()) + " --live " + args + " >" + Quote(dir_ / "out") + " 2>" +
+                               Quote(dir_ / "err") + " </dev/null";
+      execl("/bin/sh", "sh", "-c", line.c_str(), nullptr);
+      _exit(127);
+    }
+    window_.clear();
+    // Not --sync: xdotool gives up on a BadWindow when a window goes while it walks the tree.
+    for (int i = 0; i < 200 && window_.empty(); ++i) {
+      window_ = X("search --name '^lineview' 2>/dev/null");
+      if (window_.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_FALSE(window_.empty()) << display_ << ": " << ReadText(dir_ / "err");
+    window_ = window_.substr(0, window_.find('\n'));
+  }
+  std::string X(const std::string& args) {
+    return RunShell("DISPLAY=" + display_ + " timeout 20 xdotool " + args).out;
+  }
+  std::string Title() {
+    std::string t = X("getwindowname " + window_);
+    return t.substr(0, t.find('\n'));
+  }
+  // Waits up to 20 s for stderr to match.
+  std::string WaitForErr(const std::string& pattern) {
+    const std::regex re(pattern);
+    std::smatch m;
+    for (int i = 0; i < 200; ++i) {
+      const std::string err = ReadText(dir_ / "err");
+      if (std::regex_search(err, m, re)) return m[m.size() > 1 ? 1 : 0];
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return {};
+  }
+  int Wait() {
+    int raw = 0;
+    waitpid(lineview_, &raw, 0);
+    lineview_ = -1;
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+
+  TempDir dir_;
+  pid_t xvfb_ = -1, lineview_ = -1;
+  std::string display_, window_;
+};
+
+TEST_F(LiveX, KeysAndAClickMoveTheLineAndQExitsWithTheWholeCsv) {
+  Start("--hold");
+  EXPECT_EQ(Title(), "lineview \u2014 colour bars \u2014 line 100 \u2014 scope");
+  X("key --window " + window_ + " Down Down");
+  EXPECT_FALSE(WaitForErr("line 102\n").empty()) << ReadText(dir_ / "err");
+  EXPECT_NE(Title().find("\u2014 line 102 \u2014"), std::string::npos) << Title();
+  // The picture stands at its size at the window's left edge: the pointer's row is the line.
+  X("mousemove --window " + window_ + " 300 417 click 1");
+  EXPECT_FALSE(WaitForErr("line 417\n").empty());
+  EXPECT_NE(Title().find("\u2014 line 417 \u2014"), std::string::npos) << Title();
+  X("key --window " + window_ + " q");
+  EXPECT_EQ(Wait(), kExitOk);
+  // Every frame analysed before the quit has its row.
+  const std::string analysed = WaitForErr("(\\d+) frames analysed");
+  const auto rows = CsvRows(ReadText(dir_ / "out"));
+  ASSERT_FALSE(analysed.empty());
+  ASSERT_EQ(rows.size(), std::stoul(analysed));
+  for (size_t i = 0; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i].size(), 8u);
+    EXPECT_EQ(rows[i][0], std::to_string(i));
+  }
+}
+
+// `s` saves the window as shown: inside the canvas each page is the checked-in picture.
+TEST_F(LiveX, SavedWindowShowsThePagesAsTheCheckedInPictures) {
+  const char* const pages[] = {"scope", "spectrum", "levels"};
+  for (int page = 0; page < 3; ++page) {
+    Start("--png " + Quote(dir_.Path()));
+    if (page > 0) {
+      X("key --window " + window_ + " " + std::to_string(page + 1));
+      ASSERT_FALSE(WaitForErr(std::string("page ") + pages[page] + "\n").empty()) << ReadText(dir_ / "err");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));  // a few frames drawn on the page
+    X("key --window " + window_ + " s");
+    const std::string path = WaitForErr("saved (\\S*)\n");
+    ASSERT_FALSE(path.empty()) << ReadText(dir_ / "err");
+    Picture shot, golden;
+    ASSERT_TRUE(ReadPng(path, &shot));
+    ASSERT_TRUE(ReadPng(std::string(LINEVIEW_GOLDEN_DIR) + "/lineview-" + pages[page] + ".png", &golden));
+    const LiveLayout l = LayoutWindow(shot.width, shot.height, 720, 576);
+    int diffs = 0;
+    for (int y = kPagePlotRect.top; y < kPagePlotRect.bottom; ++y) {
+      for (int x = kPagePlotRect.left; x < kPagePlotRect.right; ++x) {
+        diffs += shot.pixels[size_t(l.panel.y + y) * shot.width + l.panel.x + x] !=
+                 golden.pixels[size_t(y) * golden.width + x];
+      }
+    }
+    EXPECT_EQ(diffs, 0) << pages[page];
+    std::remove(path.c_str());
+    X("key --window " + window_ + " Escape");
+    EXPECT_EQ(Wait(), kExitOk);
+  }
+}
+
+}  // namespace
