@@ -67,7 +67,7 @@ man="$(zcat "$tmp/deb/usr/share/man/man1/lineview.1.gz" | sed 's/\\-/-/g')"
 for option in $("$tmp/deb/usr/bin/lineview" --help | grep -oE -- '(^|[ ,])--?[a-z][a-z_-]*' | tr -d ' ,' | sort -u); do
   grep -qF -- "$option" <<<"$man" || problem "the man page does not describe $option"
 done
-for status in 0 1 2 3 4 5 6 7 8 9; do
+for status in $(seq 0 12); do
   grep -qx "\.B $status" <<<"$man" || problem "the man page does not list exit status $status"
 done
 for example in "lineview capture.mkv > snr.csv" "lineview -f v4l2 /dev/video0 --frames 250 --png out/" \
