@@ -24,35 +24,132 @@
 namespace {
 
 const char kFooter[] = R"(Input:
-  With no INPUT, the bundled host's built-in test signal is analysed (75 % colour bars,
-  720x576, 100 frames). INPUT is anything FFmpeg opens: a file, a URL, a capture device
-  with -f (e.g. -f v4l2 /dev/video0), or - for raw frames on stdin, described with
-  -f rawvideo -s WxH -pix_fmt FMT.
+  With no INPUT, the bundled host's built-in test signal is analysed (75 % colour
+  bars, 720x576, 100 frames). INPUT is anything FFmpeg opens: a file, a URL, a
+  capture device with -f (e.g. -f v4l2 /dev/video0), or - for raw frames on stdin,
+  described with -f rawvideo -s WxH -pix_fmt FMT.
 
 Output:
-  CSV on stdout, one row per frame: frame number, time in seconds, the three SNR read-outs
-  in dB as the tool window shows them (means over the last 50 frames: R,G,B or Y,U,V), then
-  the frame's own SNR (R_frame,G_frame,B_frame or Y_frame,U_frame,V_frame). --json prints
-  instead the mean, min, max and standard deviation of the frames' own SNR. --png DIR
-  writes each selected page as lineview-PAGE.png (the last frame), and with --every N also
-  lineview-PAGE-FRAME.png for every Nth frame. Several inputs: with --json one summary per
-  input on a line of its own, else one CSV whose rows name their input.
+  CSV on stdout, one row per frame: frame number, time in seconds, the three SNR
+  read-outs in dB as the tool window shows them (means over the last 50 frames:
+  R,G,B or Y,U,V), then the frame's own SNR (R_frame,G_frame,B_frame or
+  Y_frame,U_frame,V_frame). --json prints instead the mean, min, max and standard
+  deviation of the frames' own SNR. --png DIR writes each selected page as
+  lineview-PAGE.png (the last frame), and with --every N also
+  lineview-PAGE-FRAME.png for every Nth frame. Several inputs: with --json one
+  line per input (its summary, or its error), else one CSV whose rows name their
+  input; pictures are named lineview-NAME-PAGE.png after each input's file name.
+
+Stopping:
+  Ctrl-C (SIGINT) or SIGTERM stops the reading, also of a stalled input, and
+  completes every output over the frames analysed: the CSV, the JSON summary, the
+  pictures of the last frame. A second signal ends at once.
 
 Live window (--live):
-  Up/Down line -1/+1, PgUp/PgDn -10/+10, a click picks the line under the pointer,
-  Tab or 1/2/3 the page, c RGB/YUV, Space pause, s saves the window as a PNG, q or Esc quits.
-  Changes are printed to stderr; the CSV goes on.
+  Up/Down line -1/+1, PgUp/PgDn -10/+10, a click picks the line under the
+  pointer, Tab or 1/2/3 the page, c RGB/YUV, Space pause, s saves the window as
+  a PNG, q or Esc quits. Changes are printed to stderr; the CSV goes on.
 
 Exit status:
-  0 success; 1 output could not be written; 2 bad command line; 3 input cannot be opened
-  or decoded, or no frame of it could be analysed; 4 no video stream; 5 raw input smaller
-  than one frame of -s/-pix_fmt; 6 last raw frame truncated; 7 settings file unreadable
-  (defaults used); 8 line outside the frame (clamped); 9 a setting outside its range (used
-  as the plug-in uses it); 10 some frames could not be decoded or converted (left out);
-  11 a read error before the end of the input (the frames before it analysed); 12 no font
-  for the axis labels (pictures without them). Codes 6 to 12 are warnings: the output of
-  what could be read is complete.
+  0 success; 1 output could not be written; 2 bad command line; 3 input cannot
+  be opened or decoded, or no frame of it could be analysed; 4 no video stream;
+  5 raw input smaller than one frame of -s/-pix_fmt; 6 last raw frame truncated;
+  7 settings file unreadable (defaults used); 8 line outside the frame (the last
+  used); 9 a setting outside its range (used as the plug-in uses it); 10 some
+  frames could not be decoded or converted (left out); 11 a read error before
+  the end of the input (the frames before it analysed); 12 no font for the axis
+  labels (pictures without them); 13 the input delivered no frame for --timeout
+  seconds (the frames before it analysed); 14 the decoder found errors in some
+  frames (concealed or flagged corrupt; analysed as decoded). Codes 6 to 14 are
+  warnings: the output of what could be read is complete. Stopped by SIGINT or
+  SIGTERM, lineview ends by that signal once its outputs are complete: a shell
+  shows status 130 or 143.
 )";
+
+constexpr size_t kHelpWidth = 80;
+constexpr size_t kHelpColumn = 28;
+
+// `text` in lines of at most kHelpWidth columns: the first after `head`, padded to `column`
+// (`head` on a line of its own when it reaches that far), the others indented to `column`.
+std::string Wrap(const std::string& text, const std::string& head, size_t column) {
+  std::string out, line = head;
+  if (!head.empty() && head.size() + 2 > column) out = head + '\n', line.clear();
+  const auto pad = [&] {
+    if (line.size() < column) line.resize(column, ' ');
+  };
+  pad();
+  bool empty = true;  // no word on this line yet
+  std::istringstream words(text);
+  std::string word;
+  while (words >> word) {
+    if (!empty && line.size() + 1 + word.size() > kHelpWidth) {
+      out += line + '\n';
+      line.clear();
+      pad();
+      empty = true;
+    }
+    if (!empty) line += ' ';
+    line += word;
+    empty = false;
+  }
+  line.erase(line.find_last_not_of(' ') + 1);
+  return out + line + '\n';
+}
+
+// The help at 80 columns: each option's names and the name of its value, its description
+// wrapped beside them, and nothing of the parser's own (validator names, "Needs:").
+class HelpFormatter final : public CLI::Formatter {
+ public:
+  std::string make_option(const CLI::Option* opt, bool positional) const override {
+    const std::string names = positional ? std::string() : opt->get_name(false, true);
+    const std::string value = opt->get_option_text();
+    return Wrap(opt->get_description(), "  " + names + (names.empty() || value.empty() ? "" : " ") + value, kHelpColumn);
+  }
+  std::string make_description(const CLI::App* app) const override { return Wrap(app->get_description(), "", 0); }
+};
+
+// A value named from a list, in any case, or (for a setting the plug-in's file may hold out of
+// range as well) any whole number; the name is turned into its number. A wrong one is refused
+// with the list.
+CLI::Validator Choice(const std::vector<std::pair<std::string, int>>& names, bool numbers,
+                      const std::string& numbersText = "") {
+  return CLI::Validator(
+      [names, numbers, numbersText](std::string& value) -> std::string {
+        std::string lower = value;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        for (const auto& n : names) {
+          if (n.first == lower) {
+            value = std::to_string(n.second);
+            return {};
+          }
+        }
+        char* end = nullptr;
+        errno = 0;
+        const long v = std::strtol(value.c_str(), &end, 10);
+        if (numbers && !value.empty() && *end == '\0' && errno == 0 && v >= INT32_MIN && v <= INT32_MAX) return {};
+        std::string list;
+        for (const auto& n : names) {
+          if (n.first == "blackmen" || n.first == "yuy2") continue;  // old spellings still taken, not offered
+          list += (list.empty() ? "" : ", ") + n.first;
+        }
+        return "'" + value + "' is not one of " + list + (numbersText.empty() ? "" : " (or " + numbersText + ")");
+      },
+      "");
+}
+
+// A number above zero: whole for counts, any for seconds.
+CLI::Validator Positive(bool whole) {
+  return CLI::Validator(
+      [whole](std::string& value) -> std::string {
+        char* end = nullptr;
+        errno = 0;
+        const double v = std::strtod(value.c_str(), &end);
+        const bool ok = !value.empty() && *end == '\0' && errno == 0 && std::isfinite(v) && v > 0 &&
+                        (!whole || (v == std::floor(v) && v <= 9e18));
+        return ok ? std::string() : "'" + value + "' is not " + (whole ? "a whole number" : "a number") + " above 0";
+      },
+      "");
+}
 
 // FFmpeg spells some long options with one dash; CLI11 wants two.
 std::vector<std::string> TranslateFfmpegSpelling(const std::vector<std::string>& args) {
@@ -198,53 +295,57 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
   CLI::App app{"lineview: the line measurements of KVP_LineView on any video file, capture device or pipe: "
                "the waveform of one TV line with its SNR per channel, its spectrum and its level histogram.",
                "lineview"};
+  app.formatter(std::make_shared<HelpFormatter>());
   app.footer(kFooter);
-  app.get_formatter()->column_width(30);
 
-  app.add_option("input", o->inputs, "File, URL or device FFmpeg opens; - for raw frames on stdin; several: each in turn")
-      ->type_name("INPUT");
-  app.add_option("-f", o->format, "Input format or device (rawvideo, v4l2, ...)")->type_name("FORMAT");
-  app.add_option("-s,--video_size", o->videoSize, "Frame size WxH of raw input")->type_name("WxH");
-  app.add_option("--pix_fmt,--pixel_format", o->pixelFormat, "Pixel format of raw input (yuyv422, bgr24, ...)")->type_name("FMT");
-  app.add_option("-r,--framerate", o->frameRate, "Frame rate of raw input or device (default 25)")->type_name("FPS");
+  // As ffmpeg users type it, -i names an input too.
+  app.add_option("input,-i", o->inputs,
+                 "File, URL or device FFmpeg opens; - for raw frames on stdin; several: each in turn")
+      ->option_text("INPUT ...");
+  app.add_option("-f", o->format, "Input format or device (rawvideo, v4l2, ...)")->option_text("FORMAT");
+  app.add_option("-s,--video_size", o->videoSize, "Frame size of raw input")->option_text("WxH");
+  app.add_option("--pix_fmt,--pixel_format", o->pixelFormat, "Pixel format of raw input (yuyv422, bgr24, ...)")
+      ->option_text("FMT");
+  app.add_option("-r,--framerate", o->frameRate, "Frame rate of raw input or device (default 25)")->option_text("FPS");
 
-  app.add_option("--settings", o->settingsPath, "The plug-in's settings file (FILE.ini)")->type_name("FILE");
-  app.add_option("--line", o->line, "TV line to analyse, from 0 at the top")->type_name("N");
+  app.add_option("--settings", o->settingsPath, "The plug-in's settings file (FILE.ini)")->option_text("FILE");
+  app.add_option("--line", o->line, "TV line to analyse, from 0 at the top")->option_text("N");
   app.add_option("--color", o->colorMode, "Colour space: rgb or yuv")
-      ->type_name("rgb|yuv")
-      ->transform(CLI::CheckedTransformer(std::map<std::string, int>{{"rgb", 0}, {"yuv", 1}}, CLI::ignore_case).description(""));
+      ->option_text("rgb|yuv")
+      ->transform(Choice({{"rgb", 0}, {"yuv", 1}}, false));
   app.add_option("--page", o->page, "Page: scope, spectrum, levels or all (default: the settings' page)")
-      ->type_name("PAGE")
-      ->check(CLI::IsMember({"scope", "spectrum", "levels", "all"}, CLI::ignore_case).description(""));
+      ->option_text("PAGE")
+      ->transform(Choice({{"scope", ModeOscilloscope}, {"spectrum", ModeSpectrum}, {"levels", ModeLevels}, {"all", 3}},
+                         false));
   app.add_option("--window", o->window, "Spectrum window: none, hamming, hanning, blackman (or 0..3)")
-      ->type_name("WINDOW")
-      ->transform(CLI::Transformer(std::map<std::string, int>{{"none", 0},
-                                                               {"hamming", 1},
-                                                               {"hanning", 2},
-                                                               {"blackman", 3},
-                                                               {"blackmen", 3}},
-                                   CLI::ignore_case).description(""));
-  app.add_option("--sensitivity", o->sensitivity, "Depth of the spectrum in dB (10..110)")->type_name("DB");
+      ->option_text("WINDOW")
+      ->transform(Choice({{"none", 0}, {"hamming", 1}, {"hanning", 2}, {"blackman", 3}, {"blackmen", 3}}, true, "0..3"));
+  app.add_option("--sensitivity", o->sensitivity, "Depth of the spectrum in dB (10..110)")->option_text("DB");
   app.add_option("--style", o->style, "Trace style of spectrum and levels: outline, fill, points (or 0..2)")
-      ->type_name("STYLE")
-      ->transform(CLI::Transformer(std::map<std::string, int>{{"outline", 0}, {"fill", 1}, {"points", 2}},
-                                   CLI::ignore_case).description(""));
-  app.add_option("--interval", o->interval, "Measuring interval START:STOP in percent of the line")->type_name("START:STOP");
-  app.add_option("--levels", o->levels, "Reference levels BLACK:WHITE, sample levels 0..255")->type_name("BLACK:WHITE");
+      ->option_text("STYLE")
+      ->transform(Choice({{"outline", 0}, {"fill", 1}, {"points", 2}}, true, "0..2"));
+  app.add_option("--interval", o->interval, "Measuring interval in percent of the line")->option_text("START:STOP");
+  app.add_option("--levels", o->levels, "Reference levels, sample levels 0..255")->option_text("BLACK:WHITE");
 
   app.add_option("--convert", o->convert, "Layout the frames are analysed in: yuyv422 (default) or bgr24")
-      ->type_name("yuyv422|bgr24")
-      ->transform(CLI::CheckedTransformer(std::map<std::string, int>{{"yuyv422", 0}, {"yuy2", 0}, {"bgr24", 1}},
-                                          CLI::ignore_case).description(""));
+      ->option_text("yuyv422|bgr24")
+      ->transform(Choice({{"yuyv422", 0}, {"yuy2", 0}, {"bgr24", 1}}, false));
   app.add_flag("--json", o->json, "Print a summary in JSON instead of the CSV rows");
-  app.add_option("--png", o->pngDir, "Write each selected page as a PNG picture into DIR")->type_name("DIR");
+  CLI::Option* png = app.add_option("--png", o->pngDir, "Write each selected page as a PNG picture into DIR")
+                         ->option_text("DIR");
   app.add_option("--every", o->every, "With --png: also a picture of every Nth frame")
-      ->type_name("N")
-      ->check(CLI::PositiveNumber);
-  app.add_option("--frames", o->maxFrames, "Analyse at most N frames")->type_name("N")->check(CLI::PositiveNumber);
-  app.add_flag("--verbose", o->verbose, "Every FFmpeg message as it comes (by default each kind once, with a count)");
+      ->option_text("N")
+      ->check(Positive(true))
+      ->needs(png);
+  app.add_option("--frames", o->maxFrames, "Analyse at most N frames")->option_text("N")->check(Positive(true));
+  app.add_option("--timeout", o->timeout,
+                 "Stop when the input delivers no frame for this long (a stalled pipe or device)")
+      ->option_text("SECONDS")
+      ->check(Positive(false));
+  app.add_flag("--verbose", o->verbose, "Every FFmpeg message as it comes, without a progress line (by default each kind once, with a count)");
   bool noProgress = false;
   app.add_flag("--no-progress", noProgress, "No progress bar, even on a terminal");
+  app.set_help_flag("-h,--help", "Print this help and exit");
   app.set_version_flag("--version", "lineview " LINEVIEW_VERSION_TEXT, "Print the version and exit");
   CLI::Option* live = app.add_flag("--live", o->live, "Show the picture, the page and the read-outs in a window");
   app.add_flag("--hold", o->hold, "With --live: keep the window up after the last frame")->needs(live);
@@ -268,6 +369,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
     *exitCode = kExitUsage;
     return ParseOutcome::Exit;
   }
+  if (!o->page.empty()) o->page = o->page == "3" ? "all" : PageName(std::stoi(o->page));
   o->progress = !noProgress;
   o->pacing = !noPacing;
   if (!o->inputs.empty()) o->input = o->inputs.front();
@@ -276,7 +378,6 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
     *exitCode = kExitUsage;
     return ParseOutcome::Exit;
   }
-  std::transform(o->page.begin(), o->page.end(), o->page.begin(), [](unsigned char c) { return std::tolower(c); });
 
   double a = 0, b = 0;
   if (!o->interval.empty() && !ParseNumberPair(o->interval, &a, &b)) {

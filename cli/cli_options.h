@@ -33,6 +33,7 @@ struct CliOptions {
   std::string pngDir;
   int every = 0;           // 0: pictures of the last frame only
   int64_t maxFrames = 0;   // 0: the whole input
+  double timeout = 0;      // seconds the input may deliver nothing before the run stops; 0: no limit
   bool progress = true;    // still only on a terminal
   bool verbose = false;    // every FFmpeg message as it comes, not each kind once
   bool live = false;       // a window shows the picture, the page and the read-outs as they come

@@ -16,9 +16,16 @@ class Diagnostics {
 
   // kExitOk when nothing was reported, otherwise the first warning's code.
   int Status() const { return status_; }
+  // The text of the last error, for a summary that names it.
+  const std::string& LastError() const { return lastError_; }
   std::ostream& Stream() { return err_; }
+  // A progress line is drawn and not yet ended: a message first ends it, so that no message
+  // lands inside it.
+  void SetLineOpen(bool open) { lineOpen_ = open; }
 
  private:
   std::ostream& err_;
   int status_ = kExitOk;
+  std::string lastError_;
+  bool lineOpen_ = false;
 };

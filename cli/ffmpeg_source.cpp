@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/parseutils.h>
 #include <libavutil/pixdesc.h>
+#include <libavutil/time.h>
 #include <libswscale/swscale.h>
 }
 
@@ -17,6 +18,7 @@ extern "C" {
 
 #include "cli/frame_source.h"
 #include "cli/library_log.h"
+#include "cli/stop.h"
 #include "host/test_signals.h"
 #include "plugin/host_contract.h"
 
@@ -28,6 +30,15 @@ std::string AvError(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(code, text, sizeof text);
   return text;
+}
+
+// Asked inside FFmpeg's blocking reads and opens: a stop, or an input past its --timeout.
+int Interrupt(void*) { return InputInterrupted() ? 1 : 0; }
+
+std::string TimeoutText(double seconds) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%g s", seconds);
+  return b;
 }
 
 std::string SizeText(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
@@ -50,6 +61,8 @@ class FfmpegSource final : public FrameSource {
   int64_t ExpectedFrames() const override { return expectedFrames_; }
   int64_t Dropped() const override { return dropped_ + truncatedFrames_; }
   int64_t Undecoded() const override { return dropped_; }
+  int64_t Damaged() const override { return damaged_; }
+  bool Interrupted() const override { return interrupted_; }
   void SetAnalysedRow(int row) override { row_ = row < height_ ? row : height_ - 1; }
   bool IsRecording() const override { return recording_; }
   double FrameRate() const override { return frameRate_; }
@@ -78,10 +91,13 @@ class FfmpegSource final : public FrameSource {
   int truncatedBytes_ = -1;  // bytes of a cut-short last raw frame, -1 when there was none
   bool flushing_ = false;
   bool pending_ = false;  // frame_ holds a decoded frame not yet handed over
+  bool interrupted_ = false;  // the reading stopped for a stop or a timeout, not at the end
   int64_t next_ = 0;
   int64_t firstPts_ = AV_NOPTS_VALUE;
   int64_t expectedFrames_ = 0;
   int64_t dropped_ = 0;         // frames the decoder or the converter could not deliver
+  int64_t damaged_ = 0;         // frames delivered with errors the decoder flagged or concealed
+  double timeout_ = 0;          // --timeout: seconds an input may deliver nothing
   int64_t truncatedFrames_ = 0;  // 1 after a cut-short last raw frame
   std::vector<uint8_t> pixels_;
   std::vector<uint8_t> scratch_;  // swscale's output, top-down, padded
@@ -91,6 +107,7 @@ int FfmpegSource::Open(const CliOptions& o, Diagnostics& diag) {
   diag_ = &diag;
   name_ = o.input;
   pixelFormat_ = o.convert;
+  timeout_ = o.timeout;
 
   const std::string url = o.input == "-" ? "pipe:0" : o.input;
   std::string formatName = o.format;
@@ -110,18 +127,37 @@ int FfmpegSource::Open(const CliOptions& o, Diagnostics& diag) {
   }
   raw_ = formatName == "rawvideo";
   if (raw_ && o.videoSize.empty()) return diag.Fail(kExitUsage, "raw input needs its frame size: -s WxH");
+  // A guessed layout would measure garbage without a word.
+  if (raw_ && o.pixelFormat.empty()) {
+    return diag.Fail(kExitUsage, "raw input needs its pixel format: -pix_fmt FMT (yuyv422, bgr24, yuv420p, ...)");
+  }
 
   const AVInputFormat* inputFormat = nullptr;
   if (!formatName.empty()) {
     inputFormat = av_find_input_format(formatName.c_str());
     if (inputFormat == nullptr) return diag.Fail(kExitCannotOpen, "unknown input format or device '" + formatName + "'");
   }
+  format_ = avformat_alloc_context();
+  if (format_ == nullptr) return diag.Fail(kExitFailure, "out of memory");
+  format_->interrupt_callback = AVIOInterruptCB{Interrupt, nullptr};
+  // A device that has nothing yet says so rather than blocking where nothing can interrupt it.
+  if (inputFormat != nullptr && (inputFormat->flags & AVFMT_NOFILE)) format_->flags |= AVFMT_FLAG_NONBLOCK;
+  // Everything up to the first frame may wait for the input: a FIFO without a writer, a device.
+  InputWait wait(timeout_);
+  const auto interrupted = [&]() -> int {
+    if (InputTimedOut()) {
+      return diag.Fail(kExitTimeout, "'" + o.input + "' delivered no frame within " + TimeoutText(timeout_) + " (--timeout)");
+    }
+    return diag.Fail(kExitStopped, "stopped before the first frame of '" + o.input + "'");
+  };
+
   AVDictionary* options = nullptr;
   if (!o.videoSize.empty()) av_dict_set(&options, "video_size", o.videoSize.c_str(), 0);
   if (!o.pixelFormat.empty()) av_dict_set(&options, "pixel_format", o.pixelFormat.c_str(), 0);
   if (!o.frameRate.empty()) av_dict_set(&options, "framerate", o.frameRate.c_str(), 0);
   int r = avformat_open_input(&format_, url.c_str(), inputFormat, &options);
   av_dict_free(&options);
+  if (r < 0 && InputInterrupted()) return interrupted();
   if (r < 0) return diag.Fail(kExitCannotOpen, "cannot open '" + o.input + "': " + AvError(r));
 
   // A device, stdin or a FIFO delivers as it happens; only a seekable file can be read ahead.
@@ -129,6 +165,7 @@ int FfmpegSource::Open(const CliOptions& o, Diagnostics& diag) {
                (format_->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0;
 
   r = avformat_find_stream_info(format_, nullptr);
+  if (r < 0 && InputInterrupted()) return interrupted();
   if (r < 0) return diag.Fail(kExitCannotOpen, "cannot read '" + o.input + "': " + AvError(r));
   const AVCodec* codec = nullptr;
   stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
@@ -172,6 +209,7 @@ int FfmpegSource::Open(const CliOptions& o, Diagnostics& diag) {
   if (packet_ == nullptr || frame_ == nullptr) return diag.Fail(kExitFailure, "out of memory");
 
   if (DecodeNext() != Decoded::Frame) {
+    if (interrupted_) return interrupted();
     if (raw_) {
       const int got = truncatedBytes_ < 0 ? 0 : truncatedBytes_;
       return diag.Fail(kExitRawSizeMismatch,
@@ -213,8 +251,19 @@ FfmpegSource::Decoded FfmpegSource::DecodeNext() {
     }
     if (flushing_) return Decoded::End;
     r = av_read_frame(format_, packet_);
+    if ((r == AVERROR(EAGAIN) || r == AVERROR(EINTR)) && !InputInterrupted()) {
+      av_usleep(5000);  // a device without a frame yet
+      continue;
+    }
     if (r < 0) {
-      if (r != AVERROR_EOF) {
+      if (InputInterrupted()) {
+        // Stopped, or the input went quiet: what the decoder holds is still delivered.
+        interrupted_ = true;
+        if (InputTimedOut() && next_ > 0) {
+          diag_->Warn(kExitTimeout, "'" + name_ + "' delivered no frame for " + TimeoutText(timeout_) +
+                                        " (--timeout): stopped after " + std::to_string(next_) + " frames");
+        }
+      } else if (r != AVERROR_EOF) {
         diag_->Warn(kExitReadError, "'" + name_ + "' could not be read to its end: " + AvError(r));
       }
       avcodec_send_packet(decoder_, nullptr);
@@ -301,6 +350,7 @@ bool FfmpegSource::Convert() {
 }
 
 bool FfmpegSource::Next(InputFrame* frame) {
+  InputWait wait(timeout_);
   for (;;) {
     if (!pending_ && DecodeNext() != Decoded::Frame) {
       if (truncatedBytes_ >= 0 && next_ > 0) {
@@ -318,6 +368,8 @@ bool FfmpegSource::Next(InputFrame* frame) {
       av_frame_unref(frame_);
       continue;
     }
+    // Errors the decoder found in the stream: it hands the frame over all the same, patched up.
+    if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) != 0 || frame_->decode_error_flags != 0) ++damaged_;
     const int64_t pts = frame_->best_effort_timestamp;
     if (pts != AV_NOPTS_VALUE && firstPts_ == AV_NOPTS_VALUE) firstPts_ = pts;
     frame->pixels = pixels_.data();

@@ -30,6 +30,10 @@ class FrameSource {
   // truncated last raw frame, which has its own warning.
   virtual int64_t Dropped() const { return 0; }
   virtual int64_t Undecoded() const { return 0; }
+  // Frames delivered although the decoder found errors in them (concealed or flagged corrupt).
+  virtual int64_t Damaged() const { return 0; }
+  // The reading ended early: a stop, or no frame within the timeout.
+  virtual bool Interrupted() const { return false; }
   // A recording (a file, the built-in signal) can be read faster than it plays; a device or a
   // pipe delivers frames as they happen.
   virtual bool IsRecording() const { return true; }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include "analysis/level_histogram.h"
@@ -23,6 +24,7 @@
 #include "cli/live_window.h"
 #include "cli/progress.h"
 #include "cli/run_observer.h"
+#include "cli/stop.h"
 #include "cli/summary.h"
 #include "plugin/analysis_state.h"
 
@@ -36,6 +38,8 @@ class Run {
   // Several inputs in one CSV: each row starts with its input's name, and the header comes once,
   // before the first row of the first input that has one (a failed input writes nothing).
   void SetRowPrefix(const std::string& prefix, bool* headerPending) { rowPrefix_ = prefix, headerPending_ = headerPending; }
+  // Several inputs into one picture folder: each input's pictures carry a name of their own.
+  void SetPictureName(const std::string& name) { pictureName_ = name; }
   ~Run() { ReleaseStateBuffers(state_); }
 
   int Execute(bool errIsTerminal);
@@ -54,6 +58,7 @@ class Run {
   Diagnostics& diag_;
   RunObserver* observer_;
   std::string rowPrefix_;
+  std::string pictureName_ = "lineview-";
   bool ownHeaderPending_ = true;
   bool* headerPending_ = &ownHeaderPending_;
   AnalysisState state_;
@@ -126,7 +131,7 @@ void Run::DrawPage(int page) {
 bool Run::WritePictures(const std::string& suffix) {
   for (int page : rs_.pages) {
     const Picture p = ComposePage(page, window_.Canvas(page), rs_.settings, text_.get(), kPageWidth, kPageHeight);
-    const std::string path = o_.pngDir + "/lineview-" + PageName(page) + suffix + ".png";
+    const std::string path = o_.pngDir + "/" + pictureName_ + PageName(page) + suffix + ".png";
     std::string error;
     if (!WritePng(p, path, &error)) {
       diag_.Fail(kExitFailure, "cannot write '" + path + "': " + error);
@@ -145,6 +150,12 @@ int Run::Execute(bool errIsTerminal) {
 
   state_.liveSettings = rs_.settings;
   if (rs_.pages.empty()) state_.liveSettings.Mode = -1;  // the frame path then draws no page
+  // A line asked for on the command line is meant: past the frame it is refused, not moved.
+  if (o_.line && (*o_.line < 0 || *o_.line >= source_.Height())) {
+    return diag_.Fail(kExitUsage, "--line " + std::to_string(*o_.line) + ": the frames have " +
+                                      std::to_string(source_.Height()) + " lines, 0 to " +
+                                      std::to_string(source_.Height() - 1));
+  }
   CheckLine(state_.liveSettings, source_.Height(), diag_);
   // The frame path clamps a line above the frame; the plug-in's Configure lowers one below it.
   if (state_.liveSettings.TVLine < 0) state_.liveSettings.TVLine = 0;
@@ -161,12 +172,15 @@ int Run::Execute(bool errIsTerminal) {
 
   int64_t expected = source_.ExpectedFrames();
   if (o_.maxFrames > 0 && (expected == 0 || expected > o_.maxFrames)) expected = o_.maxFrames;
-  ProgressBar progress(diag_.Stream(), errIsTerminal && o_.progress, expected);
+  // Every FFmpeg message as it comes would land inside a progress line.
+  ProgressBar progress(diag_, errIsTerminal && o_.progress && !o_.verbose, expected);
 
   InputFrame frame;
   bool anyFrame = false;
-  while ((o_.maxFrames == 0 || summary_.framesAnalysed < o_.maxFrames) && (!observer_ || observer_->NextFrame()) &&
-         source_.Next(&frame)) {
+  // A stop (Ctrl-C, SIGTERM, the window's q) ends the reading here, and the outputs are
+  // finished below as at the end of the input.
+  while ((o_.maxFrames == 0 || summary_.framesAnalysed < o_.maxFrames) && !StopRequested() &&
+         (!observer_ || observer_->NextFrame()) && source_.Next(&frame)) {
     const bool due = !o_.pngDir.empty() && o_.every > 0 && (frame.index + 1) % o_.every == 0;
     const bool shown = observer_ && observer_->ShowFrame(frame);
     Analyse(frame, due || shown);
@@ -188,9 +202,11 @@ int Run::Execute(bool errIsTerminal) {
     }
     progress.Update(summary_.framesAnalysed);
   }
-  progress.Finish(summary_.framesAnalysed);
+  progress.Finish(summary_.framesAnalysed, !StopRequested() && !source_.Interrupted());
   summary_.framesDropped = source_.Dropped();
+  summary_.framesDamaged = source_.Damaged();
   const int64_t undecoded = source_.Undecoded();
+  if (!anyFrame && StopRequested()) return diag_.Fail(kExitStopped, "stopped before the first frame of '" + o_.input + "'");
   if (!anyFrame) {
     return diag_.Fail(kExitCannotOpen, "'" + o_.input + "': not one frame could be analysed (" +
                                            std::to_string(undecoded) + " could not be decoded or converted)");
@@ -199,6 +215,11 @@ int Run::Execute(bool errIsTerminal) {
   if (undecoded > 0) {
     diag_.Warn(kExitFramesDropped, std::to_string(undecoded) + (undecoded == 1 ? " frame" : " frames") + " of '" +
                                        o_.input + "' could not be decoded or converted: left out");
+  }
+  if (summary_.framesDamaged > 0) {
+    diag_.Warn(kExitDamaged, std::to_string(summary_.framesDamaged) +
+                                 (summary_.framesDamaged == 1 ? " frame" : " frames") + " of '" + o_.input +
+                                 "' came with errors that the decoder concealed or flagged: analysed as decoded");
   }
 
   if (!o_.pngDir.empty() && anyFrame) {
@@ -256,34 +277,57 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
+// The start of an archive input's picture names: its file name, numbered where an earlier
+// input had the same one.
+std::string PictureName(const std::string& input, std::set<std::string>& used) {
+  std::string base = input == "-" ? "stdin" : input.substr(input.find_last_of('/') + 1);
+  for (char& c : base) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
+  }
+  if (base.empty()) base = "input";
+  std::string name = base;
+  for (int n = 2; !used.insert(name).second; ++n) name = base + "-" + std::to_string(n);
+  return "lineview-" + name + "-";
+}
+
 // One input through its own run; `observer` watches it (the live window) or is null.
 int RunInput(const CliOptions& options, const RunSettings& settings, std::ostream& out, Diagnostics& diag,
-             bool errIsTerminal, const std::string& rowPrefix, bool* headerPending, RunObserver* observer) {
+             bool errIsTerminal, const std::string& rowPrefix, bool* headerPending, RunObserver* observer,
+             const std::string& pictureName = "lineview-") {
   int exitCode = 0;
   std::unique_ptr<FrameSource> source = OpenFrameSource(options, diag, &exitCode);
   if (!source) return exitCode;
   Run run(options, settings, *source, out, diag, observer);
   if (headerPending) run.SetRowPrefix(rowPrefix, headerPending);
+  run.SetPictureName(pictureName);
   return run.Execute(errIsTerminal);
 }
 
 // Several inputs, one after another: an archive. Each input's JSON summary on a line of its
-// own, or one CSV whose rows name their input. An input that fails is reported and skipped.
+// own (an input that fails: its error), or one CSV whose rows name their input. An input that
+// fails is reported and skipped; an output that fails, or a stop, ends the whole run.
 int RunArchive(const CliOptions& options, const RunSettings& settings, std::ostream& out, Diagnostics& diag,
                bool errIsTerminal) {
   int status = kExitOk;
   bool headerPending = true;
+  std::set<std::string> pictureNames;
   for (const std::string& input : options.inputs) {
+    if (StopRequested()) break;
     CliOptions one = options;
     one.input = input;
+    const std::string pictures = PictureName(input, pictureNames);
     int code = kExitOk;
     if (options.json) {
       std::ostringstream json;
-      code = RunInput(one, settings, json, diag, errIsTerminal, "", nullptr, nullptr);
-      if (!json.str().empty()) out << CompactJson(json.str()) << '\n';
+      code = RunInput(one, settings, json, diag, errIsTerminal, "", nullptr, nullptr, pictures);
+      out << (json.str().empty() ? FailedInputJson(input, diag.LastError(), code) : CompactJson(json.str()) + '\n');
+      out.flush();  // each line as soon as it is known: a reader that has gone is found now
     } else {
-      code = RunInput(one, settings, out, diag, errIsTerminal, CsvField(input) + ",", &headerPending, nullptr);
+      code = RunInput(one, settings, out, diag, errIsTerminal, CsvField(input) + ",", &headerPending, nullptr,
+                      pictures);
     }
+    if (code == kExitFailure) return code;  // an output that cannot be written: the rest would fail alike
+    if (!out) return diag.Fail(kExitFailure, "cannot write the output");
     // An input that could not be analysed outweighs the warnings of the others.
     const bool failed = code != kExitOk && code < kExitTruncated;
     if (status == kExitOk || (failed && status >= kExitTruncated)) status = code;
@@ -305,6 +349,7 @@ int RunLineview(const std::vector<std::string>& args, std::ostream& out, std::os
     return exitCode;
   }
   Diagnostics diag(err);
+  InstallStopHandlers();
   const RunSettings settings = ResolveSettings(options, diag);
   if (!options.pngDir.empty() && !PrepareFolder(options.pngDir, diag)) return kExitFailure;
   if (options.inputs.size() > 1) return RunArchive(options, settings, out, diag, errIsTerminal);

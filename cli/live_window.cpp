@@ -17,6 +17,7 @@
 #include "cli/frame_source.h"
 #include "cli/headless_window.h"
 #include "cli/run_observer.h"
+#include "cli/stop.h"
 #include "host/test_signals.h"
 #include "plugin/analysis_state.h"
 
@@ -361,7 +362,7 @@ class LiveLoop {
       const bool got = SDL_WaitEventTimeout(&e, 100) != 0;
       if (got) Handle(e);
       while (!quit_ && SDL_PollEvent(&e)) Handle(e);
-      if (quit_) return true;
+      if (quit_ || StopRequested()) return true;
       int status = 0;
       if (!display_) {
         if (session_.IsStarted(&width_, &height_, &pixelFormat_, &controls_)) {
@@ -475,6 +476,8 @@ class LiveLoop {
 }  // namespace
 
 int RunLive(const CliOptions& options, Diagnostics& diag, const std::function<int(RunObserver*)>& analyse) {
+  // Ctrl-C and SIGTERM stay ours: they finish the outputs rather than only queue a quit event.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     return diag.Fail(kExitFailure, std::string("--live: cannot open a window: ") + SDL_GetError());
   }
@@ -491,6 +494,7 @@ int RunLive(const CliOptions& options, Diagnostics& diag, const std::function<in
   {
     LiveLoop loop(options, session);
     const bool opened = loop.Run();
+    RequestStop();  // the window is gone: a reading thread waiting on a stalled input is woken too
     session.Quit();
     worker.join();
     session.IsFinished(&status);

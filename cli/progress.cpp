@@ -41,16 +41,17 @@ std::string FormatProgress(int64_t frames, int64_t total, double elapsedSeconds,
   return line;
 }
 
-ProgressBar::ProgressBar(std::ostream& err, bool enabled, int64_t total)
-    : err_(err), enabled_(enabled), total_(total), start_(std::chrono::steady_clock::now()), lastDraw_(start_) {}
+ProgressBar::ProgressBar(Diagnostics& diag, bool enabled, int64_t total)
+    : diag_(diag), enabled_(enabled), total_(total), start_(std::chrono::steady_clock::now()), lastDraw_(start_) {}
 
 void ProgressBar::Draw(int64_t frames) {
   const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   // Padded, so a shorter line covers the longer one before it.
   std::string line = FormatProgress(frames, total_, elapsed, 30);
   if (line.size() < 79) line.resize(79, ' ');
-  err_ << '\r' << line;
-  err_.flush();
+  diag_.Stream() << '\r' << line;
+  diag_.Stream().flush();
+  diag_.SetLineOpen(true);
   drawn_ = true;
 }
 
@@ -62,9 +63,11 @@ void ProgressBar::Update(int64_t frames) {
   Draw(frames);
 }
 
-void ProgressBar::Finish(int64_t frames) {
+void ProgressBar::Finish(int64_t frames, bool inputEnded) {
   if (!enabled_) return;
+  if (inputEnded && total_ > 0) total_ = frames;
   Draw(frames);
-  err_ << '\n';
-  err_.flush();
+  diag_.Stream() << '\n';
+  diag_.Stream().flush();
+  diag_.SetLineOpen(false);
 }

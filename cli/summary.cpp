@@ -52,6 +52,7 @@ std::string SummaryJson(const RunSummary& s) {
   j += "  \"input\": " + (s.input.empty() ? std::string("null") : "\"" + Escape(s.input) + "\"") + ",\n";
   j += "  \"frames_analysed\": " + std::to_string(s.framesAnalysed) + ",\n";
   j += "  \"frames_dropped\": " + std::to_string(s.framesDropped) + ",\n";
+  j += "  \"frames_damaged\": " + std::to_string(s.framesDamaged) + ",\n";
   j += "  \"snr_db\": {\n";
   for (int c = 0; c < 3; ++c) {
     const RunningStats& st = s.channels[c];
@@ -66,4 +67,9 @@ std::string SummaryJson(const RunSummary& s) {
   }
   j += "  }\n}\n";
   return j;
+}
+
+std::string FailedInputJson(const std::string& input, const std::string& error, int status) {
+  return "{\"input\": \"" + Escape(input) + "\", \"error\": \"" + Escape(error) + "\", \"status\": " +
+         std::to_string(status) + "}\n";
 }

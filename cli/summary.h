@@ -23,6 +23,10 @@ struct RunSummary {
   RunningStats channels[3];
   int64_t framesAnalysed = 0;
   int64_t framesDropped = 0;
+  int64_t framesDamaged = 0;  // delivered, but with errors the decoder flagged or concealed
 };
 
 std::string SummaryJson(const RunSummary& summary);
+// An input of an archive run that could not be analysed, on one line: its name, the error as
+// printed and the exit status it would have had alone.
+std::string FailedInputJson(const std::string& input, const std::string& error, int status);

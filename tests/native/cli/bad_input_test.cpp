@@ -183,11 +183,19 @@ TEST(BadInput, UnreadableSettingsFileRunsOnDefaults) {
   EXPECT_EQ(RunShell(Quote(LineviewExe())).out, r.out);  // exactly as with the defaults
 }
 
-TEST(BadInput, LineBeyondTheFrameIsClampedWithAWarning) {
-  const RunResult r = Lineview("--line 900 --frames 3");
-  EXPECT_EQ(r.status, kExitLineClamped);
-  EXPECT_TRUE(Contains(r.err, "line 900 is outside the frame's 576 lines: line 575 is used")) << r.err;
-  EXPECT_EQ(r.out, Lineview("--line 575 --frames 3").out);
+// A line from the settings (the file's, or the default 100 on a small frame) is moved to the
+// last row with a warning, as the plug-in moves it; one typed with --line is refused.
+TEST(BadInput, LineBeyondTheFrame) {
+  TempDir dir;
+  std::ofstream(dir / "s.ini", std::ios::binary) << "[PluginSettings]\r\nTVLine=900\r\n";
+  const RunResult fromFile = Lineview("--settings " + Quote(dir / "s.ini") + " --frames 3");
+  EXPECT_EQ(fromFile.status, kExitLineClamped);
+  EXPECT_TRUE(Contains(fromFile.err, "line 900 is outside the frame's 576 lines: line 575 is used")) << fromFile.err;
+  EXPECT_EQ(fromFile.out, Lineview("--line 575 --frames 3").out);
+  const RunResult typed = Lineview("--line 900 --frames 3");
+  EXPECT_EQ(typed.status, kExitUsage);
+  EXPECT_TRUE(Contains(typed.err, "--line 900: the frames have 576 lines, 0 to 575")) << typed.err;
+  EXPECT_EQ(typed.out, "");
 }
 
 // Frame sizes at the edges of what the layouts hold (odd widths leave a pixel without its
