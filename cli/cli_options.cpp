@@ -23,48 +23,57 @@
 
 namespace {
 
-const char kFooter[] = R"(Input:
-  With no INPUT, the bundled host's built-in test signal is analysed (75 % colour
-  bars, 720x576, 100 frames). INPUT is anything FFmpeg opens: a file, a URL, a
-  capture device with -f (e.g. -f v4l2 /dev/video0), or - for raw frames on stdin,
-  described with -f rawvideo -s WxH -pix_fmt FMT.
+// The help's closing sections, each wrapped to the terminal's width by the help's own wrapping.
+const struct {
+  const char* heading;
+  const char* text;
+} kFooter[] = {
+    {"Input:",
+     "With no INPUT, the bundled host's built-in test signal is analysed (75 % colour bars, 720x576, 100 "
+     "frames). INPUT is anything FFmpeg opens: a file, a URL, a capture device with -f (e.g. -f v4l2 "
+     "/dev/video0), or - for raw frames on stdin, described with -f rawvideo -s WxH -pix_fmt FMT."},
+    {"Output:",
+     "CSV on stdout, one row per frame: frame number, time in seconds, the three SNR read-outs in dB as "
+     "the tool window shows them (means over the last 50 frames: R,G,B or Y,U,V), then the frame's own SNR "
+     "(R_frame,G_frame,B_frame or Y_frame,U_frame,V_frame). --json prints instead the mean, min, max and "
+     "standard deviation of the frames' own SNR. --png DIR writes each selected page as lineview-PAGE.png "
+     "(the last frame), and with --every N also lineview-PAGE-FRAME.png for every Nth frame. Several "
+     "inputs: with --json one line per input (its summary, or its error), else one CSV whose rows name "
+     "their input; pictures are named lineview-NAME-PAGE.png after each input's file name."},
+    {"Stopping:",
+     "Ctrl-C (SIGINT) or SIGTERM stops the reading, also of a stalled input, and completes every output "
+     "over the frames analysed: the CSV, the JSON summary, the pictures of the last frame. A second signal "
+     "ends at once."},
+    {"Live window (--live):",
+     "Up/Down line -1/+1, PgUp/PgDn -10/+10, a click picks the line under the pointer, Tab or 1/2/3 the "
+     "page, c RGB/YUV, Space pause, s saves the window as a PNG, q or Esc quits. Changes are printed to "
+     "stderr; the CSV goes on."},
+};
 
-Output:
-  CSV on stdout, one row per frame: frame number, time in seconds, the three SNR
-  read-outs in dB as the tool window shows them (means over the last 50 frames:
-  R,G,B or Y,U,V), then the frame's own SNR (R_frame,G_frame,B_frame or
-  Y_frame,U_frame,V_frame). --json prints instead the mean, min, max and standard
-  deviation of the frames' own SNR. --png DIR writes each selected page as
-  lineview-PAGE.png (the last frame), and with --every N also
-  lineview-PAGE-FRAME.png for every Nth frame. Several inputs: with --json one
-  line per input (its summary, or its error), else one CSV whose rows name their
-  input; pictures are named lineview-NAME-PAGE.png after each input's file name.
-
-Stopping:
-  Ctrl-C (SIGINT) or SIGTERM stops the reading, also of a stalled input, and
-  completes every output over the frames analysed: the CSV, the JSON summary, the
-  pictures of the last frame. A second signal ends at once.
-
-Live window (--live):
-  Up/Down line -1/+1, PgUp/PgDn -10/+10, a click picks the line under the
-  pointer, Tab or 1/2/3 the page, c RGB/YUV, Space pause, s saves the window as
-  a PNG, q or Esc quits. Changes are printed to stderr; the CSV goes on.
-
-Exit status:
-  0 success; 1 output could not be written; 2 bad command line; 3 input cannot
-  be opened or decoded, or no frame of it could be analysed; 4 no video stream;
-  5 raw input smaller than one frame of -s/-pix_fmt; 6 last raw frame truncated;
-  7 settings file unreadable (defaults used); 8 line outside the frame (the last
-  used); 9 a setting outside its range (used as the plug-in uses it); 10 some
-  frames could not be decoded or converted (left out); 11 a read error before
-  the end of the input (the frames before it analysed); 12 no font for the axis
-  labels (pictures without them); 13 the input delivered no frame for --timeout
-  seconds (the frames before it analysed); 14 the decoder found errors in some
-  frames (concealed or flagged corrupt; analysed as decoded). Codes 6 to 14 are
-  warnings: the output of what could be read is complete. Stopped by SIGINT or
-  SIGTERM, lineview ends by that signal once its outputs are complete: a shell
-  shows status 130 or 143.
-)";
+// Each kind of bad input has its own status, so that scripts can tell them apart.
+const struct {
+  const char* code;
+  const char* text;
+} kExitStatus[] = {
+    {"0", "success"},
+    {"1", "an output could not be written (the run ends at once), or an internal error"},
+    {"2", "bad command line"},
+    {"3", "the input cannot be opened or decoded, or no frame of it could be analysed"},
+    {"4", "the input has no video stream"},
+    {"5", "raw input smaller than one frame of -s and -pix_fmt"},
+    {"6", "the last raw frame is truncated"},
+    {"7", "the settings file is unreadable: defaults used"},
+    {"8", "the settings' line lies outside the frame: the last line used"},
+    {"9", "a setting outside its range: used as the plug-in uses it"},
+    {"10", "some frames could not be decoded or converted: left out"},
+    {"11", "a read error before the end of the input"},
+    {"12", "no font for the axis labels: pictures without them"},
+    {"13", "the input delivered no frame for --timeout seconds"},
+    {"14", "the decoder found errors in some frames (concealed or flagged corrupt): analysed as decoded"},
+    {"130, 143", "stopped by SIGINT or SIGTERM: lineview ends by that signal once its outputs are complete"},
+};
+const char kExitNote[] = "Codes 6 to 14 are warnings: the outputs of what could be read are complete. Several inputs: "
+                         "the first failure's status, else the first warning's.";
 
 constexpr size_t kHelpWidth = 80;
 constexpr size_t kHelpColumn = 28;
@@ -296,7 +305,12 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
                "the waveform of one TV line with its SNR per channel, its spectrum and its level histogram.",
                "lineview"};
   app.formatter(std::make_shared<HelpFormatter>());
-  app.footer(kFooter);
+  std::string footer;
+  for (const auto& f : kFooter) footer += std::string(footer.empty() ? "" : "\n") + f.heading + "\n" + Wrap(f.text, "", 2);
+  footer += "\nExit status:\n";
+  for (const auto& e : kExitStatus) footer += Wrap(e.text, std::string("  ") + e.code, 12);
+  footer += Wrap(kExitNote, "", 2);
+  app.footer(footer);
 
   // As ffmpeg users type it, -i names an input too.
   app.add_option("input,-i", o->inputs,

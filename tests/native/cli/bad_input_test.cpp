@@ -49,6 +49,13 @@ TEST(BadInput, LostFramesEndInTheirOwnStatus) {
   for (int n = 0; n < 5; ++n) y4m += (n == 3 ? "FRAXE\n" : "FRAME\n") + std::string(96, char(16 + 40 * n));
   std::ofstream(dir / "r.y4m", std::ios::binary) << y4m;
   std::ofstream(dir / "fonts.conf") << "<?xml version=\"1.0\"?><fontconfig></fontconfig>\n";
+  // A transport stream with bytes flipped here and there: the decoder conceals what it lost.
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 50 -c:v mpeg2video " + Quote(dir / "t.ts")));
+  std::string ts = ReadText(dir / "t.ts");
+  for (size_t at = 20000; at + 8 < ts.size(); at += 9973) {
+    for (size_t k = 0; k < 8; ++k) ts[at + k] = static_cast<char>(ts[at + k] ^ 0xFF);
+  }
+  std::ofstream(dir / "damaged.ts", std::ios::binary) << ts;
 
   const std::string exe = Quote(LineviewExe()) + " --line 0 ";
   const struct {
@@ -64,6 +71,7 @@ TEST(BadInput, LostFramesEndInTheirOwnStatus) {
       {exe + Quote(dir / "r.y4m"), "could not be read to its end", kExitReadError, 3},
       {"FONTCONFIG_FILE=" + Quote(dir / "fonts.conf") + " " + exe + "--frames 1 --png " + Quote(dir / "png"),
        "pictures without axis labels", kExitNoFont, 1},
+      {exe + Quote(dir / "damaged.ts"), "that the decoder concealed or flagged: analysed as decoded", kExitDamaged, 50},
   };
   for (const auto& c : cases) {
     const RunResult r = RunShell(c.command);
@@ -172,6 +180,9 @@ TEST(BadInput, RawOptionsThatDescribeNoFrame) {
   r = RunShell(pipe + " -s 720x576 -pix_fmt yuv999 -");
   EXPECT_EQ(r.status, kExitUsage);
   EXPECT_TRUE(Contains(r.err, "'yuv999' is not a pixel format")) << r.err;
+  r = RunShell(pipe + " -s 720x576 -");  // a layout guessed would measure garbage
+  EXPECT_EQ(r.status, kExitUsage);
+  EXPECT_TRUE(Contains(r.err, "raw input needs its pixel format: -pix_fmt")) << r.err;
 }
 
 TEST(BadInput, UnreadableSettingsFileRunsOnDefaults) {

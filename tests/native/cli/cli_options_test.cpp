@@ -48,6 +48,10 @@ TEST(CommandLine, FfmpegStyleRawInputOptions) {
   EXPECT_EQ(p.options.videoSize, "720x576");
   EXPECT_EQ(p.options.pixelFormat, "yuyv422");
   EXPECT_EQ(p.options.frameRate, "50");
+  // -i as ffmpeg users type it, beside plain names.
+  const Parsed i = Parse({"-i", "a.mkv", "b.mkv", "-i", "c.ts"});
+  ASSERT_EQ(i.outcome, ParseOutcome::Run) << i.err;
+  EXPECT_EQ(i.options.inputs, (std::vector<std::string>{"a.mkv", "b.mkv", "c.ts"}));
 }
 
 TEST(CommandLine, NamesAndNumbersOfChoices) {
@@ -77,12 +81,19 @@ TEST(CommandLine, BadArgumentsAreUsageErrors) {
                                              {"--interval", "5:x"},
                                              {"--levels", ":235"},
                                              {"--no-such-option"},
+                                             {"--every", "5"},  // pictures of what?
+                                             {"--timeout", "0"},
+                                             {"--frames", "2.5"},
                                              {"--live", "a.mkv", "b.mkv"}}) {  // several inputs: not live
     const Parsed p = Parse(args);
     EXPECT_EQ(p.outcome, ParseOutcome::Exit) << args[0];
     EXPECT_EQ(p.exitCode, kExitUsage) << args[0];
     EXPECT_EQ(p.err.rfind("lineview: ", 0), 0u) << p.err;
   }
+  // A wrong choice is answered with the right ones.
+  EXPECT_EQ(Parse({"--window", "kaiser"}).err.substr(0, 89),
+            "lineview: --window: 'kaiser' is not one of none, hamming, hanning, blackman (or 0..3)\nRun");
+  EXPECT_NE(Parse({"--page", "wave"}).err.find("'wave' is not one of scope, spectrum, levels, all"), std::string::npos);
 }
 
 TEST(CommandLine, HelpGoesToStdoutWithStatusZero) {
@@ -92,6 +103,16 @@ TEST(CommandLine, HelpGoesToStdoutWithStatusZero) {
   EXPECT_NE(p.out.find("--settings"), std::string::npos);
   EXPECT_NE(p.out.find("Exit status"), std::string::npos);
   EXPECT_TRUE(p.err.empty());
+  // For a terminal of 80 columns, in the user's words only.
+  std::istringstream lines(p.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    EXPECT_LE(line.size(), 80u) << line;
+    for (const char* parserWord : {"POSITIVE", "Needs", "TEXT", "->", "REQUIRED"}) {
+      EXPECT_EQ(line.find(parserWord), std::string::npos) << line;
+    }
+  }
+  EXPECT_EQ(Parse({"-h"}).out, p.out);
 }
 
 TEST(CommandLine, VersionIsTheProjectsOnStdout) {

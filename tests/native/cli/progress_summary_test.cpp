@@ -3,6 +3,8 @@
 #include <cmath>
 #include <random>
 
+#include <sstream>
+
 #include "cli/progress.h"
 #include "cli/summary.h"
 
@@ -17,6 +19,30 @@ TEST(Progress, FramesRateAndTimeToGo) {
   EXPECT_EQ(FormatProgress(120, 100, 4.0, 4), "[####] 120/100 frames  30.0 fps  ETA 0:00");
   // No duration (a pipe, a device): no bar, no ETA.
   EXPECT_EQ(FormatProgress(75, 0, 3.0, 10), "75 frames  25.0 fps");
+}
+
+// At the end of the input the bar ends full at the real count, whatever the container
+// promised; a message in mid-run starts on a line of its own.
+TEST(Progress, EndsAtTheRealCountAndMessagesStayOutOfIt) {
+  const struct {
+    int64_t total, frames;
+    bool ended;
+    std::string last;
+  } cases[] = {{500, 498, true, "498/498 frames"}, {100, 120, true, "120/120 frames"}, {500, 40, false, "40/500 frames"}};
+  for (const auto& c : cases) {
+    std::ostringstream err;
+    Diagnostics diag(err);
+    ProgressBar bar(diag, true, c.total);
+    bar.Update(1);
+    diag.Warn(kExitReadError, "something");
+    bar.Update(2);
+    bar.Finish(c.frames, c.ended);
+    const std::string text = err.str();
+    EXPECT_NE(text.find("\nlineview: warning: something\n\r"), std::string::npos) << text;
+    const std::string tail = text.substr(text.rfind('\r'));
+    EXPECT_NE(tail.find(c.last), std::string::npos) << tail;
+    EXPECT_EQ(text.back(), '\n');
+  }
 }
 
 TEST(Summary, RunningStatisticsMatchTwoPassOnes) {
