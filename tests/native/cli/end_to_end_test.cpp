@@ -152,6 +152,38 @@ TEST_F(EndToEnd, PicturesOfEverySelectedPage) {
   EXPECT_NE(bad.err.find("cannot create folder"), std::string::npos) << bad.err;
 }
 
+// An archive run: each input's pictures under a name of their own (two files of one name in
+// two folders as well), a line of its own in the JSON for an input that fails, and an output
+// that fails ends the whole run at once.
+TEST_F(EndToEnd, ArchiveRunsKeepEachInputApart) {
+  std::filesystem::create_directories(dir / "x");
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc=size=160x120:rate=25 -frames:v 3 " + Quote(dir / "a.mkv")) &&
+              Ffmpeg("-f lavfi -i smptebars=size=160x120:rate=25 -frames:v 3 " + Quote(dir / "x/a.mkv")));
+  const std::string inputs = Quote(dir / "a.mkv") + " " + Quote(dir / "missing.mkv") + " " + Quote(dir / "x/a.mkv");
+  const RunResult r = Lineview(inputs + " --line 0 --json --png " + Quote(dir / "png"));
+  EXPECT_EQ(r.status, kExitCannotOpen) << r.err;
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir / "png")) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"lineview-a.mkv-2-scope.png", "lineview-a.mkv-scope.png"}));
+  EXPECT_NE(ReadText(dir / "png/lineview-a.mkv-scope.png"), ReadText(dir / "png/lineview-a.mkv-2-scope.png"));
+  std::istringstream lines(r.out);
+  std::vector<std::string> json;
+  for (std::string line; std::getline(lines, line);) json.push_back(line);
+  ASSERT_EQ(json.size(), 3u) << r.out;
+  EXPECT_EQ(json[1].rfind("{\"input\": \"" + (dir / "missing.mkv") + "\", \"error\": \"cannot open '", 0), 0u) << json[1];
+  EXPECT_NE(json[1].find("\"status\": 3}"), std::string::npos) << json[1];
+  EXPECT_NE(json[2].find("/x/a.mkv\",\"frames_analysed\": 3"), std::string::npos) << json[2];
+
+  // The output is closed: the first failed write ends the run, in both kinds of output.
+  for (const char* json : {"", " --json"}) {
+    const RunResult gone = Lineview(inputs + " " + inputs + json + " >&-");
+    EXPECT_EQ(gone.status, kExitFailure) << json;
+    EXPECT_EQ(gone.err.find("cannot write"), gone.err.rfind("cannot write")) << gone.err;
+    EXPECT_EQ(gone.err.find("missing.mkv"), std::string::npos) << gone.err;  // never reached
+  }
+}
+
 // The progress line appears only on a terminal (a pseudo-terminal from script(1) here).
 TEST(ProgressLine, OnATerminalOnly) {
   if (std::system("script -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) is not installed";
