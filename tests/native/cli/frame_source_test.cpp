@@ -24,7 +24,9 @@ struct Clip {
 const Clip kClips[] = {
     {"yuv420p", "yuv420p.mkv", "-c:v ffv1", 576},
     {"yuv420p10le", "yuv420p10le.mkv", "-c:v ffv1", 576},
-    {"yuv420p10le", "odd.mkv", "-c:v ffv1", 575},  // chroma rows cover two lines but the last
+    // The last chroma row covers one line: the whole frame's chroma then steps by other than a
+    // half row, and rows in the lower half (300) come out unlike any band's.
+    {"yuv420p10le", "odd.mkv", "-c:v ffv1", 575},
     {"yuv422p", "yuv422p.mkv", "-c:v ffv1", 576},
     {"yuv422p10le", "yuv422p10le.mkv", "-c:v ffv1", 576},
     {"yuv444p", "yuv444p.mkv", "-c:v ffv1", 576},
@@ -120,7 +122,7 @@ TEST_F(FrameSourceRows, OneConvertedRowEqualsTheSameRowOfAWholeFrame) {
       const auto frames = WholeFrames(o);
       ASSERT_EQ(frames.size(), size_t(kFrames)) << clip.file;
       const int last = clip.height - 1;
-      for (int row : {0, 1, 7, 8, 15, 100, last - 1, last}) {
+      for (int row : {0, 1, 7, 8, 15, 100, 300, last}) {
         auto band = Open(o);
         ASSERT_TRUE(band);
         ASSERT_EQ(band->Height(), clip.height);
