@@ -240,14 +240,13 @@ FfmpegSource::Decoded FfmpegSource::DecodeNext() {
 }
 
 // Converts only the rows around the analysed line, as an image of its own: the conversion is
-// most of the cost beyond decoding, and the analysis reads one row. Near an image's top and
-// bottom swscale's rows are not those of a whole frame: it interpolates chroma from the rows
-// above and below, clamped at the image's edges, and writes an image's last two rows with other
-// code than the rest (both seen with 10-bit 4:2:0 and with nv12, and the second with every
-// layout). So the band is converted with a margin of rows on either side that are thrown away,
-// and starts on a multiple of the chroma rows and of the eight rows over which swscale's dither
-// patterns repeat; at the frame's own top and bottom the band ends where the frame does, as the
-// whole frame's conversion does. A test compares every layout row by row.
+// most of the cost beyond decoding, and the analysis reads one row. swscale's rows near an
+// image's top and bottom are not a whole frame's: it interpolates chroma that has fewer rows from
+// the rows above and below, clamped at the image's edges, and writes an image's last two rows
+// with other code than the rest. So eight rows on either side are converted too and thrown away;
+// the band starts on a multiple of the chroma rows and of the eight rows over which swscale's
+// dither patterns repeat, and at the frame's own top and bottom it ends where the frame does, as
+// the whole frame's conversion does. A test compares the rows of the common layouts.
 bool FfmpegSource::ConvertBand(AVPixelFormat target, uint8_t* dst, int stride, int* first, int* rows) {
   const AVPixelFormat source = static_cast<AVPixelFormat>(frame_->format);
   const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(source);
@@ -267,17 +266,16 @@ bool FfmpegSource::ConvertBand(AVPixelFormat target, uint8_t* dst, int stride, i
   bandSws_ = sws_getCachedContext(bandSws_, width_, bottom - top, source, width_, bottom - top, target, SWS_BILINEAR,
                                   nullptr, nullptr, nullptr);
   if (bandSws_ == nullptr) return false;
-  // Each plane from the band's top; a palette stays as it is.
+  // Each plane of samples from the band's top; anything else (a palette) stays as it is.
   const uint8_t* planes[4] = {};
   for (int p = 0; p < 4 && frame_->data[p] != nullptr; ++p) {
-    if (p == 1 && (d->flags & AV_PIX_FMT_FLAG_PAL)) {
-      planes[p] = frame_->data[p];
-      continue;
+    planes[p] = frame_->data[p];
+    int shift = -1;  // log2 of the frame's rows per row of the plane; -1: no samples
+    for (int c = 0; c < d->nb_components; ++c) {
+      const int own = (c == 1 || c == 2) ? d->log2_chroma_h : 0;
+      if (d->comp[c].plane == p) shift = shift < 0 ? own : std::min(shift, own);
     }
-    bool chroma = false;
-    for (int c = 1; c <= 2 && c < d->nb_components; ++c) chroma |= d->comp[c].plane == p;
-    const int shift = chroma ? d->log2_chroma_h : 0;
-    planes[p] = frame_->data[p] + static_cast<ptrdiff_t>(top >> shift) * frame_->linesize[p];
+    if (shift >= 0) planes[p] += static_cast<ptrdiff_t>(top >> shift) * frame_->linesize[p];
   }
   uint8_t* out[4] = {dst + static_cast<ptrdiff_t>(top) * stride, nullptr, nullptr, nullptr};
   int outStrides[4] = {stride, 0, 0, 0};
