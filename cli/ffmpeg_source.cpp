@@ -288,32 +288,47 @@ FfmpegSource::Decoded FfmpegSource::DecodeNext() {
   }
 }
 
-// Converts only the band of rows around the analysed line, as an image of its own: the
-// conversion is most of the cost beyond decoding, and the analysis reads one row. Unscaled
-// conversions take chroma from the nearest row, so the band's rows come out exactly as in a
-// whole-frame conversion (a test compares them).
+// Converts only the rows around the analysed line, as an image of its own: the conversion is
+// most of the cost beyond decoding, and the analysis reads one row. swscale's rows near an
+// image's top and bottom are not a whole frame's: it interpolates chroma that has fewer rows from
+// the rows above and below, clamped at the image's edges, and writes an image's last two rows
+// with other code than the rest. So eight rows on either side are converted too and thrown away;
+// the band starts on a multiple of the chroma rows and of the eight rows over which swscale's
+// dither patterns repeat, and at the frame's own top and bottom it ends where the frame does, as
+// the whole frame's conversion does. A test compares the rows of the common layouts.
 bool FfmpegSource::ConvertBand(AVPixelFormat target, uint8_t* dst, int stride, int* first, int* rows) {
   const AVPixelFormat source = static_cast<AVPixelFormat>(frame_->format);
   const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(source);
-  if (row_ < 0 || d == nullptr || (d->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM))) {
-    return false;
-  }
-  // Eight rows keep the phase of swscale's row-dependent dither patterns as well.
-  const int align = std::max(8, 1 << d->log2_chroma_h);
+  if (row_ < 0 || d == nullptr || (d->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM))) return false;
+  const int chromaRows = 1 << d->log2_chroma_h;
+  // With a last chroma row that covers fewer lines than the others, swscale's vertical chroma
+  // step depends on the image's height, so no band scales chroma as the whole frame does.
+  if (height_ % chromaRows != 0) return false;
+  constexpr int kRows = 8;    // the band handed over; the period of swscale's dither patterns
+  constexpr int kMargin = 8;  // a multiple of kRows, and more than the vertical filters reach
+  static_assert(kMargin % kRows == 0, "the margin keeps the dither phase");
+  const int align = std::max(kRows, chromaRows);
   *first = row_ / align * align;
   *rows = std::min(align, height_ - *first);
-  bandSws_ = sws_getCachedContext(bandSws_, width_, *rows, source, width_, *rows, target, SWS_BILINEAR, nullptr,
-                                  nullptr, nullptr);
+  const int top = std::max(0, *first - kMargin);
+  const int bottom = std::min(height_, *first + *rows + kMargin);
+  bandSws_ = sws_getCachedContext(bandSws_, width_, bottom - top, source, width_, bottom - top, target, SWS_BILINEAR,
+                                  nullptr, nullptr, nullptr);
   if (bandSws_ == nullptr) return false;
+  // Each plane of samples from the band's top; anything else (a palette) stays as it is.
   const uint8_t* planes[4] = {};
   for (int p = 0; p < 4 && frame_->data[p] != nullptr; ++p) {
-    const int shift = (p == 1 || p == 2) ? d->log2_chroma_h : 0;
-    planes[p] = frame_->data[p] + static_cast<ptrdiff_t>(*first >> shift) * frame_->linesize[p];
+    planes[p] = frame_->data[p];
+    int shift = -1;  // log2 of the frame's rows per row of the plane; -1: no samples
+    for (int c = 0; c < d->nb_components; ++c) {
+      const int own = (c == 1 || c == 2) ? d->log2_chroma_h : 0;
+      if (d->comp[c].plane == p) shift = shift < 0 ? own : std::min(shift, own);
+    }
+    if (shift >= 0) planes[p] += static_cast<ptrdiff_t>(top >> shift) * frame_->linesize[p];
   }
-  uint8_t* out[4] = {dst + static_cast<ptrdiff_t>(*first) * stride, nullptr, nullptr, nullptr};
+  uint8_t* out[4] = {dst + static_cast<ptrdiff_t>(top) * stride, nullptr, nullptr, nullptr};
   int outStrides[4] = {stride, 0, 0, 0};
-  sws_scale(bandSws_, planes, frame_->linesize, 0, *rows, out, outStrides);
-  return true;
+  return sws_scale(bandSws_, planes, frame_->linesize, 0, bottom - top, out, outStrides) == bottom - top;
 }
 
 bool FfmpegSource::Convert() {
