@@ -134,7 +134,9 @@ TEST(Stop, ASignalOrATimeoutCompletesTheOutputsOfAStalledInput) {
       EXPECT_EQ(rows.size(), size_t(c.frames)) << c.name << ": " << out << err;
       for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i][0], std::to_string(i)) << c.name;
     }
-    if (c.status == kExitTimeout) EXPECT_NE(err.find("(--timeout)"), std::string::npos) << c.name << ": " << err;
+    if (c.status == kExitTimeout) {
+      EXPECT_NE(err.find("(--timeout)"), std::string::npos) << c.name << ": " << err;
+    }
   }
 }
 
