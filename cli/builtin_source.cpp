@@ -1,4 +1,6 @@
 // The input of a run without one: the host's 75 % colour bars.
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -9,7 +11,11 @@ namespace {
 
 class BuiltInSource final : public FrameSource {
  public:
-  explicit BuiltInSource(int pixelFormat) {
+  // -ss, -t and -to count frames at the signal's rate, as on raw input.
+  BuiltInSource(int pixelFormat, double start, double end)
+      : next_(std::min<int64_t>(kBuiltInFrames, std::llround(start * kBuiltInRate))),
+        last_(end >= 0 ? std::min<int64_t>(kBuiltInFrames, next_ + std::llround((end - start) * kBuiltInRate))
+                       : kBuiltInFrames) {
     width_ = kBuiltInWidth;
     height_ = kBuiltInHeight;
     pixelFormat_ = pixelFormat;
@@ -19,7 +25,7 @@ class BuiltInSource final : public FrameSource {
   }
 
   bool Next(InputFrame* frame) override {
-    if (next_ >= kBuiltInFrames) return false;
+    if (next_ >= last_) return false;
     // The frame path marks the analysed line in the frame: every frame starts from a clean copy.
     std::memcpy(frame_.data(), pristine_.data(), frame_.size());
     frame->pixels = frame_.data();
@@ -29,14 +35,17 @@ class BuiltInSource final : public FrameSource {
     return true;
   }
 
-  int64_t ExpectedFrames() const override { return kBuiltInFrames; }
+  int64_t ExpectedFrames() const override { return last_ - next_; }
 
  private:
   std::vector<uint8_t> pristine_;
   std::vector<uint8_t> frame_;
   int64_t next_ = 0;
+  const int64_t last_;
 };
 
 }  // namespace
 
-std::unique_ptr<FrameSource> MakeBuiltInSource(int pixelFormat) { return std::make_unique<BuiltInSource>(pixelFormat); }
+std::unique_ptr<FrameSource> MakeBuiltInSource(const CliOptions& o) {
+  return std::make_unique<BuiltInSource>(o.convert, o.startSeconds, o.endSeconds);
+}

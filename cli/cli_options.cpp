@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+extern "C" {
+#include <libavutil/parseutils.h>
+}
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
@@ -75,6 +79,10 @@ const struct {
 const char kExitNote[] = "Codes 6 to 14 are warnings: the outputs of what could be read are complete. Several inputs: "
                          "the first failure's status, else the first warning's.";
 
+// FFmpeg spells some long options with one dash; CLI11 wants two. The help spells them as
+// ffmpeg users know them.
+const char* const kLong[] = {"-pix_fmt", "-framerate", "-video_size", "-pixel_format", "-ss", "-to"};
+
 constexpr size_t kHelpWidth = 80;
 constexpr size_t kHelpColumn = 28;
 
@@ -110,7 +118,12 @@ std::string Wrap(const std::string& text, const std::string& head, size_t column
 class HelpFormatter final : public CLI::Formatter {
  public:
   std::string make_option(const CLI::Option* opt, bool positional) const override {
-    const std::string names = positional ? std::string() : opt->get_name(false, true);
+    std::string names = positional ? std::string() : opt->get_name(false, true);
+    for (const char* single : kLong) {
+      const size_t at = names.find(std::string("-") + single);
+      const size_t end = at + std::strlen(single) + 1;
+      if (at != std::string::npos && (end == names.size() || names[end] == ',')) names.erase(at, 1);
+    }
     const std::string value = opt->get_option_text();
     return Wrap(opt->get_description(), "  " + names + (names.empty() || value.empty() ? "" : " ") + value, kHelpColumn);
   }
@@ -146,6 +159,22 @@ CLI::Validator Choice(const std::vector<std::pair<std::string, int>>& names, boo
       "");
 }
 
+// A time as ffmpeg users write it: seconds, or [HH:]MM:SS[.xxx]; turned into seconds.
+CLI::Validator Time() {
+  return CLI::Validator(
+      [](std::string& value) -> std::string {
+        int64_t us = 0;
+        if (av_parse_time(&us, value.c_str(), 1) < 0 || us < 0) {
+          return "'" + value + "' is not a time (seconds, or hh:mm:ss.xxx)";
+        }
+        char b[32];
+        std::snprintf(b, sizeof b, "%.6f", us / 1e6);
+        value = b;
+        return {};
+      },
+      "");
+}
+
 // A number above zero: whole for counts, any for seconds.
 CLI::Validator Positive(bool whole) {
   return CLI::Validator(
@@ -160,9 +189,8 @@ CLI::Validator Positive(bool whole) {
       "");
 }
 
-// FFmpeg spells some long options with one dash; CLI11 wants two.
+// FFmpeg spells some long options with one dash: taken as CLI11's two, and so in the help.
 std::vector<std::string> TranslateFfmpegSpelling(const std::vector<std::string>& args) {
-  static const char* const kLong[] = {"-pix_fmt", "-framerate", "-video_size", "-pixel_format"};
   std::vector<std::string> out;
   out.reserve(args.size());
   for (const std::string& a : args) {
@@ -352,6 +380,16 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
       ->check(Positive(true))
       ->needs(png);
   app.add_option("--frames", o->maxFrames, "Analyse at most N frames")->option_text("N")->check(Positive(true));
+  app.add_option("--ss", o->startSeconds, "Start at the first frame at or after this time (seconds or hh:mm:ss.xxx)")
+      ->option_text("TIME")
+      ->transform(Time());
+  double length = -1, end = -1;
+  CLI::Option* lengthOption =
+      app.add_option("-t", length, "Analyse this long from the start")->option_text("DURATION")->transform(Time());
+  app.add_option("--to", end, "Stop before the first frame at or after this time")
+      ->option_text("TIME")
+      ->transform(Time())
+      ->excludes(lengthOption);
   app.add_option("--timeout", o->timeout,
                  "Stop when the input delivers no frame for this long (a stalled pipe or device)")
       ->option_text("SECONDS")
@@ -384,6 +422,13 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
     return ParseOutcome::Exit;
   }
   if (!o->page.empty()) o->page = o->page == "3" ? "all" : PageName(std::stoi(o->page));
+  if (length >= 0) o->endSeconds = o->startSeconds + length;
+  if (end >= 0) o->endSeconds = end;
+  if (o->endSeconds >= 0 && o->endSeconds <= o->startSeconds) {
+    *err = "lineview: -to must lie after -ss, and -t be above 0\n";
+    *exitCode = kExitUsage;
+    return ParseOutcome::Exit;
+  }
   o->progress = !noProgress;
   o->pacing = !noPacing;
   if (!o->inputs.empty()) o->input = o->inputs.front();

@@ -34,6 +34,8 @@ struct CliOptions {
   int every = 0;           // 0: pictures of the last frame only
   int64_t maxFrames = 0;   // 0: the whole input
   double timeout = 0;      // seconds the input may deliver nothing before the run stops; 0: no limit
+  double startSeconds = 0;  // -ss: the first frame analysed is the first at or after this time
+  double endSeconds = -1;   // -t (from the start) or -to: no frame at or after this time; -1: the end
   bool progress = true;    // still only on a terminal
   bool verbose = false;    // every FFmpeg message as it comes, not each kind once
   bool live = false;       // a window shows the picture, the page and the read-outs as they come

@@ -22,7 +22,7 @@ extern "C" {
 #include "host/test_signals.h"
 #include "plugin/host_contract.h"
 
-std::unique_ptr<FrameSource> MakeBuiltInSource(int pixelFormat);
+std::unique_ptr<FrameSource> MakeBuiltInSource(const CliOptions& options);
 
 namespace {
 
@@ -92,8 +92,15 @@ class FfmpegSource final : public FrameSource {
   bool flushing_ = false;
   bool pending_ = false;  // frame_ holds a decoded frame not yet handed over
   bool interrupted_ = false;  // the reading stopped for a stop or a timeout, not at the end
-  int64_t next_ = 0;
-  int64_t firstPts_ = AV_NOPTS_VALUE;
+  int64_t next_ = 0;     // frames handed over
+  int64_t decoded_ = 0;  // frames decoded, those before -ss included
+  int64_t firstPts_ = AV_NOPTS_VALUE;  // the input's time 0: its stream's start, else its first frame
+  // -ss, -t and -to: on a file by the frames' times, after a seek; on raw input and pipes, which
+  // cannot seek and may carry no times, by counting frames at the frame rate.
+  double start_ = 0, end_ = -1;
+  bool byCount_ = false;
+  int64_t skip_ = 0, limit_ = -1;
+  bool ended_ = false;
   int64_t expectedFrames_ = 0;
   int64_t dropped_ = 0;         // frames the decoder or the converter could not deliver
   int64_t damaged_ = 0;         // frames delivered with errors the decoder flagged or concealed
@@ -196,12 +203,30 @@ int FfmpegSource::Open(const CliOptions& o, Diagnostics& diag) {
   }
   AVRational fr = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
   if (fr.num > 0 && fr.den > 0) frameRate_ = av_q2d(fr);
+  firstPts_ = stream->start_time;
+  start_ = o.startSeconds;
+  end_ = o.endSeconds;
+  byCount_ = raw_ || !recording_;
+  if (byCount_) {
+    skip_ = std::llround(start_ * frameRate_);
+    if (end_ >= 0) limit_ = std::llround((end_ - start_) * frameRate_);
+  } else if (start_ > 0) {
+    // To the key frame before the start; what lies between is decoded and dropped. Where the
+    // seek fails the whole way from the beginning is.
+    const int64_t zero = firstPts_ != AV_NOPTS_VALUE ? firstPts_ : 0;
+    av_seek_frame(format_, stream_, zero + std::llround(start_ / av_q2d(timeBase_)), AVSEEK_FLAG_BACKWARD);
+  }
   if (stream->nb_frames > 0) {
     expectedFrames_ = stream->nb_frames;
   } else if (format_->duration > 0) {
     expectedFrames_ = static_cast<int64_t>(std::llround(format_->duration / double(AV_TIME_BASE) * frameRate_));
   } else if (raw_ && rawFrameBytes_ > 0 && format_->pb != nullptr && avio_size(format_->pb) > 0) {
     expectedFrames_ = avio_size(format_->pb) / rawFrameBytes_;
+  }
+  if (expectedFrames_ > 0) expectedFrames_ = std::max<int64_t>(0, expectedFrames_ - std::llround(start_ * frameRate_));
+  if (end_ >= 0) {
+    const int64_t length = std::llround((end_ - start_) * frameRate_);
+    expectedFrames_ = expectedFrames_ > 0 ? std::min(expectedFrames_, length) : length;
   }
 
   packet_ = av_packet_alloc();
@@ -365,6 +390,7 @@ bool FfmpegSource::Convert() {
 }
 
 bool FfmpegSource::Next(InputFrame* frame) {
+  if (ended_) return false;
   InputWait wait(timeout_);
   for (;;) {
     if (!pending_ && DecodeNext() != Decoded::Frame) {
@@ -378,6 +404,19 @@ bool FfmpegSource::Next(InputFrame* frame) {
       return false;
     }
     pending_ = false;
+    const int64_t pts = frame_->best_effort_timestamp;
+    if (pts != AV_NOPTS_VALUE && firstPts_ == AV_NOPTS_VALUE) firstPts_ = pts;
+    const int64_t number = decoded_++;
+    const double seconds = pts != AV_NOPTS_VALUE ? (pts - firstPts_) * av_q2d(timeBase_) : number / frameRate_;
+    // Times are compared to a microsecond: a time base's rounding must not move a frame out.
+    const bool early = byCount_ ? number < skip_ : seconds < start_ - 1e-6;
+    const bool late = byCount_ ? limit_ >= 0 && number - skip_ >= limit_ : end_ >= 0 && seconds >= end_ - 1e-6;
+    if (early || late) {
+      av_frame_unref(frame_);
+      if (!late) continue;
+      ended_ = true;
+      return false;
+    }
     if (!Convert()) {
       ++dropped_;  // a frame swscale cannot convert (a format it does not know): skipped
       av_frame_unref(frame_);
@@ -385,11 +424,10 @@ bool FfmpegSource::Next(InputFrame* frame) {
     }
     // Errors the decoder found in the stream: it hands the frame over all the same, patched up.
     if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) != 0 || frame_->decode_error_flags != 0) ++damaged_;
-    const int64_t pts = frame_->best_effort_timestamp;
-    if (pts != AV_NOPTS_VALUE && firstPts_ == AV_NOPTS_VALUE) firstPts_ = pts;
     frame->pixels = pixels_.data();
-    frame->index = next_;
-    frame->seconds = pts != AV_NOPTS_VALUE ? (pts - firstPts_) * av_q2d(timeBase_) : next_ / frameRate_;
+    // The frame's number in the input: counted, or from its time after a seek.
+    frame->index = byCount_ ? skip_ + next_ : start_ > 0 ? std::llround(seconds * frameRate_) : next_;
+    frame->seconds = seconds;
     ++next_;
     av_frame_unref(frame_);
     return true;
@@ -405,7 +443,7 @@ std::unique_ptr<FrameSource> OpenFrameSource(const CliOptions& options, Diagnost
       return nullptr;
     }
     *exitCode = kExitOk;
-    return MakeBuiltInSource(options.convert);
+    return MakeBuiltInSource(options);
   }
   StartLibraryLog(options.verbose);
   static std::once_flag registered;

@@ -207,6 +207,12 @@ int Run::Execute(bool errIsTerminal) {
   summary_.framesDamaged = source_.Damaged();
   const int64_t undecoded = source_.Undecoded();
   if (!anyFrame && StopRequested()) return diag_.Fail(kExitStopped, "stopped before the first frame of '" + o_.input + "'");
+  if (!anyFrame && o_.startSeconds > 0) {
+    char start[32];
+    std::snprintf(start, sizeof start, "%g", o_.startSeconds);
+    return diag_.Fail(kExitCannotOpen, (o_.input.empty() ? std::string("the built-in signal") : "'" + o_.input + "'") +
+                                           " has no frame at or after -ss " + start + " s");
+  }
   if (!anyFrame) {
     return diag_.Fail(kExitCannotOpen, "'" + o_.input + "': not one frame could be analysed (" +
                                            std::to_string(undecoded) + " could not be decoded or converted)");

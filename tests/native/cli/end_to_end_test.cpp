@@ -152,6 +152,39 @@ TEST_F(EndToEnd, PicturesOfEverySelectedPage) {
   EXPECT_NE(bad.err.find("cannot create folder"), std::string::npos) << bad.err;
 }
 
+// -ss with -t or -to, on a file (a seek, then frames dropped up to the start) and on raw frames
+// through a pipe (counted): the same numbers as the frames cut out by ffmpeg beforehand, with
+// the input's own times and frame numbers.
+TEST_F(EndToEnd, AStartAndALengthTakeTheFramesFfmpegCutsOut) {
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i 'testsrc2=size=320x240:rate=25,noise=alls=20:allf=t' -t 5 -c:v libx264 -g 50 " +
+                     Quote(dir / "src.mkv")) &&
+              Ffmpeg("-ss 2 -i " + Quote(dir / "src.mkv") + " -t 1 -c:v ffv1 " + Quote(dir / "cut.mkv")));
+  const std::string raw = " -f rawvideo -pix_fmt yuyv422 - | " + Quote(LineviewExe()) + " -s 320x240 -pix_fmt yuyv422 ";
+  const std::string fromSrc = "ffmpeg -nostdin -v error -i " + Quote(dir / "src.mkv") + raw;
+  const std::string fromCut = "ffmpeg -nostdin -v error -i " + Quote(dir / "cut.mkv") + raw;
+  const struct {
+    std::string run, cut;
+  } cases[] = {
+      {Quote(LineviewExe()) + " " + Quote(dir / "src.mkv") + " -ss 2 -t 1", Quote(LineviewExe()) + " " + Quote(dir / "cut.mkv")},
+      {Quote(LineviewExe()) + " -ss 00:00:02.000 -to 3 " + Quote(dir / "src.mkv"), Quote(LineviewExe()) + " " + Quote(dir / "cut.mkv")},
+      {fromSrc + "-ss 2 -t 1 -", fromCut + "-"},
+  };
+  for (const auto& c : cases) {
+    const RunResult run = RunShell(c.run + " --line 50"), cut = RunShell(c.cut + " --line 50");
+    ASSERT_EQ(run.status, kExitOk) << c.run << run.err;
+    const auto rows = CsvRows(run.out), expected = CsvRows(cut.out);
+    ASSERT_EQ(rows.size(), 25u) << c.run;
+    ASSERT_EQ(expected.size(), 25u) << c.cut;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      EXPECT_EQ(rows[i][0], std::to_string(50 + i)) << c.run;
+      EXPECT_NEAR(std::stod(rows[i][1]), std::stod(expected[i][1]) + 2.0, 1e-9) << c.run << " row " << i;
+      EXPECT_EQ(std::vector<std::string>(rows[i].begin() + 2, rows[i].end()),
+                std::vector<std::string>(expected[i].begin() + 2, expected[i].end()))
+          << c.run << " row " << i;
+    }
+  }
+}
+
 // An archive run: each input's pictures under a name of their own (two files of one name in
 // two folders as well), a line of its own in the JSON for an input that fails, and an output
 // that fails ends the whole run at once.
