@@ -351,7 +351,27 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
   app.add_option("-r,--framerate", o->frameRate, "Frame rate of raw input or device (default 25)")->option_text("FPS");
 
   app.add_option("--settings", o->settingsPath, "The plug-in's settings file (FILE.ini)")->option_text("FILE");
-  app.add_option("--line", o->line, "TV line to analyse, from 0 at the top")->option_text("N");
+  std::string lineText, tvLineText;
+  CLI::Option* lineOption =
+      app.add_option("--line", lineText, "Frame rows to analyse, from 0 at the top (23,100-110); with --field, lines of "
+                                         "that field")
+          ->option_text("LIST");
+  CLI::Option* fieldOption =
+      app.add_option("--field", o->lines.field, "Count --line within one field: top, bottom, first or second")
+          ->option_text("FIELD")
+          ->transform(Choice({{"top", int(FieldChoice::Top)},
+                              {"bottom", int(FieldChoice::Bottom)},
+                              {"first", int(FieldChoice::First)},
+                              {"second", int(FieldChoice::Second)}},
+                             false));
+  app.add_option("--field-order", o->lines.order, "Which field comes first, where the input says it wrongly or not")
+      ->option_text("tff|bff")
+      ->transform(Choice({{"tff", int(FieldOrder::TopFirst)}, {"bff", int(FieldOrder::BottomFirst)}}, false));
+  app.add_option("--tv-line", tvLineText,
+                 "Lines as the 625- and 525-line standards number them (576, 480 or 486 rows), e.g. 23,335")
+      ->option_text("LIST")
+      ->excludes(lineOption)
+      ->excludes(fieldOption);
   app.add_option("--color", o->colorMode, "Colour space: rgb or yuv")
       ->option_text("rgb|yuv")
       ->transform(Choice({{"rgb", 0}, {"yuv", 1}}, false));
@@ -421,6 +441,15 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
     *exitCode = kExitUsage;
     return ParseOutcome::Exit;
   }
+  if (!lineText.empty() || !tvLineText.empty()) {
+    std::string error;
+    if (!ParseLineList(lineText.empty() ? tvLineText : lineText, &o->lines.numbers, &error)) {
+      *err = std::string("lineview: ") + (lineText.empty() ? "--tv-line" : "--line") + ": " + error + "\n";
+      *exitCode = kExitUsage;
+      return ParseOutcome::Exit;
+    }
+    o->lines.tvLines = lineText.empty();
+  }
   if (!o->page.empty()) o->page = o->page == "3" ? "all" : PageName(std::stoi(o->page));
   if (length >= 0) o->endSeconds = o->startSeconds + length;
   if (end >= 0) o->endSeconds = end;
@@ -458,7 +487,10 @@ RunSettings ResolveSettings(const CliOptions& o, Diagnostics& diag) {
   if (!o.settingsPath.empty()) LoadSettingsFile(o.settingsPath, &r.settings, diag);
 
   AnalysisSettings& s = r.settings;
-  if (o.line) s.TVLine = *o.line;
+  // The first line a run names is the one the settings carry (the live window's first).
+  if (!o.lines.numbers.empty() && !o.lines.tvLines && o.lines.field == FieldChoice::None) {
+    s.TVLine = o.lines.numbers.front();
+  }
   if (o.colorMode) s.ColorMode = *o.colorMode;
   if (o.window) s.WindowFunction = *o.window;
   if (o.sensitivity) s.FFTSensitivity = *o.sensitivity;

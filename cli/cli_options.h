@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/diagnostics.h"
+#include "cli/line_choice.h"
 #include "records/analysis_settings.h"
 
 struct CliOptions {
@@ -19,7 +20,7 @@ struct CliOptions {
   std::string frameRate;    // -r
 
   std::string settingsPath;
-  std::optional<int> line;
+  LineRequest lines;  // --line, --tv-line, --field, --field-order; no numbers: the settings' line
   std::optional<int> colorMode;  // 0 RGB, 1 YUV
   std::string page;              // scope, spectrum, levels, all; empty: the settings' page
   std::optional<int> window;

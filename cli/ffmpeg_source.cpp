@@ -63,7 +63,13 @@ class FfmpegSource final : public FrameSource {
   int64_t Undecoded() const override { return dropped_; }
   int64_t Damaged() const override { return damaged_; }
   bool Interrupted() const override { return interrupted_; }
-  void SetAnalysedRow(int row) override { row_ = row < height_ ? row : height_ - 1; }
+  FieldOrder Fields() const override { return fields_; }
+  void SetAnalysedRows(const std::vector<int>& rows) override {
+    rows_.clear();
+    for (int row : rows) rows_.push_back(std::clamp(row, 0, height_ - 1));
+    std::sort(rows_.begin(), rows_.end());
+    rows_.erase(std::unique(rows_.begin(), rows_.end()), rows_.end());
+  }
   bool IsRecording() const override { return recording_; }
   double FrameRate() const override { return frameRate_; }
 
@@ -71,7 +77,7 @@ class FfmpegSource final : public FrameSource {
   enum class Decoded { Frame, End };
   Decoded DecodeNext();
   bool Convert();
-  bool ConvertBand(AVPixelFormat target, uint8_t* dst, int stride, int* first, int* rows);
+  bool ConvertBand(int row, AVPixelFormat target, uint8_t* dst, int stride, int* first, int* rows);
 
   std::string name_;
   Diagnostics* diag_ = nullptr;
@@ -81,7 +87,11 @@ class FfmpegSource final : public FrameSource {
   AVFrame* frame_ = nullptr;
   SwsContext* sws_ = nullptr;
   SwsContext* bandSws_ = nullptr;
-  int row_ = -1;
+  std::vector<int> rows_;  // the rows analysed, ascending; none: whole frames
+  struct Span {
+    int first, count;
+  };
+  std::vector<Span> spans_;  // the rows a conversion delivers: [first, first + count) each
   int stream_ = -1;
   AVRational timeBase_{1, 25};
   double frameRate_ = 25.0;
@@ -101,6 +111,7 @@ class FfmpegSource final : public FrameSource {
   bool byCount_ = false;
   int64_t skip_ = 0, limit_ = -1;
   bool ended_ = false;
+  FieldOrder fields_ = FieldOrder::Unknown;
   int64_t expectedFrames_ = 0;
   int64_t dropped_ = 0;         // frames the decoder or the converter could not deliver
   int64_t damaged_ = 0;         // frames delivered with errors the decoder flagged or concealed
@@ -246,6 +257,20 @@ int FfmpegSource::Open(const CliOptions& o, Diagnostics& diag) {
     return diag.Fail(kExitCannotOpen, "'" + o.input + "': no video frame could be decoded");
   }
   pending_ = true;
+  // The stream's word on its fields, else the first frame's.
+  switch (stream->codecpar->field_order) {
+    case AV_FIELD_TT:
+    case AV_FIELD_BT:  // displayed top first
+      fields_ = FieldOrder::TopFirst;
+      break;
+    case AV_FIELD_BB:
+    case AV_FIELD_TB:
+      fields_ = FieldOrder::BottomFirst;
+      break;
+    default:
+      if (frame_->interlaced_frame) fields_ = frame_->top_field_first ? FieldOrder::TopFirst : FieldOrder::BottomFirst;
+      break;
+  }
   // A layout swscale cannot read would lose every frame, one library message each.
   const AVPixelFormat layout = static_cast<AVPixelFormat>(frame_->format);
   if (!sws_isSupportedInput(layout)) {
@@ -321,10 +346,10 @@ FfmpegSource::Decoded FfmpegSource::DecodeNext() {
 // the band starts on a multiple of the chroma rows and of the eight rows over which swscale's
 // dither patterns repeat, and at the frame's own top and bottom it ends where the frame does, as
 // the whole frame's conversion does. A test compares the rows of the common layouts.
-bool FfmpegSource::ConvertBand(AVPixelFormat target, uint8_t* dst, int stride, int* first, int* rows) {
+bool FfmpegSource::ConvertBand(int row, AVPixelFormat target, uint8_t* dst, int stride, int* first, int* rows) {
   const AVPixelFormat source = static_cast<AVPixelFormat>(frame_->format);
   const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(source);
-  if (row_ < 0 || d == nullptr || (d->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM))) return false;
+  if (d == nullptr || (d->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM))) return false;
   const int chromaRows = 1 << d->log2_chroma_h;
   // With a last chroma row that covers fewer lines than the others, swscale's vertical chroma
   // step depends on the image's height, so no band scales chroma as the whole frame does.
@@ -333,7 +358,7 @@ bool FfmpegSource::ConvertBand(AVPixelFormat target, uint8_t* dst, int stride, i
   constexpr int kMargin = 8;  // a multiple of kRows, and more than the vertical filters reach
   static_assert(kMargin % kRows == 0, "the margin keeps the dither phase");
   const int align = std::max(kRows, chromaRows);
-  *first = row_ / align * align;
+  *first = row / align * align;
   *rows = std::min(align, height_ - *first);
   const int top = std::max(0, *first - kMargin);
   const int bottom = std::min(height_, *first + *rows + kMargin);
@@ -365,26 +390,42 @@ bool FfmpegSource::Convert() {
   const int stride = ((width_ + 1) * bytesPerPixel + 63) / 64 * 64;
   scratch_.resize(size_t(stride) * size_t(height_ + 1) + 256);
   const bool sameShape = frame_->width == width_ && frame_->height == height_;
-  int first = 0, rows = height_;
+  spans_.clear();
   const uint8_t* src = scratch_.data();
   int srcStride = stride;
   if (sameShape && frame_->format == target) {
     src = frame_->data[0];
     srcStride = frame_->linesize[0];
-    if (row_ >= 0) first = row_, rows = 1;
-  } else if (!(sameShape && ConvertBand(target, scratch_.data(), stride, &first, &rows))) {
-    first = 0, rows = height_;
-    sws_ = sws_getCachedContext(sws_, frame_->width, frame_->height, static_cast<AVPixelFormat>(frame_->format),
-                                width_, height_, target, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (sws_ == nullptr) return false;
-    uint8_t* planes[4] = {scratch_.data(), nullptr, nullptr, nullptr};
-    int strides[4] = {stride, 0, 0, 0};
-    sws_scale(sws_, frame_->data, frame_->linesize, 0, frame_->height, planes, strides);
+    for (int row : rows_) spans_.push_back({row, 1});
+    if (rows_.empty()) spans_.push_back({0, height_});
+  } else {
+    // A band around each analysed row; rows that fall in one band share its conversion.
+    for (int row : rows_) {
+      if (!spans_.empty() && row < spans_.back().first + spans_.back().count) continue;
+      Span band{};
+      if (!sameShape || !ConvertBand(row, target, scratch_.data(), stride, &band.first, &band.count)) {
+        spans_.clear();
+        break;
+      }
+      spans_.push_back(band);
+    }
+    if (spans_.empty()) {
+      spans_.push_back({0, height_});
+      sws_ = sws_getCachedContext(sws_, frame_->width, frame_->height, static_cast<AVPixelFormat>(frame_->format),
+                                  width_, height_, target, SWS_BILINEAR, nullptr, nullptr, nullptr);
+      if (sws_ == nullptr) return false;
+      uint8_t* planes[4] = {scratch_.data(), nullptr, nullptr, nullptr};
+      int strides[4] = {stride, 0, 0, 0};
+      sws_scale(sws_, frame_->data, frame_->linesize, 0, frame_->height, planes, strides);
+    }
   }
-  for (int y = first; y < first + rows; ++y) {
-    // The plug-in's BGR24 frames are bottom-up.
-    const int to = pixelFormat_ == PixelFormatBgr24 ? height_ - 1 - y : y;
-    std::memcpy(pixels_.data() + size_t(to) * rowBytes, src + static_cast<ptrdiff_t>(y) * srcStride, size_t(rowBytes));
+  for (const Span& span : spans_) {
+    for (int y = span.first; y < span.first + span.count; ++y) {
+      // The plug-in's BGR24 frames are bottom-up.
+      const int to = pixelFormat_ == PixelFormatBgr24 ? height_ - 1 - y : y;
+      std::memcpy(pixels_.data() + size_t(to) * rowBytes, src + static_cast<ptrdiff_t>(y) * srcStride,
+                  size_t(rowBytes));
+    }
   }
   return true;
 }

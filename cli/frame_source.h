@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/diagnostics.h"
+#include "cli/line_choice.h"
 
 struct InputFrame {
   uint8_t* pixels = nullptr;  // Width() x Height() in PixelFormat(); valid until the next call
@@ -37,11 +39,15 @@ class FrameSource {
   // A recording (a file, the built-in signal) can be read faster than it plays; a device or a
   // pipe delivers frames as they happen.
   virtual bool IsRecording() const { return true; }
+  // Which field of interlaced frames comes first, as the input says.
+  virtual FieldOrder Fields() const { return FieldOrder::Unknown; }
   // Frames per second the input declares (for pacing when frames carry no time).
   virtual double FrameRate() const { return 25.0; }
-  // The analysis reads one row of each frame: a source may then convert only the rows around
-  // it and leave the others as they were. -1 (the default) asks for whole frames.
-  virtual void SetAnalysedRow(int row) { (void)row; }
+  // The analysis reads these rows of each frame: a source may then convert only the rows around
+  // them and leave the others as they were. None (the default) asks for whole frames.
+  virtual void SetAnalysedRows(const std::vector<int>& rows) { (void)rows; }
+  // One row; -1 for whole frames.
+  void SetAnalysedRow(int row) { SetAnalysedRows(row < 0 ? std::vector<int>{} : std::vector<int>{row}); }
 
  protected:
   int width_ = 0;

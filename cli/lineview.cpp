@@ -30,6 +30,15 @@
 
 namespace {
 
+// One analysed line: its own analysis state (the 50-frame rings), statistics and CSV columns.
+struct LineRun {
+  AnalysedLine line;
+  AnalysisState state;
+  RunSummary summary;
+  double frameSnr[3] = {};  // the frame's own ratios, as the last frame measured them
+  ~LineRun() { ReleaseStateBuffers(state); }
+};
+
 class Run {
  public:
   Run(const CliOptions& o, const RunSettings& rs, FrameSource& source, std::ostream& out, Diagnostics& diag,
@@ -40,16 +49,16 @@ class Run {
   void SetRowPrefix(const std::string& prefix, bool* headerPending) { rowPrefix_ = prefix, headerPending_ = headerPending; }
   // Several inputs into one picture folder: each input's pictures carry a name of their own.
   void SetPictureName(const std::string& name) { pictureName_ = name; }
-  ~Run() { ReleaseStateBuffers(state_); }
 
   int Execute(bool errIsTerminal);
 
  private:
-  void Analyse(InputFrame& frame, bool draw);
-  void LatestSnr(double snr[3]) const;
-  bool WriteRow(const InputFrame& frame, const double frameSnr[3]);
-  void DrawPage(int page);
-  bool WritePictures(const std::string& suffix);
+  bool ChooseLines(std::vector<AnalysedLine>* lines);
+  bool Analyse(InputFrame& frame, bool due, bool shown);
+  void Measure(LineRun& l, HeadlessWindow& window, bool draw);
+  bool WriteRow(const InputFrame& frame, const LineRun& l);
+  void DrawPage(LineRun& l, HeadlessWindow& window, int page);
+  bool WritePictures(const LineRun& l, HeadlessWindow& window, const std::string& suffix);
 
   const CliOptions& o_;
   const RunSettings& rs_;
@@ -61,77 +70,139 @@ class Run {
   std::string pictureName_ = "lineview-";
   bool ownHeaderPending_ = true;
   bool* headerPending_ = &ownHeaderPending_;
-  AnalysisState state_;
-  HeadlessWindow window_;
+  // In the order asked; analysed bottom row first, so that no line's red marker lies on a row
+  // still to be sampled.
+  std::vector<std::unique_ptr<LineRun>> lines_;
+  std::vector<LineRun*> bottomUp_;
+  bool lineColumns_ = false;  // several lines, or a field: each row says which
+  bool fieldColumn_ = false, tvColumn_ = false;
+  // The lines take turns in one window's canvases, each writing its pictures straight after
+  // drawing them; the line the live window shows draws into a window of its own.
+  HeadlessWindow window_, shownWindow_;
   std::unique_ptr<TextPainter> text_;
-  RunSummary summary_;
+  int64_t frames_ = 0;
 };
 
-// One frame through the plug-in's frame path, which samples the line, marks it and, when a
-// picture of this frame is due, draws the first selected page. The CSV needs the SNR whichever
-// page is drawn, and --page all the other two pages: both come from the analyses the frame
-// path calls, on the line it has just sampled.
-void Run::Analyse(InputFrame& frame, bool draw) {
-  window_.SetDrawing(draw);
-  FrameInfo info{};
-  info.pixels = frame.pixels;
-  ProcessFrameState(state_, info, &window_);
-  if (!draw || state_.liveSettings.Mode != ModeOscilloscope) {
-    const AnalysisSettings s = SnapshotSettings(state_.liveSettings);
-    MeasureWaveform(s, state_.width, state_.channels, state_.snrHistory, state_.snrHistoryIndex, state_.snrDisplay);
+// Which rows: the settings' line as the plug-in takes it (moved into the frame with a warning),
+// or the lines the command line names, refused where the frames do not hold them.
+bool Run::ChooseLines(std::vector<AnalysedLine>* lines) {
+  const LineRequest& r = o_.lines;
+  const int height = source_.Height();
+  lineColumns_ = r.numbers.size() > 1 || r.field != FieldChoice::None || r.tvLines;
+  fieldColumn_ = r.field != FieldChoice::None || r.tvLines;
+  tvColumn_ = lineColumns_ && TvLineOfRow(0, height) != 0;
+  if (r.numbers.empty() && r.field == FieldChoice::None) {
+    CheckLine(rs_.settings, height, diag_);
+    // The frame path clamps a line above the frame; the plug-in's Configure lowers one below it.
+    AnalysedLine l;
+    l.row = std::clamp(rs_.settings.TVLine, 0, std::max(height - 1, 0));
+    *lines = {l};
+    return true;
+  }
+  LineRequest request = r;
+  if (request.numbers.empty()) request.numbers = {std::max(rs_.settings.TVLine, 0)};
+  std::string error, warning;
+  if (!ResolveLines(request, height, source_.Fields(), lines, &error, &warning)) {
+    diag_.Fail(kExitUsage, error);
+    return false;
+  }
+  if (!warning.empty()) diag_.Stream() << "lineview: " << warning << '\n';
+  for (AnalysedLine& l : *lines) {
+    if (!tvColumn_) l.tvLine = 0;
+  }
+  return true;
+}
+
+// After the frame path has sampled a line (and marked it, and drawn the first selected page when
+// a picture is due): the CSV needs the SNR whichever page is drawn, and --page all the other two
+// pages: both come from the analyses the frame path calls, on the line it has just sampled.
+void Run::Measure(LineRun& l, HeadlessWindow& window, bool draw) {
+  AnalysisState& st = l.state;
+  AnalysisSettings s = SnapshotSettings(st.liveSettings);
+  if (!draw || s.Mode != ModeOscilloscope) {
+    MeasureWaveform(s, st.width, st.channels, st.snrHistory, st.snrHistoryIndex, st.snrDisplay);
+  }
+  // The live window may show the other colour space: the CSV keeps the run's, measured last so
+  // that snrDisplay holds its means.
+  if ((s.ColorMode == 1) != (rs_.settings.ColorMode == 1)) {
+    s.ColorMode = rs_.settings.ColorMode;
+    MeasureWaveform(s, st.width, st.channels, st.snrHistory, st.snrHistoryIndex, st.snrDisplay);
   }
   if (draw) {
-    for (size_t i = 1; i < rs_.pages.size(); ++i) DrawPage(rs_.pages[i]);
+    for (size_t i = 1; i < rs_.pages.size(); ++i) DrawPage(l, window, rs_.pages[i]);
+  }
+  // The frame's own ratio per channel: the entry its measurement has just put into each ring.
+  const int first = FirstChannel(rs_.settings);
+  for (int c = 0; c < 3; ++c) {
+    const int ch = first + c;
+    l.frameSnr[c] = st.snrHistory[ch][(st.snrHistoryIndex[ch] + kSnrRingLength - 1) % kSnrRingLength];
   }
 }
 
-// The frame's own ratio per channel: the entry its measurement has just put into each ring.
-void Run::LatestSnr(double snr[3]) const {
-  const int first = FirstChannel(state_.liveSettings);
-  for (int c = 0; c < 3; ++c) {
-    const int ch = first + c;
-    snr[c] = state_.snrHistory[ch][(state_.snrHistoryIndex[ch] + kSnrRingLength - 1) % kSnrRingLength];
+// Every line of one frame; a line's pictures, when due, are written as soon as it is drawn.
+bool Run::Analyse(InputFrame& frame, bool due, bool shown) {
+  FrameInfo info{};
+  info.pixels = frame.pixels;
+  for (LineRun* l : bottomUp_) {
+    const bool showing = shown && l == lines_.front().get();
+    HeadlessWindow& window = showing ? shownWindow_ : window_;
+    window.SetDrawing(due || showing);
+    ProcessFrameState(l->state, info, &window);
+    Measure(*l, window, due || showing);
+    if (due) {
+      char suffix[32];
+      std::snprintf(suffix, sizeof suffix, "-%06lld", static_cast<long long>(frame.index));
+      if (!WritePictures(*l, window, suffix)) return false;
+    }
   }
+  return true;
 }
 
 // One CSV row, and the header before the first; false once the output cannot be written.
-bool Run::WriteRow(const InputFrame& frame, const double frameSnr[3]) {
+bool Run::WriteRow(const InputFrame& frame, const LineRun& l) {
   errno = 0;
   if (*headerPending_) {
     *headerPending_ = false;
-    const char* const* n = summary_.channelNames;
-    out_ << (rowPrefix_.empty() ? "" : "input,") << "frame,time," << n[0] << ',' << n[1] << ',' << n[2] << ',' << n[0] << "_frame," << n[1] << "_frame,"
-         << n[2] << "_frame\n";
+    const char* const* n = l.summary.channelNames;
+    out_ << (rowPrefix_.empty() ? "" : "input,") << "frame,time," << (lineColumns_ ? "line," : "")
+         << (fieldColumn_ ? "field," : "") << (tvColumn_ ? "tv_line," : "") << n[0] << ',' << n[1] << ',' << n[2]
+         << ',' << n[0] << "_frame," << n[1] << "_frame," << n[2] << "_frame\n";
   }
-  char row[192];
+  char row[256];
+  int at = std::snprintf(row, sizeof row, "%lld,%.3f,", static_cast<long long>(frame.index), frame.seconds);
+  if (lineColumns_) at += std::snprintf(row + at, sizeof row - at, "%d,", l.line.row);
+  if (fieldColumn_) at += std::snprintf(row + at, sizeof row - at, "%s,", FieldName(l.line.field));
+  if (tvColumn_) at += std::snprintf(row + at, sizeof row - at, "%d,", l.line.tvLine);
   // The 50-frame means exactly as the tool window shows them, then the frame's own ratios.
-  std::snprintf(row, sizeof row, "%lld,%.3f,%.2f,%.2f,%.2f,%.2f,%.2f,%.2f\n", static_cast<long long>(frame.index),
-                frame.seconds, state_.snrDisplay[0], state_.snrDisplay[1], state_.snrDisplay[2], frameSnr[0],
-                frameSnr[1], frameSnr[2]);
+  std::snprintf(row + at, sizeof row - at, "%.2f,%.2f,%.2f,%.2f,%.2f,%.2f\n", l.state.snrDisplay[0],
+                l.state.snrDisplay[1], l.state.snrDisplay[2], l.frameSnr[0], l.frameSnr[1], l.frameSnr[2]);
   out_ << rowPrefix_ << row;
   return static_cast<bool>(out_);
 }
 
 // The page's analysis on the line sampled last. Only the oscilloscope keeps anything across
 // frames (its SNR rings), and it is drawn this way only after the last read-out is out.
-void Run::DrawPage(int page) {
-  const AnalysisSettings s = SnapshotSettings(state_.liveSettings);
-  const int n = state_.width;
-  PlotCanvas& canvas = window_.Canvas(page);
+void Run::DrawPage(LineRun& l, HeadlessWindow& window, int page) {
+  const AnalysisSettings s = SnapshotSettings(l.state.liveSettings);
+  AnalysisState& st = l.state;
+  const int n = st.width;
+  PlotCanvas& canvas = window.Canvas(page);
   if (page == ModeOscilloscope) {
-    RenderWaveform(s, n, state_.channels, state_.snrHistory, state_.snrHistoryIndex, state_.snrDisplay, canvas);
+    RenderWaveform(s, n, st.channels, st.snrHistory, st.snrHistoryIndex, st.snrDisplay, canvas);
   } else if (page == ModeSpectrum) {
-    RenderSpectrum(s, n, state_.channels, state_.spectrumReal, state_.spectrumImag, state_.spectrumMagnitude,
-                   state_.spectrumTables, canvas);
+    RenderSpectrum(s, n, st.channels, st.spectrumReal, st.spectrumImag, st.spectrumMagnitude, st.spectrumTables,
+                   canvas);
   } else if (page == ModeLevels) {
-    RenderLevelHistogram(s, n, state_.channels, state_.levelHistogram, canvas);
+    RenderLevelHistogram(s, n, st.channels, st.levelHistogram, canvas);
   }
 }
 
-bool Run::WritePictures(const std::string& suffix) {
+bool Run::WritePictures(const LineRun& l, HeadlessWindow& window, const std::string& suffix) {
+  // Several lines: each picture names its line.
+  const std::string line = lineColumns_ ? "line" + std::to_string(l.line.row) + "-" : "";
   for (int page : rs_.pages) {
-    const Picture p = ComposePage(page, window_.Canvas(page), rs_.settings, text_.get(), kPageWidth, kPageHeight);
-    const std::string path = o_.pngDir + "/" + pictureName_ + PageName(page) + suffix + ".png";
+    const Picture p = ComposePage(page, window.Canvas(page), rs_.settings, text_.get(), kPageWidth, kPageHeight);
+    const std::string path = o_.pngDir + "/" + pictureName_ + line + PageName(page) + suffix + ".png";
     std::string error;
     if (!WritePng(p, path, &error)) {
       diag_.Fail(kExitFailure, "cannot write '" + path + "': " + error);
@@ -148,27 +219,35 @@ int Run::Execute(bool errIsTerminal) {
     if (!text_) diag_.Warn(kExitNoFont, error + ": pictures without axis labels");
   }
 
-  state_.liveSettings = rs_.settings;
-  if (rs_.pages.empty()) state_.liveSettings.Mode = -1;  // the frame path then draws no page
-  // A line asked for on the command line is meant: past the frame it is refused, not moved.
-  if (o_.line && (*o_.line < 0 || *o_.line >= source_.Height())) {
-    return diag_.Fail(kExitUsage, "--line " + std::to_string(*o_.line) + ": the frames have " +
-                                      std::to_string(source_.Height()) + " lines, 0 to " +
-                                      std::to_string(source_.Height() - 1));
-  }
-  CheckLine(state_.liveSettings, source_.Height(), diag_);
-  // The frame path clamps a line above the frame; the plug-in's Configure lowers one below it.
-  if (state_.liveSettings.TVLine < 0) state_.liveSettings.TVLine = 0;
-  ConfigureState(state_, FrameFormat{source_.Width(), source_.Height(), 0, source_.PixelFormat()});
-  source_.SetAnalysedRow(state_.liveSettings.TVLine);
-  if (!state_.BuffersReady()) return diag_.Fail(kExitFailure, "out of memory");
-
-  const bool yuv = state_.liveSettings.ColorMode == 1;
+  std::vector<AnalysedLine> chosen;
+  if (!ChooseLines(&chosen)) return kExitUsage;
+  std::vector<int> rows;
+  const bool yuv = rs_.settings.ColorMode == 1;
   static const char* const kRgb[3] = {"R", "G", "B"};
   static const char* const kYuv[3] = {"Y", "U", "V"};
-  for (int c = 0; c < 3; ++c) summary_.channelNames[c] = yuv ? kYuv[c] : kRgb[c];
-  summary_.input = o_.input;
-  if (observer_) observer_->Started(state_, source_);
+  for (const AnalysedLine& line : chosen) {
+    auto l = std::make_unique<LineRun>();
+    l->line = line;
+    l->state.liveSettings = rs_.settings;
+    l->state.liveSettings.TVLine = line.row;
+    if (rs_.pages.empty()) l->state.liveSettings.Mode = -1;  // the frame path then draws no page
+    ConfigureState(l->state, FrameFormat{source_.Width(), source_.Height(), 0, source_.PixelFormat()});
+    if (!l->state.BuffersReady()) return diag_.Fail(kExitFailure, "out of memory");
+    for (int c = 0; c < 3; ++c) l->summary.channelNames[c] = yuv ? kYuv[c] : kRgb[c];
+    l->summary.input = o_.input;
+    if (lineColumns_) {
+      l->summary.line = line.row;
+      l->summary.field = fieldColumn_ ? line.field : -1;
+      l->summary.tvLine = line.tvLine;
+    }
+    rows.push_back(line.row);
+    bottomUp_.push_back(l.get());
+    lines_.push_back(std::move(l));
+  }
+  std::sort(bottomUp_.begin(), bottomUp_.end(), [](const LineRun* a, const LineRun* b) { return a->line.row > b->line.row; });
+  source_.SetAnalysedRows(rows);
+  LineRun& shown = *lines_.front();
+  if (observer_) observer_->Started(shown.state, source_);
 
   int64_t expected = source_.ExpectedFrames();
   if (o_.maxFrames > 0 && (expected == 0 || expected > o_.maxFrames)) expected = o_.maxFrames;
@@ -176,44 +255,37 @@ int Run::Execute(bool errIsTerminal) {
   ProgressBar progress(diag_, errIsTerminal && o_.progress && !o_.verbose, expected);
 
   InputFrame frame;
-  bool anyFrame = false;
   // A stop (Ctrl-C, SIGTERM, the window's q) ends the reading here, and the outputs are
   // finished below as at the end of the input.
-  while ((o_.maxFrames == 0 || summary_.framesAnalysed < o_.maxFrames) && !StopRequested() &&
-         (!observer_ || observer_->NextFrame()) && source_.Next(&frame)) {
+  while ((o_.maxFrames == 0 || frames_ < o_.maxFrames) && !StopRequested() && (!observer_ || observer_->NextFrame()) &&
+         source_.Next(&frame)) {
     const bool due = !o_.pngDir.empty() && o_.every > 0 && (frame.index + 1) % o_.every == 0;
-    const bool shown = observer_ && observer_->ShowFrame(frame);
-    Analyse(frame, due || shown);
-    if (observer_) observer_->FrameAnalysed(frame, state_, window_, shown);
-    ++summary_.framesAnalysed;
-    anyFrame = true;
-    double frameSnr[3];
-    LatestSnr(frameSnr);
-    for (int c = 0; c < 3; ++c) summary_.channels[c].Add(frameSnr[c]);
-    // A reader that has gone (a closed pipe) ends the run now, not at the end of the input.
-    if (!o_.json && !WriteRow(frame, frameSnr)) {
-      const int e = errno;
-      return diag_.Fail(kExitFailure, "cannot write the output" + (e != 0 ? ": " + std::string(std::strerror(e)) : ""));
+    const bool showing = observer_ && observer_->ShowFrame(frame);
+    if (!Analyse(frame, due, showing)) return kExitFailure;
+    if (observer_) observer_->FrameAnalysed(frame, shown.state, showing ? shownWindow_ : window_, showing);
+    ++frames_;
+    for (const auto& l : lines_) {
+      ++l->summary.framesAnalysed;
+      for (int c = 0; c < 3; ++c) l->summary.channels[c].Add(l->frameSnr[c]);
+      // A reader that has gone (a closed pipe) ends the run now, not at the end of the input.
+      if (!o_.json && !WriteRow(frame, *l)) {
+        const int e = errno;
+        return diag_.Fail(kExitFailure,
+                          "cannot write the output" + (e != 0 ? ": " + std::string(std::strerror(e)) : ""));
+      }
     }
-    if (due) {
-      char suffix[32];
-      std::snprintf(suffix, sizeof suffix, "-%06lld", static_cast<long long>(frame.index));
-      if (!WritePictures(suffix)) return kExitFailure;
-    }
-    progress.Update(summary_.framesAnalysed);
+    progress.Update(frames_);
   }
-  progress.Finish(summary_.framesAnalysed, !StopRequested() && !source_.Interrupted());
-  summary_.framesDropped = source_.Dropped();
-  summary_.framesDamaged = source_.Damaged();
+  progress.Finish(frames_, !StopRequested() && !source_.Interrupted());
   const int64_t undecoded = source_.Undecoded();
-  if (!anyFrame && StopRequested()) return diag_.Fail(kExitStopped, "stopped before the first frame of '" + o_.input + "'");
-  if (!anyFrame && o_.startSeconds > 0) {
+  if (frames_ == 0 && StopRequested()) return diag_.Fail(kExitStopped, "stopped before the first frame of '" + o_.input + "'");
+  if (frames_ == 0 && o_.startSeconds > 0) {
     char start[32];
     std::snprintf(start, sizeof start, "%g", o_.startSeconds);
     return diag_.Fail(kExitCannotOpen, (o_.input.empty() ? std::string("the built-in signal") : "'" + o_.input + "'") +
                                            " has no frame at or after -ss " + start + " s");
   }
-  if (!anyFrame) {
+  if (frames_ == 0) {
     return diag_.Fail(kExitCannotOpen, "'" + o_.input + "': not one frame could be analysed (" +
                                            std::to_string(undecoded) + " could not be decoded or converted)");
   }
@@ -222,18 +294,23 @@ int Run::Execute(bool errIsTerminal) {
     diag_.Warn(kExitFramesDropped, std::to_string(undecoded) + (undecoded == 1 ? " frame" : " frames") + " of '" +
                                        o_.input + "' could not be decoded or converted: left out");
   }
-  if (summary_.framesDamaged > 0) {
-    diag_.Warn(kExitDamaged, std::to_string(summary_.framesDamaged) +
-                                 (summary_.framesDamaged == 1 ? " frame" : " frames") + " of '" + o_.input +
+  const int64_t damaged = source_.Damaged();
+  if (damaged > 0) {
+    diag_.Warn(kExitDamaged, std::to_string(damaged) + (damaged == 1 ? " frame" : " frames") + " of '" + o_.input +
                                  "' came with errors that the decoder concealed or flagged: analysed as decoded");
   }
 
-  if (!o_.pngDir.empty() && anyFrame) {
-    // The pictures of the last frame, drawn now that it is known to be the last.
-    for (int page : rs_.pages) DrawPage(page);
-    if (!WritePictures("")) return kExitFailure;
+  for (const auto& l : lines_) {
+    l->summary.framesDropped = source_.Dropped();
+    l->summary.framesDamaged = damaged;
+    if (!o_.pngDir.empty()) {
+      // The pictures of the last frame, drawn now that it is known to be the last.
+      window_.SetDrawing(true);
+      for (int page : rs_.pages) DrawPage(*l, window_, page);
+      if (!WritePictures(*l, window_, "")) return kExitFailure;
+    }
+    if (o_.json) out_ << SummaryJson(l->summary);
   }
-  if (o_.json) out_ << SummaryJson(summary_);
   out_.flush();
   if (!out_) return diag_.Fail(kExitFailure, "cannot write the output");
   return diag_.Status();
@@ -268,6 +345,8 @@ std::string CompactJson(const std::string& json) {
     if (c == '\n') {
       lineStart = true;
     } else if (!(lineStart && c == ' ')) {
+      // A summary that starts here ends the one before (one per line of a run of several).
+      if (lineStart && c == '{' && !out.empty()) out += '\n';
       lineStart = false;
       out += c;
     }

@@ -50,6 +50,9 @@ std::string Number(double v) {
 std::string SummaryJson(const RunSummary& s) {
   std::string j = "{\n";
   j += "  \"input\": " + (s.input.empty() ? std::string("null") : "\"" + Escape(s.input) + "\"") + ",\n";
+  if (s.line >= 0) j += "  \"line\": " + std::to_string(s.line) + ",\n";
+  if (s.field >= 0) j += std::string("  \"field\": \"") + (s.field == 1 ? "bottom" : "top") + "\",\n";
+  if (s.tvLine > 0) j += "  \"tv_line\": " + std::to_string(s.tvLine) + ",\n";
   j += "  \"frames_analysed\": " + std::to_string(s.framesAnalysed) + ",\n";
   j += "  \"frames_dropped\": " + std::to_string(s.framesDropped) + ",\n";
   j += "  \"frames_damaged\": " + std::to_string(s.framesDamaged) + ",\n";

@@ -24,6 +24,9 @@ struct RunSummary {
   int64_t framesAnalysed = 0;
   int64_t framesDropped = 0;
   int64_t framesDamaged = 0;  // delivered, but with errors the decoder flagged or concealed
+  // Where a run analyses several lines or a field: which one (the row), its field (0 top,
+  // 1 bottom) and its standard number; -1, -1 and 0 leave them out.
+  int line = -1, field = -1, tvLine = 0;
 };
 
 std::string SummaryJson(const RunSummary& summary);
