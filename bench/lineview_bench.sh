@@ -29,8 +29,9 @@ calc() { awk "BEGIN { print $* }"; }
 less() { awk "BEGIN { exit !($1 < $2) }"; }
 
 labels=("ffmpeg -f null" "csv" "scope, png every 25" "spectrum, png every 25" "levels, png every 25"
-        "all, png every 25" "live, no pacing" "10-bit: ffmpeg -f null" "10-bit: csv" "10-bit: live, no pacing")
-reference_of() { if [ "$1" -ge 7 ]; then echo 7; else echo 0; fi; }  # the ffmpeg run a row is compared with
+        "all, png every 25" "live, no pacing" "10-bit: ffmpeg -f null" "10-bit: csv" "10-bit: live, no pacing"
+        "csv, ten lines together" "csv, ten lines apart")
+reference_of() { if [ "$1" -ge 7 ] && [ "$1" -le 9 ]; then echo 7; else echo 0; fi; }  # the ffmpeg run a row is compared with
 command_of() {  # index -> the command line
   case $1 in
     0) echo ffmpeg -nostdin -v error -i "$work/clip.mkv" -f null - ;;
@@ -44,6 +45,9 @@ command_of() {  # index -> the command line
     7) echo ffmpeg -nostdin -v error -i "$work/clip10.mkv" -f null - ;;
     8) echo "$exe" "$work/clip10.mkv" --page scope ;;
     9) echo env SDL_VIDEODRIVER=offscreen "$exe" "$work/clip10.mkv" --page scope --live --no-pacing ;;
+    # Ten lines in one pass: in one band of rows, and spread so that each has its own.
+    10) echo "$exe" "$work/clip.mkv" --page scope --line 100-109 ;;
+    11) echo "$exe" "$work/clip.mkv" --page scope --line 23,80,140,200,260,320,380,440,500,560 ;;
   esac
 }
 declare -a best_e best_c peak
