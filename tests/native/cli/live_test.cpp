@@ -112,7 +112,9 @@ class LiveX : public ::testing::Test {
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       dup2(null, 2);
-      execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp", nullptr);
+      // -noreset: by default the server resets as its last client leaves (an xdotool poll), and
+      // refuses connections meanwhile; lineview's start could fall into that gap.
+      execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp", "-noreset", nullptr);
       _exit(127);
     }
     for (int i = 0; i < 100; ++i) {
@@ -144,12 +146,24 @@ class LiveX : public ::testing::Test {
       _exit(127);
     }
     window_.clear();
+    const auto start = std::chrono::steady_clock::now();
+    int exited = -1;
     // Not --sync: xdotool gives up on a BadWindow when a window goes while it walks the tree.
     for (int i = 0; i < 200 && window_.empty(); ++i) {
       window_ = X("search --name '^lineview' 2>/dev/null");
-      if (window_.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (!window_.empty()) break;
+      int raw = 0;
+      if (waitpid(lineview_, &raw, WNOHANG) == lineview_) {  // it gave up: SDL's reason is in err
+        lineview_ = -1;
+        exited = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    ASSERT_FALSE(window_.empty()) << display_ << ": " << ReadText(dir_ / "err");
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    ASSERT_FALSE(window_.empty()) << "no window on " << display_ << " after " << ms.count() << " ms"
+                                  << (exited >= 0 ? ", lineview exited with " + std::to_string(exited) : "")
+                                  << "; its stderr:\n" << ReadText(dir_ / "err");
     window_ = window_.substr(0, window_.find('\n'));
   }
   std::string X(const std::string& args) {
