@@ -472,17 +472,34 @@ class LiveLoop {
   std::string error_;  // why the window could not be opened
 };
 
+// Without a display SDL falls back to a driver that shows nothing. Unless the user chose that
+// through SDL_VIDEODRIVER, the run stops: why SDL could not open the display, empty when it did.
+std::string NoDisplay() {
+  const char* asked = std::getenv("SDL_VIDEODRIVER");
+  if (asked && *asked) return {};
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (!driver || (std::strcmp(driver, "offscreen") != 0 && std::strcmp(driver, "dummy") != 0)) return {};
+  // SDL skips a driver that cannot start without a word: asking for X11 by name gives its reason.
+  // A second try also takes a display that refused the first connection (an X server resetting
+  // as its last client leaves, as a bare Xvfb does).
+  SDL_VideoQuit();
+  if (SDL_VideoInit("x11") == 0) return {};
+  const std::string reason = SDL_GetError();
+  const char* display = std::getenv("DISPLAY");
+  return reason + (display && *display ? " (DISPLAY=" + std::string(display) + ")" : " (DISPLAY is not set)") +
+         "; SDL_VIDEODRIVER=offscreen runs without a window";
+}
+
 }  // namespace
 
 int RunLive(const CliOptions& options, Diagnostics& diag, const std::function<int(RunObserver*)>& analyse) {
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     return diag.Fail(kExitFailure, std::string("--live: cannot open a window: ") + SDL_GetError());
   }
-  // Without a display SDL falls back to a driver that shows nothing: say so, unless asked for.
-  const char* driver = SDL_GetCurrentVideoDriver();
-  const char* asked = std::getenv("SDL_VIDEODRIVER");
-  if (driver && (!std::strcmp(driver, "offscreen") || !std::strcmp(driver, "dummy")) && !(asked && *asked)) {
-    diag.Stream() << "lineview: warning: no display found: the window is not shown (SDL driver " << driver << ")\n";
+  const std::string noDisplay = NoDisplay();
+  if (!noDisplay.empty()) {
+    SDL_Quit();
+    return diag.Fail(kExitFailure, "--live: cannot open a window: " + noDisplay);
   }
   const Uint32 wakeEvent = SDL_RegisterEvents(1);
   LiveSession session(options, diag, wakeEvent);

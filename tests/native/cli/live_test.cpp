@@ -62,6 +62,21 @@ TEST(Live, OffscreenRunWritesTheSameCsv) {
   EXPECT_NE(live.err.find("30 frames analysed"), std::string::npos) << live.err;
 }
 
+// No display and no driver asked for: a failure that names the display, not a run nobody sees.
+TEST(Live, WithoutADisplayFailsAndSaysWhy) {
+  const struct {
+    std::string display;  // the environment's DISPLAY
+    std::string said;
+  } cases[] = {{"DISPLAY=:1999", "(DISPLAY=:1999)"}, {"", "(DISPLAY is not set)"}};
+  for (const auto& c : cases) {
+    const RunResult r = RunShell("env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER " + c.display + " " + kLiveEnv +
+                                 Quote(LineviewExe()) + " --live --frames 3");
+    EXPECT_EQ(r.status, kExitFailure) << c.display;
+    EXPECT_NE(r.err.find("--live: cannot open a window: x11 not available " + c.said), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+}
+
 TEST(Archive, SeveralInputsGiveOneJsonLineEach) {
   SKIP_WITHOUT_FFMPEG();
   TempDir dir;
