@@ -28,6 +28,8 @@ struct LiveDisplay::Impl {
   SDL_Texture* frame = nullptr;
   SDL_Texture* panel = nullptr;
   int frameWidth = 0, frameHeight = 0, pixelFormat = 0;
+  int texturePitch = 0;
+  std::vector<uint8_t> upload;  // the frame as the texture's rows take it, when they differ from the frame's
   Picture panelPicture;
   std::optional<AnalysisSettings> panelSettings;  // the settings the panel's labels were drawn for
   std::unique_ptr<TextPainter> labels, value, name;
@@ -40,6 +42,26 @@ struct LiveDisplay::Impl {
     SDL_UpdateTexture(panel, nullptr, panelPicture.pixels.data(), panelPicture.width * 4);
   }
 
+  // The frame's rows top-down at the texture's pitch: the frame itself when they are so already.
+  const uint8_t* TextureRows(const uint8_t* pixels) {
+    const bool bgr = pixelFormat == PixelFormatBgr24;
+    const size_t rowBytes = size_t(frameWidth) * (bgr ? 3 : 2);
+    if (!bgr && rowBytes == size_t(texturePitch)) return pixels;
+    upload.resize(size_t(texturePitch) * frameHeight);
+    for (int y = 0; y < frameHeight; ++y) {
+      // The plug-in's BGR24 frames are bottom-up.
+      const uint8_t* from = pixels + (bgr ? frameHeight - 1 - y : y) * rowBytes;
+      uint8_t* to = upload.data() + size_t(y) * texturePitch;
+      std::memcpy(to, from, rowBytes);
+      if (!bgr) {
+        // The odd column's pair: its Y again, and the V of the pair before (none: grey).
+        to[rowBytes] = to[rowBytes - 2];
+        to[rowBytes + 1] = frameWidth >= 3 ? to[rowBytes - 3] : 128;
+      }
+    }
+    return upload.data();
+  }
+
   void Render() {
     int w = 0, h = 0;
     SDL_GetRendererOutputSize(renderer, &w, &h);
@@ -48,7 +70,8 @@ struct LiveDisplay::Impl {
     SDL_RenderClear(renderer);
     const SDL_Rect picture{l.picture.x, l.picture.y, l.picture.w, l.picture.h};
     const SDL_Rect panelRect{l.panel.x, l.panel.y, l.panel.w, l.panel.h};
-    SDL_RenderCopy(renderer, frame, nullptr, &picture);
+    const SDL_Rect columns{0, 0, frameWidth, frameHeight};  // not the YUY2 texture's padding column
+    SDL_RenderCopy(renderer, frame, &columns, &picture);
     SDL_RenderCopy(renderer, panel, nullptr, &panelRect);
   }
 };
@@ -81,8 +104,12 @@ bool LiveDisplay::Open(int frameWidth, int frameHeight, int pixelFormat, const s
   // The frames are BT.601, as swscale converts them and the plug-in's marker assumes.
   SDL_SetYUVConversionMode(SDL_YUV_CONVERSION_BT601);
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
-  d.frame = SDL_CreateTexture(d.renderer, pixelFormat == PixelFormatBgr24 ? SDL_PIXELFORMAT_BGR24 : SDL_PIXELFORMAT_YUY2,
-                              SDL_TEXTUREACCESS_STREAMING, frameWidth, frameHeight);
+  // SDL's YUY2 rows are whole pixel pairs: an odd width gets a texture one column wider.
+  const bool bgr = pixelFormat == PixelFormatBgr24;
+  const int textureWidth = bgr ? frameWidth : (frameWidth + 1) / 2 * 2;
+  d.texturePitch = bgr ? frameWidth * 3 : textureWidth * 2;
+  d.frame = SDL_CreateTexture(d.renderer, bgr ? SDL_PIXELFORMAT_BGR24 : SDL_PIXELFORMAT_YUY2,
+                              SDL_TEXTUREACCESS_STREAMING, textureWidth, frameHeight);
   // The panel is shown at its size: nearest keeps it pixel for pixel.
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
   d.panel = SDL_CreateTexture(d.renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, kPanelWidth, kPanelHeight);
@@ -103,13 +130,7 @@ void LiveDisplay::SetTitle(const std::string& title) { SDL_SetWindowTitle(impl_-
 void LiveDisplay::Show(const uint8_t* pixels, const PlotCanvas& canvas, const AnalysisSettings& s, const double snr[3],
                        const std::string& status) {
   Impl& d = *impl_;
-  if (d.pixelFormat == PixelFormatBgr24) {
-    // Bottom-up rows: from the last row with a negative pitch, as ffplay uploads them.
-    const int pitch = d.frameWidth * 3;
-    SDL_UpdateTexture(d.frame, nullptr, pixels + static_cast<ptrdiff_t>(d.frameHeight - 1) * pitch, -pitch);
-  } else {
-    SDL_UpdateTexture(d.frame, nullptr, pixels, d.frameWidth * 2);
-  }
+  SDL_UpdateTexture(d.frame, nullptr, d.TextureRows(pixels), d.texturePitch);
   ShowStatus(canvas, s, snr, status);
 }
 
