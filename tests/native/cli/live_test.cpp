@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 #include <regex>
 #include <thread>
 
+#include "analysis/waveform.h"
 #include "cli/exit_codes.h"
 #include "cli/headless_window.h"
 #include "cli/live_view.h"
@@ -47,6 +49,33 @@ TEST(LiveView, KeysAndClicksKeepTheLineInsideTheFrame) {
   EXPECT_EQ(LineAt(l, 1080, l.picture.x + 10, l.picture.y + l.picture.h - 1), 1077);
   EXPECT_EQ(LineAt(l, 1080, l.picture.x + 10, l.picture.y + 100), 266);
   EXPECT_EQ(LineAt(l, 1080, l.panel.x + 10, l.picture.y + 100), -1);
+}
+
+// While the rings fill, the window's read-outs are the means of the frames measured so far.
+TEST(LiveView, ReadoutsAreTheMeanOfTheFramesSeenSoFar) {
+  const struct {
+    int64_t measured;
+    int frames;
+    double snr;
+    const char* status;
+  } cases[] = {{0, 0, 0.0, "frame 0   RGB   mean of 0 frames"},
+               {1, 1, 7.4, "frame 0   RGB   mean of 1 frame"},
+               {30, 30, 7.4, "frame 0   RGB   mean of 30 frames"},
+               {50, 50, 7.4, "frame 0   RGB"},
+               {80, 50, 7.4, "frame 0   RGB"}};
+  for (const auto& c : cases) {
+    double rings[ChannelCount][kSnrRingLength] = {};
+    const double* history[ChannelCount];
+    for (int ch = 0; ch < ChannelCount; ++ch) {
+      history[ch] = rings[ch];
+      std::fill(rings[ch], rings[ch] + std::min<int64_t>(c.measured, kSnrRingLength), ch == ChannelG ? 7.4 : 3.0);
+    }
+    double snr[3];
+    EXPECT_EQ(LiveReadouts(history, 0, c.measured, snr), c.frames);
+    EXPECT_NEAR(snr[1], c.snr, 1e-9) << c.measured;
+    EXPECT_EQ(LiveStatus(0, 0, c.frames, false, false), c.status);
+  }
+  EXPECT_EQ(LiveStatus(12, 1, 50, true, true), "frame 12   YUV   paused   input ended");
 }
 
 // The live window changes nothing the analysis writes: the same CSV as without it. Odd sizes in
