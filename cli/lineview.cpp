@@ -71,8 +71,14 @@ void Run::Analyse(InputFrame& frame, bool draw) {
   FrameInfo info{};
   info.pixels = frame.pixels;
   ProcessFrameState(state_, info, &window_);
-  if (!draw || state_.liveSettings.Mode != ModeOscilloscope) {
-    const AnalysisSettings s = SnapshotSettings(state_.liveSettings);
+  AnalysisSettings s = SnapshotSettings(state_.liveSettings);
+  if (!draw || s.Mode != ModeOscilloscope) {
+    MeasureWaveform(s, state_.width, state_.channels, state_.snrHistory, state_.snrHistoryIndex, state_.snrDisplay);
+  }
+  // The live window may show the other colour space: the CSV keeps the run's, measured last so
+  // that snrDisplay holds its means.
+  if ((s.ColorMode == 1) != (rs_.settings.ColorMode == 1)) {
+    s.ColorMode = rs_.settings.ColorMode;
     MeasureWaveform(s, state_.width, state_.channels, state_.snrHistory, state_.snrHistoryIndex, state_.snrDisplay);
   }
   if (draw) {
@@ -82,7 +88,7 @@ void Run::Analyse(InputFrame& frame, bool draw) {
 
 // The frame's own ratio per channel: the entry its measurement has just put into each ring.
 void Run::LatestSnr(double snr[3]) const {
-  const int first = FirstChannel(state_.liveSettings);
+  const int first = FirstChannel(rs_.settings);
   for (int c = 0; c < 3; ++c) {
     const int ch = first + c;
     snr[c] = state_.snrHistory[ch][(state_.snrHistoryIndex[ch] + kSnrRingLength - 1) % kSnrRingLength];

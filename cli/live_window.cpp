@@ -16,6 +16,7 @@
 
 #include "cli/frame_source.h"
 #include "cli/headless_window.h"
+#include "analysis/waveform.h"
 #include "cli/run_observer.h"
 #include "host/test_signals.h"
 #include "plugin/analysis_state.h"
@@ -173,10 +174,12 @@ using Clock = std::chrono::steady_clock;
 
 // One analysed frame as the window shows it.
 struct LivePicture {
-  std::vector<uint8_t> pixels;
+  std::vector<uint8_t> pixels;  // with the line marked
+  std::vector<uint8_t> clean;   // as read, for an analysis again with other controls
   std::unique_ptr<PlotCanvas> canvas = std::make_unique<PlotCanvas>(kCanvasWidth, kCanvasHeight);
   AnalysisSettings settings{};
   double snr[3] = {};
+  int frames = 0;  // how many frames the read-outs are the mean of
   int64_t index = -1;
 
   LivePicture() { canvas->plotRect = kPagePlotRect; }
@@ -206,6 +209,7 @@ class LiveSession final : public RunObserver {
     controls_.line = s.TVLine;
     controls_.page = s.Mode;
     controls_.colorMode = s.ColorMode;
+    runYuv_ = s.ColorMode == 1;
     started_ = true;
     Wake();
   }
@@ -235,25 +239,18 @@ class LiveSession final : public RunObserver {
   }
 
   bool ShowFrame(const InputFrame& frame) override {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!paced_) return wantPicture_ && !backFull_;
-    const Clock::time_point now = Clock::now();
-    const auto at = [&](double seconds) {
-      return origin_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    };
-    // Far behind (a slow start, a stall): the clock restarts rather than rushing to catch up.
-    if (!clockSet_ || now - at(frame.seconds) > std::chrono::milliseconds(100)) {
-      origin_ = now - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(frame.seconds));
-      clockSet_ = true;
-    }
-    const Clock::time_point due = at(frame.seconds);
-    changed_.wait_until(lock, due, [this] { return quit_; });
-    // When the next frame is already due, this one is analysed without its picture.
-    return wantPicture_ && !backFull_ && Clock::now() <= at(frame.seconds + frameSeconds_);
+    const bool shown = Due(frame);
+    // Before the frame path marks the line in it: the back picture is the analysis's own.
+    if (shown) back_.clean.assign(frame.pixels, frame.pixels + FrameBytes(width_, height_, pixelFormat_));
+    return shown;
   }
 
   void FrameAnalysed(const InputFrame& frame, AnalysisState& state, HeadlessWindow& window, bool shown) override {
     ++analysed_;
+    // The frame has been measured in the colour space it is shown in and in the CSV's.
+    const bool yuv = LoadSetting(state.liveSettings.ColorMode) == 1;
+    ++measured_[yuv];
+    if (yuv != runYuv_) ++measured_[runYuv_];
     if (!shown) {
       ++skipped_;
       return;
@@ -266,7 +263,7 @@ class LiveSession final : public RunObserver {
       const PlotCanvas& c = window.Canvas(p.settings.Mode);
       std::copy(c.Pixels(), c.Pixels() + size_t(c.plotWidth) * c.plotHeight, p.canvas->Pixels());
     }
-    std::copy(state.snrDisplay, state.snrDisplay + 3, p.snr);
+    p.frames = LiveReadouts(state.snrHistory, p.settings.ColorMode, measured_[p.settings.ColorMode == 1], p.snr);
     p.index = frame.index;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -284,6 +281,27 @@ class LiveSession final : public RunObserver {
     Wake();
   }
 
+ private:
+  // Whether the frame gets a picture; a paced frame waits here for its time.
+  bool Due(const InputFrame& frame) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!paced_) return wantPicture_ && !backFull_;
+    const Clock::time_point now = Clock::now();
+    const auto at = [&](double seconds) {
+      return origin_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    };
+    // Far behind (a slow start, a stall): the clock restarts rather than rushing to catch up.
+    if (!clockSet_ || now - at(frame.seconds) > std::chrono::milliseconds(100)) {
+      origin_ = now - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(frame.seconds));
+      clockSet_ = true;
+    }
+    const Clock::time_point due = at(frame.seconds);
+    changed_.wait_until(lock, due, [this] { return quit_; });
+    // When the next frame is already due, this one is analysed without its picture.
+    return wantPicture_ && !backFull_ && Clock::now() <= at(frame.seconds + frameSeconds_);
+  }
+
+ public:
   // ---- the window thread ----
 
   bool IsStarted(int* width, int* height, int* pixelFormat, LiveControls* controls) {
@@ -366,6 +384,8 @@ class LiveSession final : public RunObserver {
   int64_t handedAt_ = -1;  // analysed_ when the back picture was handed over
   int64_t analysed_ = 0;
   int64_t skipped_ = 0;
+  bool runYuv_ = false;             // the CSV's colour space
+  int64_t measured_[2] = {0, 0};  // frames measured in RGB, in YUV
 };
 
 // The window thread: opens the window once the input is open, shows every picture it is
@@ -394,12 +414,20 @@ class LiveLoop {
         }
       }
       if (session_.Take(front_)) {
-        display_->Show(front_.pixels.data(), *front_.canvas, front_.settings, front_.snr, Status());
         shown_ = true;
+        Settle();
+        Show();
       }
-      if (session_.IsFinished(&status) && !o_.hold) return true;
+      if (session_.IsFinished(&status) && !ended_) {
+        if (!o_.hold) return true;
+        ended_ = true;
+        session_.NoticeLocked("the input has ended: the window stays until q");
+        if (shown_) display_->ShowStatus(*front_.canvas, front_.settings, front_.snr, Status());
+      }
     }
   }
+
+  ~LiveLoop() { ReleaseStateBuffers(again_); }
 
  private:
   bool OpenWindow() {
@@ -415,16 +443,62 @@ class LiveLoop {
   }
 
   std::string Status() const {
-    std::string s = "frame " + std::to_string(front_.index) + (front_.settings.ColorMode == 1 ? "   YUV" : "   RGB");
-    if (controls_.paused) s += "   paused";
-    return s;
+    return LiveStatus(front_.index, front_.settings.ColorMode, front_.frames, controls_.paused, ended_);
+  }
+
+  void Show() { display_->Show(front_.pixels.data(), *front_.canvas, front_.settings, front_.snr, Status()); }
+
+  // While no frame comes (paused, or the input has ended and the window is held), what the keys
+  // changed is shown at once, on the last frame shown. True when it was analysed again.
+  bool Settle() {
+    const AnalysisSettings& s = front_.settings;
+    if (!(controls_.paused || ended_) || front_.clean.empty() ||
+        (s.TVLine == controls_.line && s.Mode == controls_.page && (s.ColorMode == 1) == (controls_.colorMode == 1))) {
+      return false;
+    }
+    // A state of the window's own: the run's rings, statistics and CSV stay as they are.
+    if (!again_.BuffersReady()) ConfigureState(again_, FrameFormat{width_, height_, 0, pixelFormat_});
+    if (!again_.BuffersReady()) return false;  // out of memory: the title alone says what changed
+    const bool sameReadouts = s.TVLine == controls_.line && (s.ColorMode == 1) == (controls_.colorMode == 1);
+    AnalysisSettings next = s;
+    next.TVLine = controls_.line;
+    next.Mode = controls_.page;
+    next.ColorMode = controls_.colorMode;
+    again_.liveSettings = next;
+    for (int c = 0; c < ChannelCount; ++c) {
+      ClearSnrHistory(again_.snrHistory[c]);
+      again_.snrHistoryIndex[c] = 0;
+    }
+    front_.pixels = front_.clean;
+    FrameInfo info{};
+    info.pixels = front_.pixels.data();
+    ProcessFrameState(again_, info, &againWindow_);
+    if (next.Mode >= ModeOscilloscope && next.Mode <= ModeLevels) {
+      const PlotCanvas& c = againWindow_.Canvas(next.Mode);
+      std::copy(c.Pixels(), c.Pixels() + size_t(c.plotWidth) * c.plotHeight, front_.canvas->Pixels());
+    }
+    // Another line or colour space: the read-outs of this one frame.
+    if (!sameReadouts) {
+      if (next.Mode != ModeOscilloscope) {
+        MeasureWaveform(next, again_.width, again_.channels, again_.snrHistory, again_.snrHistoryIndex,
+                        again_.snrDisplay);
+      }
+      front_.frames = LiveReadouts(again_.snrHistory, next.ColorMode, 1, front_.snr);
+    }
+    front_.settings = next;
+    return true;
   }
 
   void Change(const std::string& notice) {
     if (notice.empty()) return;
     session_.Change(controls_, notice);
     display_->SetTitle(LiveTitle(name_, controls_));
-    if (shown_) display_->ShowStatus(*front_.canvas, front_.settings, front_.snr, Status());
+    if (!shown_) return;
+    if (Settle()) {
+      Show();
+    } else {
+      display_->ShowStatus(*front_.canvas, front_.settings, front_.snr, Status());
+    }
   }
 
   void Save() {
@@ -488,6 +562,9 @@ class LiveLoop {
   LivePicture front_;
   bool shown_ = false;
   bool quit_ = false;
+  bool ended_ = false;  // the input has ended, the window held
+  AnalysisState again_;
+  HeadlessWindow againWindow_;
 
  public:
   std::string error_;  // why the window could not be opened

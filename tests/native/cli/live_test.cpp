@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <random>
 #include <regex>
 #include <thread>
@@ -146,6 +147,14 @@ class LiveX : public ::testing::Test {
     if (std::system("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") != 0) {
       GTEST_SKIP() << "Xvfb or xdotool is not installed";
     }
+    StartServer();
+  }
+  // A new server: a key that ended a window stays down in the old one (xdotool's release goes
+  // to a window that is gone), and SDL then takes a new press of it for the same press.
+  void StartServer() {
+    if (xvfb_ > 0) kill(xvfb_, SIGTERM), waitpid(xvfb_, nullptr, 0);
+    xvfb_ = -1;
+    display_.clear();
     // Display numbers from a random start: a number may be held outside this machine's view (an
     // abstract socket of another machine's X server), where clients then fail to connect.
     const int start = 100 + static_cast<int>(std::random_device{}() % 800);
@@ -235,11 +244,16 @@ class LiveX : public ::testing::Test {
     }
     return {};
   }
+  // Its exit status; -1 when it has not ended within 20 s (it is then killed).
   int Wait() {
     int raw = 0;
-    waitpid(lineview_, &raw, 0);
+    pid_t done = 0;
+    for (int i = 0; i < 200 && (done = waitpid(lineview_, &raw, WNOHANG)) == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (done == 0) kill(lineview_, SIGKILL), waitpid(lineview_, nullptr, 0);
     lineview_ = -1;
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return done == 0 || !WIFEXITED(raw) ? -1 : WEXITSTATUS(raw);
   }
 
   TempDir dir_;
@@ -298,6 +312,78 @@ TEST_F(LiveX, SavedWindowShowsThePagesAsTheCheckedInPictures) {
     std::remove(path.c_str());
     X("key --window " + window_ + " Escape");
     EXPECT_EQ(Wait(), kExitOk) << ReadText(dir_ / "err");
+  }
+}
+
+// With the input ended (--hold) or paused, a key shows its effect at once on the last frame: the
+// panel is then the page and the read-outs a run with those controls gives. A colour change in
+// mid-run leaves the CSV and the summary as they are.
+TEST_F(LiveX, KeysShowTheirEffectOnTheLastFrame) {
+  SKIP_WITHOUT_FFMPEG();
+  std::string fontError;
+  auto labels = CreateTextPainter(&fontError), value = CreateTextPainter(&fontError, 60),
+       name = CreateTextPainter(&fontError, 18);
+  if (!labels || !value || !name) GTEST_SKIP() << fontError;
+  // Every frame alike (lossless): the frame shown last is any of them, each frame's ratio the mean's.
+  for (const char* clip : {"short:10", "long:100"}) {
+    const std::string name(clip, std::strchr(clip, ':'));
+    ASSERT_TRUE(Ffmpeg("-f lavfi -i smptebars=size=720x576:rate=25 -frames:v " + std::string(std::strchr(clip, ':') + 1) +
+                       " -c:v ffv1 " + Quote(dir_ / (name + ".mkv"))));
+  }
+  const struct {
+    bool hold;  // else paused
+    std::string args, key, notice, page, expected;
+  } cases[] = {{true, "", "", "", "scope", ""},
+               {true, "", "3", "page levels", "levels", "--page levels"},
+               {true, "--line 380", "Next", "line 390", "scope", "--line 390"},
+               {false, "", "c", "colour yuv", "scope", "--color yuv"},
+               {false, "--json", "c", "colour yuv", "scope", "--color yuv"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args + " " + c.key);
+    ASSERT_NO_FATAL_FAILURE(StartServer());
+    const std::string clip = Quote(dir_ / (c.hold ? "short.mkv" : "long.mkv"));
+    Start(clip + " " + c.args + " --png " + Quote(dir_.Path()) + (c.hold ? " --hold --no-pacing" : ""));
+    if (c.hold) {
+      ASSERT_FALSE(WaitForErr("the input has ended").empty()) << ReadText(dir_ / "err");
+    } else {
+      X("key --window " + window_ + " space");
+      ASSERT_FALSE(WaitForErr("paused\n").empty()) << ReadText(dir_ / "err");
+    }
+    if (!c.key.empty()) {
+      X("key --window " + window_ + " " + c.key);
+      ASSERT_FALSE(WaitForErr(c.notice + "\n").empty()) << ReadText(dir_ / "err");
+    }
+    X("key --window " + window_ + " s");
+    const std::string path = WaitForErr("saved (\\S*)\n");
+    ASSERT_FALSE(path.empty()) << ReadText(dir_ / "err");
+    X("key --window " + window_ + (c.hold ? " q" : " space"));
+    EXPECT_EQ(Wait(), kExitOk) << ReadText(dir_ / "err");
+    EXPECT_EQ(ReadText(dir_ / "out"), Lineview(clip + " " + c.args).out);
+
+    TempDir want;
+    const RunResult plain = Lineview(clip + " " + c.expected + " --png " + Quote(want.Path()));
+    const auto rows = CsvRows(plain.out);
+    ASSERT_FALSE(rows.empty()) << plain.err;
+    AnalysisSettings s{};
+    s.ColorMode = c.expected.find("yuv") != std::string::npos;
+    const double snr[3] = {std::stod(rows.back()[5]), std::stod(rows.back()[6]), std::stod(rows.back()[7])};
+    Picture shot, page, panel;
+    ASSERT_TRUE(ReadPng(path, &shot));
+    ASSERT_TRUE(ReadPng(want / ("lineview-" + c.page + ".png"), &page));
+    const PlotCanvas canvas(kCanvasWidth, kCanvasHeight);
+    ComposePanel(panel, canvas, s, snr, "", PanelText{labels.get(), value.get(), name.get()});
+    const LiveLayout l = LayoutWindow(shot.width, shot.height, 720, 576);
+    const auto at = [&](int x, int y) { return shot.pixels[size_t(l.panel.y + y) * shot.width + l.panel.x + x]; };
+    int pageDiffs = 0, readoutDiffs = 0;
+    for (int y = kPagePlotRect.top; y < kPagePlotRect.bottom; ++y) {
+      for (int x = kPagePlotRect.left; x < kPagePlotRect.right; ++x) pageDiffs += at(x, y) != page.pixels[size_t(y) * page.width + x];
+    }
+    // The read-outs, above the status line.
+    for (int y = kPageHeight + 3; y < kPanelHeight - labels->LineHeight() - 6; ++y) {
+      for (int x = 0; x < kPanelWidth; ++x) readoutDiffs += at(x, y) != panel.pixels[size_t(y) * kPanelWidth + x];
+    }
+    EXPECT_EQ(pageDiffs, 0);
+    EXPECT_EQ(readoutDiffs, 0) << rows.back()[5] << " " << rows.back()[6] << " " << rows.back()[7];
   }
 }
 
