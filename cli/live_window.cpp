@@ -491,8 +491,9 @@ class LiveLoop {
 
   void Change(const std::string& notice) {
     if (notice.empty()) return;
-    session_.Change(controls_, notice);
+    // The title first: once the notice is out, the window says the same.
     display_->SetTitle(LiveTitle(name_, controls_));
+    session_.Change(controls_, notice);
     if (!shown_) return;
     if (Settle()) {
       Show();
