@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "analysis/waveform.h"
 #include "cli/cli_options.h"
 #include "cli/headless_window.h"
 
@@ -83,6 +84,25 @@ std::string LiveInputName(const std::string& input, const std::string& format) {
   const size_t slash = input.find_last_of('/');
   if (!format.empty() || slash == std::string::npos || slash + 1 == input.size()) return input;
   return input.substr(slash + 1);
+}
+
+int LiveReadouts(const double* const snrHistory[ChannelCount], int colorMode, int64_t measured, double snr[3]) {
+  const int frames = static_cast<int>(std::clamp<int64_t>(measured, 0, kSnrRingLength));
+  const int first = colorMode == 1 ? ChannelY : ChannelR;
+  for (int c = 0; c < 3; ++c) {
+    double sum = 0;
+    for (int i = 0; i < kSnrRingLength; ++i) sum += snrHistory[first + c][i];
+    snr[c] = frames > 0 ? sum / frames : 0.0;
+  }
+  return frames;
+}
+
+std::string LiveStatus(int64_t frame, int colorMode, int frames, bool paused, bool ended) {
+  std::string s = "frame " + std::to_string(frame) + (colorMode == 1 ? "   YUV" : "   RGB");
+  if (frames < kSnrRingLength) s += "   mean of " + std::to_string(frames) + (frames == 1 ? " frame" : " frames");
+  if (paused) s += "   paused";
+  if (ended) s += "   input ended";
+  return s;
 }
 
 namespace {

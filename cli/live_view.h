@@ -2,6 +2,7 @@
 // click changes, the title, and the panel beside the picture (the page as the tool window
 // shows it, with the three read-outs large enough to read from a step away).
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "cli/page_picture.h"
@@ -46,6 +47,15 @@ std::string PickLine(LiveControls& controls, int line, int height);
 std::string LiveTitle(const std::string& inputName, const LiveControls& controls);
 // The input as the title names it: a file by its name, a device as given.
 std::string LiveInputName(const std::string& input, const std::string& format);
+
+// The read-outs as the window shows them from the start: the means of the rings of the
+// colour space over the entries measured so far, `measured` of them (50 once the rings are
+// full; before, the rest of each ring is still zero). Returns how many frames the means cover.
+int LiveReadouts(const double* const snrHistory[ChannelCount], int colorMode, int64_t measured, double snr[3]);
+
+// The panel's status line: "frame N   RGB", "   mean of N frames" while the rings fill,
+// "   paused", "   input ended".
+std::string LiveStatus(int64_t frame, int colorMode, int frames, bool paused, bool ended);
 
 struct PanelText {
   TextPainter* labels = nullptr;  // the pages' axis labels (may be null: no labels)

@@ -16,6 +16,7 @@
 
 #include "cli/frame_source.h"
 #include "cli/headless_window.h"
+#include "analysis/waveform.h"
 #include "cli/run_observer.h"
 #include "cli/stop.h"
 #include "host/test_signals.h"
@@ -29,6 +30,8 @@ struct LiveDisplay::Impl {
   SDL_Texture* frame = nullptr;
   SDL_Texture* panel = nullptr;
   int frameWidth = 0, frameHeight = 0, pixelFormat = 0;
+  int texturePitch = 0;
+  std::vector<uint8_t> upload;  // the frame as the texture's rows take it, when they differ from the frame's
   Picture panelPicture;
   std::optional<AnalysisSettings> panelSettings;  // the settings the panel's labels were drawn for
   std::unique_ptr<TextPainter> labels, value, name;
@@ -41,6 +44,26 @@ struct LiveDisplay::Impl {
     SDL_UpdateTexture(panel, nullptr, panelPicture.pixels.data(), panelPicture.width * 4);
   }
 
+  // The frame's rows top-down at the texture's pitch: the frame itself when they are so already.
+  const uint8_t* TextureRows(const uint8_t* pixels) {
+    const bool bgr = pixelFormat == PixelFormatBgr24;
+    const size_t rowBytes = size_t(frameWidth) * (bgr ? 3 : 2);
+    if (!bgr && rowBytes == size_t(texturePitch)) return pixels;
+    upload.resize(size_t(texturePitch) * frameHeight);
+    for (int y = 0; y < frameHeight; ++y) {
+      // The plug-in's BGR24 frames are bottom-up.
+      const uint8_t* from = pixels + (bgr ? frameHeight - 1 - y : y) * rowBytes;
+      uint8_t* to = upload.data() + size_t(y) * texturePitch;
+      std::memcpy(to, from, rowBytes);
+      if (!bgr) {
+        // The odd column's pair: its Y again, and the V of the pair before (none: grey).
+        to[rowBytes] = to[rowBytes - 2];
+        to[rowBytes + 1] = frameWidth >= 3 ? to[rowBytes - 3] : 128;
+      }
+    }
+    return upload.data();
+  }
+
   void Render() {
     int w = 0, h = 0;
     SDL_GetRendererOutputSize(renderer, &w, &h);
@@ -49,7 +72,8 @@ struct LiveDisplay::Impl {
     SDL_RenderClear(renderer);
     const SDL_Rect picture{l.picture.x, l.picture.y, l.picture.w, l.picture.h};
     const SDL_Rect panelRect{l.panel.x, l.panel.y, l.panel.w, l.panel.h};
-    SDL_RenderCopy(renderer, frame, nullptr, &picture);
+    const SDL_Rect columns{0, 0, frameWidth, frameHeight};  // not the YUY2 texture's padding column
+    SDL_RenderCopy(renderer, frame, &columns, &picture);
     SDL_RenderCopy(renderer, panel, nullptr, &panelRect);
   }
 };
@@ -82,8 +106,12 @@ bool LiveDisplay::Open(int frameWidth, int frameHeight, int pixelFormat, const s
   // The frames are BT.601, as swscale converts them and the plug-in's marker assumes.
   SDL_SetYUVConversionMode(SDL_YUV_CONVERSION_BT601);
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
-  d.frame = SDL_CreateTexture(d.renderer, pixelFormat == PixelFormatBgr24 ? SDL_PIXELFORMAT_BGR24 : SDL_PIXELFORMAT_YUY2,
-                              SDL_TEXTUREACCESS_STREAMING, frameWidth, frameHeight);
+  // SDL's YUY2 rows are whole pixel pairs: an odd width gets a texture one column wider.
+  const bool bgr = pixelFormat == PixelFormatBgr24;
+  const int textureWidth = bgr ? frameWidth : (frameWidth + 1) / 2 * 2;
+  d.texturePitch = bgr ? frameWidth * 3 : textureWidth * 2;
+  d.frame = SDL_CreateTexture(d.renderer, bgr ? SDL_PIXELFORMAT_BGR24 : SDL_PIXELFORMAT_YUY2,
+                              SDL_TEXTUREACCESS_STREAMING, textureWidth, frameHeight);
   // The panel is shown at its size: nearest keeps it pixel for pixel.
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
   d.panel = SDL_CreateTexture(d.renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, kPanelWidth, kPanelHeight);
@@ -104,13 +132,7 @@ void LiveDisplay::SetTitle(const std::string& title) { SDL_SetWindowTitle(impl_-
 void LiveDisplay::Show(const uint8_t* pixels, const PlotCanvas& canvas, const AnalysisSettings& s, const double snr[3],
                        const std::string& status) {
   Impl& d = *impl_;
-  if (d.pixelFormat == PixelFormatBgr24) {
-    // Bottom-up rows: from the last row with a negative pitch, as ffplay uploads them.
-    const int pitch = d.frameWidth * 3;
-    SDL_UpdateTexture(d.frame, nullptr, pixels + static_cast<ptrdiff_t>(d.frameHeight - 1) * pitch, -pitch);
-  } else {
-    SDL_UpdateTexture(d.frame, nullptr, pixels, d.frameWidth * 2);
-  }
+  SDL_UpdateTexture(d.frame, nullptr, d.TextureRows(pixels), d.texturePitch);
   ShowStatus(canvas, s, snr, status);
 }
 
@@ -153,10 +175,12 @@ using Clock = std::chrono::steady_clock;
 
 // One analysed frame as the window shows it.
 struct LivePicture {
-  std::vector<uint8_t> pixels;
+  std::vector<uint8_t> pixels;  // with the line marked
+  std::vector<uint8_t> clean;   // as read, for an analysis again with other controls
   std::unique_ptr<PlotCanvas> canvas = std::make_unique<PlotCanvas>(kCanvasWidth, kCanvasHeight);
   AnalysisSettings settings{};
   double snr[3] = {};
+  int frames = 0;  // how many frames the read-outs are the mean of
   int64_t index = -1;
 
   LivePicture() { canvas->plotRect = kPagePlotRect; }
@@ -186,6 +210,7 @@ class LiveSession final : public RunObserver {
     controls_.line = s.TVLine;
     controls_.page = s.Mode;
     controls_.colorMode = s.ColorMode;
+    runYuv_ = s.ColorMode == 1;
     started_ = true;
     Wake();
   }
@@ -215,25 +240,18 @@ class LiveSession final : public RunObserver {
   }
 
   bool ShowFrame(const InputFrame& frame) override {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!paced_) return wantPicture_ && !backFull_;
-    const Clock::time_point now = Clock::now();
-    const auto at = [&](double seconds) {
-      return origin_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    };
-    // Far behind (a slow start, a stall): the clock restarts rather than rushing to catch up.
-    if (!clockSet_ || now - at(frame.seconds) > std::chrono::milliseconds(100)) {
-      origin_ = now - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(frame.seconds));
-      clockSet_ = true;
-    }
-    const Clock::time_point due = at(frame.seconds);
-    changed_.wait_until(lock, due, [this] { return quit_; });
-    // When the next frame is already due, this one is analysed without its picture.
-    return wantPicture_ && !backFull_ && Clock::now() <= at(frame.seconds + frameSeconds_);
+    const bool shown = Due(frame);
+    // Before the frame path marks the line in it: the back picture is the analysis's own.
+    if (shown) back_.clean.assign(frame.pixels, frame.pixels + FrameBytes(width_, height_, pixelFormat_));
+    return shown;
   }
 
   void FrameAnalysed(const InputFrame& frame, AnalysisState& state, HeadlessWindow& window, bool shown) override {
     ++analysed_;
+    // The frame has been measured in the colour space it is shown in and in the CSV's.
+    const bool yuv = LoadSetting(state.liveSettings.ColorMode) == 1;
+    ++measured_[yuv];
+    if (yuv != runYuv_) ++measured_[runYuv_];
     if (!shown) {
       ++skipped_;
       return;
@@ -246,7 +264,7 @@ class LiveSession final : public RunObserver {
       const PlotCanvas& c = window.Canvas(p.settings.Mode);
       std::copy(c.Pixels(), c.Pixels() + size_t(c.plotWidth) * c.plotHeight, p.canvas->Pixels());
     }
-    std::copy(state.snrDisplay, state.snrDisplay + 3, p.snr);
+    p.frames = LiveReadouts(state.snrHistory, p.settings.ColorMode, measured_[p.settings.ColorMode == 1], p.snr);
     p.index = frame.index;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -264,6 +282,27 @@ class LiveSession final : public RunObserver {
     Wake();
   }
 
+ private:
+  // Whether the frame gets a picture; a paced frame waits here for its time.
+  bool Due(const InputFrame& frame) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!paced_) return wantPicture_ && !backFull_;
+    const Clock::time_point now = Clock::now();
+    const auto at = [&](double seconds) {
+      return origin_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    };
+    // Far behind (a slow start, a stall): the clock restarts rather than rushing to catch up.
+    if (!clockSet_ || now - at(frame.seconds) > std::chrono::milliseconds(100)) {
+      origin_ = now - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(frame.seconds));
+      clockSet_ = true;
+    }
+    const Clock::time_point due = at(frame.seconds);
+    changed_.wait_until(lock, due, [this] { return quit_; });
+    // When the next frame is already due, this one is analysed without its picture.
+    return wantPicture_ && !backFull_ && Clock::now() <= at(frame.seconds + frameSeconds_);
+  }
+
+ public:
   // ---- the window thread ----
 
   bool IsStarted(int* width, int* height, int* pixelFormat, LiveControls* controls) {
@@ -346,6 +385,8 @@ class LiveSession final : public RunObserver {
   int64_t handedAt_ = -1;  // analysed_ when the back picture was handed over
   int64_t analysed_ = 0;
   int64_t skipped_ = 0;
+  bool runYuv_ = false;             // the CSV's colour space
+  int64_t measured_[2] = {0, 0};  // frames measured in RGB, in YUV
 };
 
 // The window thread: opens the window once the input is open, shows every picture it is
@@ -374,12 +415,20 @@ class LiveLoop {
         }
       }
       if (session_.Take(front_)) {
-        display_->Show(front_.pixels.data(), *front_.canvas, front_.settings, front_.snr, Status());
         shown_ = true;
+        Settle();
+        Show();
       }
-      if (session_.IsFinished(&status) && !o_.hold) return true;
+      if (session_.IsFinished(&status) && !ended_) {
+        if (!o_.hold) return true;
+        ended_ = true;
+        session_.NoticeLocked("the input has ended: the window stays until q");
+        if (shown_) display_->ShowStatus(*front_.canvas, front_.settings, front_.snr, Status());
+      }
     }
   }
+
+  ~LiveLoop() { ReleaseStateBuffers(again_); }
 
  private:
   bool OpenWindow() {
@@ -395,16 +444,63 @@ class LiveLoop {
   }
 
   std::string Status() const {
-    std::string s = "frame " + std::to_string(front_.index) + (front_.settings.ColorMode == 1 ? "   YUV" : "   RGB");
-    if (controls_.paused) s += "   paused";
-    return s;
+    return LiveStatus(front_.index, front_.settings.ColorMode, front_.frames, controls_.paused, ended_);
+  }
+
+  void Show() { display_->Show(front_.pixels.data(), *front_.canvas, front_.settings, front_.snr, Status()); }
+
+  // While no frame comes (paused, or the input has ended and the window is held), what the keys
+  // changed is shown at once, on the last frame shown. True when it was analysed again.
+  bool Settle() {
+    const AnalysisSettings& s = front_.settings;
+    if (!(controls_.paused || ended_) || front_.clean.empty() ||
+        (s.TVLine == controls_.line && s.Mode == controls_.page && (s.ColorMode == 1) == (controls_.colorMode == 1))) {
+      return false;
+    }
+    // A state of the window's own: the run's rings, statistics and CSV stay as they are.
+    if (!again_.BuffersReady()) ConfigureState(again_, FrameFormat{width_, height_, 0, pixelFormat_});
+    if (!again_.BuffersReady()) return false;  // out of memory: the title alone says what changed
+    const bool sameReadouts = s.TVLine == controls_.line && (s.ColorMode == 1) == (controls_.colorMode == 1);
+    AnalysisSettings next = s;
+    next.TVLine = controls_.line;
+    next.Mode = controls_.page;
+    next.ColorMode = controls_.colorMode;
+    again_.liveSettings = next;
+    for (int c = 0; c < ChannelCount; ++c) {
+      ClearSnrHistory(again_.snrHistory[c]);
+      again_.snrHistoryIndex[c] = 0;
+    }
+    front_.pixels = front_.clean;
+    FrameInfo info{};
+    info.pixels = front_.pixels.data();
+    ProcessFrameState(again_, info, &againWindow_);
+    if (next.Mode >= ModeOscilloscope && next.Mode <= ModeLevels) {
+      const PlotCanvas& c = againWindow_.Canvas(next.Mode);
+      std::copy(c.Pixels(), c.Pixels() + size_t(c.plotWidth) * c.plotHeight, front_.canvas->Pixels());
+    }
+    // Another line or colour space: the read-outs of this one frame.
+    if (!sameReadouts) {
+      if (next.Mode != ModeOscilloscope) {
+        MeasureWaveform(next, again_.width, again_.channels, again_.snrHistory, again_.snrHistoryIndex,
+                        again_.snrDisplay);
+      }
+      front_.frames = LiveReadouts(again_.snrHistory, next.ColorMode, 1, front_.snr);
+    }
+    front_.settings = next;
+    return true;
   }
 
   void Change(const std::string& notice) {
     if (notice.empty()) return;
-    session_.Change(controls_, notice);
+    // The title first: once the notice is out, the window says the same.
     display_->SetTitle(LiveTitle(name_, controls_));
-    if (shown_) display_->ShowStatus(*front_.canvas, front_.settings, front_.snr, Status());
+    session_.Change(controls_, notice);
+    if (!shown_) return;
+    if (Settle()) {
+      Show();
+    } else {
+      display_->ShowStatus(*front_.canvas, front_.settings, front_.snr, Status());
+    }
   }
 
   void Save() {
@@ -468,10 +564,31 @@ class LiveLoop {
   LivePicture front_;
   bool shown_ = false;
   bool quit_ = false;
+  bool ended_ = false;  // the input has ended, the window held
+  AnalysisState again_;
+  HeadlessWindow againWindow_;
 
  public:
   std::string error_;  // why the window could not be opened
 };
+
+// Without a display SDL falls back to a driver that shows nothing. Unless the user chose that
+// through SDL_VIDEODRIVER, the run stops: why SDL could not open the display, empty when it did.
+std::string NoDisplay() {
+  const char* asked = std::getenv("SDL_VIDEODRIVER");
+  if (asked && *asked) return {};
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (!driver || (std::strcmp(driver, "offscreen") != 0 && std::strcmp(driver, "dummy") != 0)) return {};
+  // SDL skips a driver that cannot start without a word: asking for X11 by name gives its reason.
+  // A second try also takes a display that refused the first connection (an X server resetting
+  // as its last client leaves, as a bare Xvfb does).
+  SDL_VideoQuit();
+  if (SDL_VideoInit("x11") == 0) return {};
+  const std::string reason = SDL_GetError();
+  const char* display = std::getenv("DISPLAY");
+  return reason + (display && *display ? " (DISPLAY=" + std::string(display) + ")" : " (DISPLAY is not set)") +
+         "; SDL_VIDEODRIVER=offscreen runs without a window";
+}
 
 }  // namespace
 
@@ -481,11 +598,10 @@ int RunLive(const CliOptions& options, Diagnostics& diag, const std::function<in
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     return diag.Fail(kExitFailure, std::string("--live: cannot open a window: ") + SDL_GetError());
   }
-  // Without a display SDL falls back to a driver that shows nothing: say so, unless asked for.
-  const char* driver = SDL_GetCurrentVideoDriver();
-  const char* asked = std::getenv("SDL_VIDEODRIVER");
-  if (driver && (!std::strcmp(driver, "offscreen") || !std::strcmp(driver, "dummy")) && !(asked && *asked)) {
-    diag.Stream() << "lineview: warning: no display found: the window is not shown (SDL driver " << driver << ")\n";
+  const std::string noDisplay = NoDisplay();
+  if (!noDisplay.empty()) {
+    SDL_Quit();
+    return diag.Fail(kExitFailure, "--live: cannot open a window: " + noDisplay);
   }
   const Uint32 wakeEvent = SDL_RegisterEvents(1);
   LiveSession session(options, diag, wakeEvent);

@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <thread>
 
+#include "analysis/waveform.h"
 #include "cli/exit_codes.h"
 #include "cli/headless_window.h"
 #include "cli/live_view.h"
@@ -98,6 +101,44 @@ TEST(Archive, SeveralInputsGiveOneJsonLineEach) {
   EXPECT_EQ(rows[11][0], "\"" + (dir / "b"));  // the quoted name, split here at its comma
 }
 
+// While the rings fill, the window's read-outs are the means of the frames measured so far.
+TEST(LiveView, ReadoutsAreTheMeanOfTheFramesSeenSoFar) {
+  const struct {
+    int64_t measured;
+    int frames;
+    const char* label;
+  } cases[] = {{1, 1, "mean of 1 frame"}, {30, 30, "mean of 30 frames"}, {80, 50, ""}};
+  for (const auto& c : cases) {
+    double rings[ChannelCount][kSnrRingLength] = {};
+    const double* history[ChannelCount];
+    for (int ch = 0; ch < ChannelCount; ++ch) {
+      history[ch] = rings[ch];
+      std::fill(rings[ch], rings[ch] + std::min<int64_t>(c.measured, kSnrRingLength), ch == ChannelV ? 7.4 : 3.0);
+    }
+    double snr[3];
+    EXPECT_EQ(LiveReadouts(history, 1, c.measured, snr), c.frames);
+    EXPECT_NEAR(snr[2], 7.4, 1e-9) << c.measured;
+    const std::string status = LiveStatus(0, 1, c.frames, false, false);
+    EXPECT_EQ(status.find("mean of") != std::string::npos, *c.label != 0) << status;
+    EXPECT_NE(status.find(c.label), std::string::npos) << status;
+  }
+}
+
+// No display and no driver asked for: a failure that names the display, not a run nobody sees.
+TEST(Live, WithoutADisplayFailsAndSaysWhy) {
+  const struct {
+    std::string display;  // the environment's DISPLAY
+    std::string said;
+  } cases[] = {{"DISPLAY=:1999", "(DISPLAY=:1999)"}, {"", "(DISPLAY is not set)"}};
+  for (const auto& c : cases) {
+    const RunResult r = RunShell("env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER " + c.display + " " + kLiveEnv +
+                                 Quote(LineviewExe()) + " --live --frames 3");
+    EXPECT_EQ(r.status, kExitFailure) << c.display;
+    EXPECT_NE(r.err.find("--live: cannot open a window: x11 not available " + c.said), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+}
+
 // An X server for the test, on a display number it picks itself; keys go through xdotool.
 class LiveX : public ::testing::Test {
  protected:
@@ -105,6 +146,14 @@ class LiveX : public ::testing::Test {
     if (std::system("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") != 0) {
       GTEST_SKIP() << "Xvfb or xdotool is not installed";
     }
+    StartServer();
+  }
+  // A new server: a key that ended a window stays down in the old one (xdotool's release goes
+  // to a window that is gone), and SDL then takes a new press of it for the same press.
+  void StartServer() {
+    if (xvfb_ > 0) kill(xvfb_, SIGTERM), waitpid(xvfb_, nullptr, 0);
+    xvfb_ = -1;
+    display_.clear();
     // Display numbers from a random start: a number may be held outside this machine's view (an
     // abstract socket of another machine's X server), where clients then fail to connect.
     const int start = 100 + static_cast<int>(std::random_device{}() % 800);
@@ -122,7 +171,9 @@ class LiveX : public ::testing::Test {
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       dup2(null, 2);
-      execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp", nullptr);
+      // -noreset: by default the server resets as its last client leaves (an xdotool poll), and
+      // refuses connections meanwhile; lineview's start could fall into that gap.
+      execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp", "-noreset", nullptr);
       _exit(127);
     }
     for (int i = 0; i < 100; ++i) {
@@ -154,12 +205,24 @@ class LiveX : public ::testing::Test {
       _exit(127);
     }
     window_.clear();
+    const auto start = std::chrono::steady_clock::now();
+    int exited = -1;
     // Not --sync: xdotool gives up on a BadWindow when a window goes while it walks the tree.
     for (int i = 0; i < 200 && window_.empty(); ++i) {
       window_ = X("search --name '^lineview' 2>/dev/null");
-      if (window_.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (!window_.empty()) break;
+      int raw = 0;
+      if (waitpid(lineview_, &raw, WNOHANG) == lineview_) {  // it gave up: SDL's reason is in err
+        lineview_ = -1;
+        exited = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    ASSERT_FALSE(window_.empty()) << display_ << ": " << ReadText(dir_ / "err");
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    ASSERT_FALSE(window_.empty()) << "no window on " << display_ << " after " << ms.count() << " ms"
+                                  << (exited >= 0 ? ", lineview exited with " + std::to_string(exited) : "")
+                                  << "; its stderr:\n" << ReadText(dir_ / "err");
     window_ = window_.substr(0, window_.find('\n'));
   }
   std::string X(const std::string& args) {
@@ -180,11 +243,16 @@ class LiveX : public ::testing::Test {
     }
     return {};
   }
+  // Its exit status; -1 when it has not ended within 20 s (it is then killed).
   int Wait() {
     int raw = 0;
-    waitpid(lineview_, &raw, 0);
+    pid_t done = 0;
+    for (int i = 0; i < 200 && (done = waitpid(lineview_, &raw, WNOHANG)) == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (done == 0) kill(lineview_, SIGKILL), waitpid(lineview_, nullptr, 0);
     lineview_ = -1;
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return done == 0 || !WIFEXITED(raw) ? -1 : WEXITSTATUS(raw);
   }
 
   TempDir dir_;
@@ -243,6 +311,89 @@ TEST_F(LiveX, SavedWindowShowsThePagesAsTheCheckedInPictures) {
     std::remove(path.c_str());
     X("key --window " + window_ + " Escape");
     EXPECT_EQ(Wait(), kExitOk) << ReadText(dir_ / "err");
+  }
+}
+
+// With the input ended (--hold) or paused, a key shows its effect at once on the last frame: the
+// panel is then the page and the read-outs a run with those controls gives. A colour change in
+// mid-run leaves the CSV and the summary as they are.
+TEST_F(LiveX, KeysShowTheirEffectOnTheLastFrame) {
+  SKIP_WITHOUT_FFMPEG();
+  std::string fontError;
+  auto labels = CreateTextPainter(&fontError), value = CreateTextPainter(&fontError, 60),
+       name = CreateTextPainter(&fontError, 18);
+  if (!labels || !value || !name) GTEST_SKIP() << fontError;
+  // Every frame alike (lossless): the frame shown last is any of them, each frame's ratio the mean's.
+  // Odd sizes too, in both layouts the window uploads (the sanitizer builds see a row read past the
+  // frame). The BGR24 frames come raw, as they are analysed: no conversion, whole or in a band.
+  for (const std::string clip : {"short.mkv 720x576 10", "long.mkv 720x576 100", "odd.mkv 721x577 10",
+                                 "tiny.mkv 1x3 10", "odd.bgr 721x577 10"}) {
+    std::istringstream in(clip);
+    std::string name, size, frames;
+    in >> name >> size >> frames;
+    ASSERT_TRUE(Ffmpeg("-f lavfi -i smptebars=size=" + size + ":rate=25 -frames:v " + frames +
+                       (name.find(".bgr") != std::string::npos ? " -pix_fmt bgr24 -f rawvideo " : " -c:v ffv1 ") +
+                       Quote(dir_ / name)));
+  }
+  const std::string bgr = "-f rawvideo -s 721x577 --pix_fmt bgr24 --convert bgr24";
+  const struct {
+    std::string clip;
+    bool hold;  // else paused
+    std::string args, key, notice, page, expected;
+  } cases[] = {{"short.mkv", true, "", "", "", "scope", ""},
+               {"short.mkv", true, "", "3", "page levels", "levels", "--page levels"},
+               {"short.mkv", true, "--line 380", "Next", "line 390", "scope", "--line 390"},
+               {"long.mkv", false, "", "c", "colour yuv", "scope", "--color yuv"},
+               {"long.mkv", false, "--json", "c", "colour yuv", "scope", "--color yuv"},
+               {"odd.mkv", true, "", "", "", "scope", ""},
+               {"odd.bgr", true, bgr, "2", "page spectrum", "spectrum", bgr + " --page spectrum"},
+               {"tiny.mkv", true, "--line 1", "", "", "scope", "--line 1"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.clip + " " + c.args + " " + c.key);
+    ASSERT_NO_FATAL_FAILURE(StartServer());
+    const std::string clip = Quote(dir_ / c.clip);
+    Start(clip + " " + c.args + " --png " + Quote(dir_.Path()) + (c.hold ? " --hold --no-pacing" : ""));
+    if (c.hold) {
+      ASSERT_FALSE(WaitForErr("the input has ended").empty()) << ReadText(dir_ / "err");
+    } else {
+      X("key --window " + window_ + " space");
+      ASSERT_FALSE(WaitForErr("paused\n").empty()) << ReadText(dir_ / "err");
+    }
+    if (!c.key.empty()) {
+      X("key --window " + window_ + " " + c.key);
+      ASSERT_FALSE(WaitForErr(c.notice + "\n").empty()) << ReadText(dir_ / "err");
+    }
+    X("key --window " + window_ + " s");
+    const std::string path = WaitForErr("saved (\\S*)\n");
+    ASSERT_FALSE(path.empty()) << ReadText(dir_ / "err");
+    X("key --window " + window_ + (c.hold ? " q" : " space"));
+    EXPECT_EQ(Wait(), kExitOk) << ReadText(dir_ / "err");
+    EXPECT_EQ(ReadText(dir_ / "out"), Lineview(clip + " " + c.args).out);
+
+    TempDir want;
+    const RunResult plain = Lineview(clip + " " + c.expected + " --png " + Quote(want.Path()));
+    const auto rows = CsvRows(plain.out);
+    ASSERT_FALSE(rows.empty()) << plain.err;
+    AnalysisSettings s{};
+    s.ColorMode = c.expected.find("yuv") != std::string::npos;
+    const double snr[3] = {std::stod(rows.back()[5]), std::stod(rows.back()[6]), std::stod(rows.back()[7])};
+    Picture shot, page, panel;
+    ASSERT_TRUE(ReadPng(path, &shot));
+    ASSERT_TRUE(ReadPng(want / ("lineview-" + c.page + ".png"), &page));
+    const PlotCanvas canvas(kCanvasWidth, kCanvasHeight);
+    ComposePanel(panel, canvas, s, snr, "", PanelText{labels.get(), value.get(), name.get()});
+    const LiveLayout l = LayoutWindow(shot.width, shot.height, 720, 576);
+    const auto at = [&](int x, int y) { return shot.pixels[size_t(l.panel.y + y) * shot.width + l.panel.x + x]; };
+    int pageDiffs = 0, readoutDiffs = 0;
+    for (int y = kPagePlotRect.top; y < kPagePlotRect.bottom; ++y) {
+      for (int x = kPagePlotRect.left; x < kPagePlotRect.right; ++x) pageDiffs += at(x, y) != page.pixels[size_t(y) * page.width + x];
+    }
+    // The read-outs, above the status line.
+    for (int y = kPageHeight + 3; y < kPanelHeight - labels->LineHeight() - 6; ++y) {
+      for (int x = 0; x < kPanelWidth; ++x) readoutDiffs += at(x, y) != panel.pixels[size_t(y) * kPanelWidth + x];
+    }
+    EXPECT_EQ(pageDiffs, 0);
+    EXPECT_EQ(readoutDiffs, 0) << rows.back()[5] << " " << rows.back()[6] << " " << rows.back()[7];
   }
 }
 
