@@ -55,6 +55,7 @@ class Run {
  private:
   bool ChooseLines(std::vector<AnalysedLine>* lines);
   bool Analyse(InputFrame& frame, bool due, bool shown);
+  void FollowWindow();
   void Measure(LineRun& l, HeadlessWindow& window, bool draw);
   bool WriteRow(const InputFrame& frame, const LineRun& l);
   void DrawPage(LineRun& l, HeadlessWindow& window, int page);
@@ -80,6 +81,8 @@ class Run {
   // drawing them; the line the live window shows draws into a window of its own.
   HeadlessWindow window_, shownWindow_;
   std::unique_ptr<TextPainter> text_;
+  std::vector<int> rows_;  // the rows analysed
+  size_t shown_ = 0;       // the line the live window shows
   int64_t frames_ = 0;
 };
 
@@ -144,7 +147,7 @@ bool Run::Analyse(InputFrame& frame, bool due, bool shown) {
   FrameInfo info{};
   info.pixels = frame.pixels;
   for (LineRun* l : bottomUp_) {
-    const bool showing = shown && l == lines_.front().get();
+    const bool showing = shown && l == lines_[shown_].get();
     HeadlessWindow& window = showing ? shownWindow_ : window_;
     window.SetDrawing(due || showing);
     ProcessFrameState(l->state, info, &window);
@@ -156,6 +159,28 @@ bool Run::Analyse(InputFrame& frame, bool due, bool shown) {
     }
   }
   return true;
+}
+
+// The live window's page and colour space hold for every line; its line is the one analysed
+// where there is one, and one of those shown where there are several.
+void Run::FollowWindow() {
+  AnalysisState& control = lines_.front()->state;
+  if (lines_.size() == 1) {
+    LineRun& l = *lines_.front();
+    l.line.row = std::clamp(LoadSetting(control.liveSettings.TVLine), 0, std::max(source_.Height() - 1, 0));
+    rows_ = {l.line.row};
+  } else {
+    const AnalysisSettings c = SnapshotSettings(control.liveSettings);
+    for (const auto& l : lines_) {
+      StoreSetting(l->state.liveSettings.Mode, c.Mode);
+      StoreSetting(l->state.liveSettings.ColorMode, c.ColorMode);
+    }
+    const int row = observer_->ShownRow();
+    for (size_t i = 0; i < lines_.size(); ++i) {
+      if (lines_[i]->line.row == row) shown_ = i;
+    }
+  }
+  source_.SetAnalysedRows(observer_->WantsWholeFrame() ? std::vector<int>{} : rows_);
 }
 
 // One CSV row, and the header before the first; false once the output cannot be written.
@@ -221,7 +246,6 @@ int Run::Execute(bool errIsTerminal) {
 
   std::vector<AnalysedLine> chosen;
   if (!ChooseLines(&chosen)) return kExitUsage;
-  std::vector<int> rows;
   const bool yuv = rs_.settings.ColorMode == 1;
   static const char* const kRgb[3] = {"R", "G", "B"};
   static const char* const kYuv[3] = {"Y", "U", "V"};
@@ -240,14 +264,13 @@ int Run::Execute(bool errIsTerminal) {
       l->summary.field = fieldColumn_ ? line.field : -1;
       l->summary.tvLine = line.tvLine;
     }
-    rows.push_back(line.row);
+    rows_.push_back(line.row);
     bottomUp_.push_back(l.get());
     lines_.push_back(std::move(l));
   }
   std::sort(bottomUp_.begin(), bottomUp_.end(), [](const LineRun* a, const LineRun* b) { return a->line.row > b->line.row; });
-  source_.SetAnalysedRows(rows);
-  LineRun& shown = *lines_.front();
-  if (observer_) observer_->Started(shown.state, source_);
+  source_.SetAnalysedRows(rows_);
+  if (observer_) observer_->Started(lines_.front()->state, source_, rows_);
 
   int64_t expected = source_.ExpectedFrames();
   if (o_.maxFrames > 0 && (expected == 0 || expected > o_.maxFrames)) expected = o_.maxFrames;
@@ -257,12 +280,17 @@ int Run::Execute(bool errIsTerminal) {
   InputFrame frame;
   // A stop (Ctrl-C, SIGTERM, the window's q) ends the reading here, and the outputs are
   // finished below as at the end of the input.
-  while ((o_.maxFrames == 0 || frames_ < o_.maxFrames) && !StopRequested() && (!observer_ || observer_->NextFrame()) &&
-         source_.Next(&frame)) {
+  for (;;) {
+    if ((o_.maxFrames > 0 && frames_ >= o_.maxFrames) || StopRequested()) break;
+    if (observer_) {
+      if (!observer_->NextFrame()) break;
+      FollowWindow();
+    }
+    if (!source_.Next(&frame)) break;
     const bool due = !o_.pngDir.empty() && o_.every > 0 && (frame.index + 1) % o_.every == 0;
     const bool showing = observer_ && observer_->ShowFrame(frame);
     if (!Analyse(frame, due, showing)) return kExitFailure;
-    if (observer_) observer_->FrameAnalysed(frame, shown.state, showing ? shownWindow_ : window_, showing);
+    if (observer_) observer_->FrameAnalysed(frame, lines_[shown_]->state, showing ? shownWindow_ : window_, showing);
     ++frames_;
     for (const auto& l : lines_) {
       ++l->summary.framesAnalysed;

@@ -35,12 +35,38 @@ int LineAt(const LiveLayout& layout, int frameHeight, int x, int y) {
 
 std::string PickLine(LiveControls& c, int line, int height) {
   line = std::clamp(line, 0, std::max(height - 1, 0));
+  if (c.lines.size() > 1) {  // the nearest of the lines analysed
+    line = *std::min_element(c.lines.begin(), c.lines.end(),
+                             [line](int a, int b) { return std::abs(a - line) < std::abs(b - line); });
+  }
   if (line == c.line) return {};
   c.line = line;
   return "line " + std::to_string(line);
 }
 
+namespace {
+
+// Several lines analysed: the line `steps` places up or down the sorted list.
+std::string StepThroughLines(LiveControls& c, int steps, int height) {
+  std::vector<int> sorted = c.lines;
+  std::sort(sorted.begin(), sorted.end());
+  const auto at = std::lower_bound(sorted.begin(), sorted.end(), c.line);
+  const int here = static_cast<int>(at - sorted.begin());
+  const int to = std::clamp(here + steps, 0, static_cast<int>(sorted.size()) - 1);
+  return PickLine(c, sorted[size_t(to)], height);
+}
+
+}  // namespace
+
 std::string ApplyCommand(LiveControls& c, LiveCommand command, int height) {
+  if (c.lines.size() > 1) {
+    const int steps = command == LiveCommand::LineUp     ? -1
+                      : command == LiveCommand::LineDown ? 1
+                      : command == LiveCommand::TenUp    ? -10
+                      : command == LiveCommand::TenDown  ? 10
+                                                         : 0;
+    if (steps != 0) return StepThroughLines(c, steps, height);
+  }
   auto page = [&c](int p) -> std::string {
     if (p == c.page) return {};
     c.page = p;

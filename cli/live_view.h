@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli/page_picture.h"
 #include "plot/plot_canvas.h"
@@ -31,6 +32,7 @@ int LineAt(const LiveLayout& layout, int frameHeight, int x, int y);
 // What the keys change, as the tool window's controls would.
 struct LiveControls {
   int line = 0;
+  std::vector<int> lines;  // several lines analysed: the keys and a click step through these
   int page = ModeOscilloscope;
   int colorMode = 0;
   bool paused = false;

@@ -197,7 +197,7 @@ class LiveSession final : public RunObserver {
 
   // ---- the analysis thread ----
 
-  void Started(AnalysisState& state, FrameSource& source) override {
+  void Started(AnalysisState& state, FrameSource& source, const std::vector<int>& rows) override {
     std::lock_guard<std::mutex> lock(mutex_);
     state_ = &state;
     source_ = &source;
@@ -208,6 +208,7 @@ class LiveSession final : public RunObserver {
     frameSeconds_ = source.FrameRate() > 0 ? 1.0 / source.FrameRate() : 0.04;
     const AnalysisSettings s = SnapshotSettings(state.liveSettings);
     controls_.line = s.TVLine;
+    if (rows.size() > 1) controls_.lines = rows;
     controls_.page = s.Mode;
     controls_.colorMode = s.ColorMode;
     runYuv_ = s.ColorMode == 1;
@@ -221,7 +222,7 @@ class LiveSession final : public RunObserver {
       for (const std::string& n : notices_) diag_.Stream() << "lineview: frame " << analysed_ << ": " << n << '\n';
       if (!notices_.empty()) diag_.Stream().flush();
       notices_.clear();
-      StoreSetting(state_->liveSettings.TVLine, controls_.line);
+      if (controls_.lines.size() <= 1) StoreSetting(state_->liveSettings.TVLine, controls_.line);
       StoreSetting(state_->liveSettings.Mode, controls_.page);
       StoreSetting(state_->liveSettings.ColorMode, controls_.colorMode);
       if (quit_) return false;
@@ -233,11 +234,12 @@ class LiveSession final : public RunObserver {
     // the picture just handed over while this frame is read: only when it still holds an
     // older one is it left to catch up.
     wantPicture_ = !backFull_ || handedAt_ == analysed_;
-    const int line = controls_.line;
-    lock.unlock();
-    source_->SetAnalysedRow(wantPicture_ ? -1 : line);
+    shownRow_ = controls_.line;
     return true;
   }
+
+  bool WantsWholeFrame() const override { return wantPicture_; }
+  int ShownRow() const override { return shownRow_; }
 
   bool ShowFrame(const InputFrame& frame) override {
     const bool shown = Due(frame);
@@ -382,6 +384,7 @@ class LiveSession final : public RunObserver {
   bool clockSet_ = false;
   Clock::time_point origin_;
   bool wantPicture_ = false;
+  int shownRow_ = 0;
   int64_t handedAt_ = -1;  // analysed_ when the back picture was handed over
   int64_t analysed_ = 0;
   int64_t skipped_ = 0;

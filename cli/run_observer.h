@@ -1,6 +1,8 @@
 // What a run tells someone watching it frame by frame (the live window), and what it lets
 // them decide: when the next frame is read, and whether a frame gets a picture.
 #pragma once
+#include <vector>
+
 #include "cli/frame_source.h"
 
 struct AnalysisState;
@@ -9,10 +11,15 @@ class HeadlessWindow;
 class RunObserver {
  public:
   // The analysis is configured; `state.liveSettings` may be changed from now on, as the tool
-  // window changes them.
-  virtual void Started(AnalysisState& state, FrameSource& source) = 0;
+  // window changes them (all but the line where several `rows` are analysed: the window then
+  // shows one of them, ShownRow()).
+  virtual void Started(AnalysisState& state, FrameSource& source, const std::vector<int>& rows) = 0;
   // Before the next frame is read; may wait (a pause). False ends the run.
   virtual bool NextFrame() = 0;
+  // After NextFrame: whether the frame to come is wanted whole (for a picture), and which of
+  // several rows is shown.
+  virtual bool WantsWholeFrame() const = 0;
+  virtual int ShownRow() const = 0;
   // The frame is read and about to be analysed; may wait for its time. True when it is to
   // be shown: its page is then drawn.
   virtual bool ShowFrame(const InputFrame& frame) = 0;
