@@ -1,6 +1,7 @@
 // The --live window: its arithmetic without a display, a run under SDL's offscreen driver, and
 // keys and clicks sent with xdotool to the window on an X server of the test's own (Xvfb).
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -283,6 +284,31 @@ TEST_F(LiveX, KeysAndAClickMoveTheLineAndQExitsWithTheWholeCsv) {
   }
 }
 
+// q while the input delivers nothing (a FIFO whose writer sleeps) ends the run at once, with a
+// row for every frame analysed.
+TEST_F(LiveX, QEndsARunWhoseInputHasStalled) {
+  const std::string fifo = dir_ / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const pid_t writer = fork();
+  if (writer == 0) {
+    const int fd = open(fifo.c_str(), O_WRONLY);
+    const std::string frames(size_t(64) * 48 * 2 * 5, '\x60');
+    if (fd < 0 || write(fd, frames.data(), frames.size()) != static_cast<ssize_t>(frames.size())) _exit(1);
+    sleep(60);
+    _exit(0);
+  }
+  Start("-f rawvideo -s 64x48 -pix_fmt yuyv422 --line 0 " + Quote(fifo));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // the five frames analysed, then nothing
+  const auto quit = std::chrono::steady_clock::now();
+  X("key --window " + window_ + " q");
+  EXPECT_EQ(Wait(), kExitOk) << ReadText(dir_ / "err");
+  std::cout << "ended " << std::chrono::duration<double>(std::chrono::steady_clock::now() - quit).count()
+            << " s after q\n";
+  kill(writer, SIGKILL);
+  waitpid(writer, nullptr, 0);
+  EXPECT_EQ(CsvRows(ReadText(dir_ / "out")).size(), 5u) << ReadText(dir_ / "err");
+}
+
 // `s` saves the window as shown: inside the canvas each page is the checked-in picture.
 TEST_F(LiveX, SavedWindowShowsThePagesAsTheCheckedInPictures) {
   const char* const pages[] = {"scope", "spectrum", "levels"};
@@ -347,7 +373,9 @@ TEST_F(LiveX, KeysShowTheirEffectOnTheLastFrame) {
                {"long.mkv", false, "--json", "c", "colour yuv", "scope", "--color yuv"},
                {"odd.mkv", true, "", "", "", "scope", ""},
                {"odd.bgr", true, bgr, "2", "page spectrum", "spectrum", bgr + " --page spectrum"},
-               {"tiny.mkv", true, "--line 1", "", "", "scope", "--line 1"}};
+               {"tiny.mkv", true, "--line 1", "", "", "scope", "--line 1"},
+               // Several lines: the first is shown, and the keys step through them.
+               {"short.mkv", true, "--line 100,380,500", "Down", "line 380", "scope", "--line 380"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.clip + " " + c.args + " " + c.key);
     ASSERT_NO_FATAL_FAILURE(StartServer());
