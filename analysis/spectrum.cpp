@@ -1,6 +1,7 @@
 #include "analysis/spectrum.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -12,10 +13,16 @@
 #include "analysis/page_style.h"
 #include "plot/plot_canvas.h"
 
-#if defined(__x86_64__) && !defined(_WIN32)
-// The transform runs four lanes wide where the processor has AVX. Not on Windows: 32-byte
-// vectors spilled to a stack that the compiler only keeps 16-byte aligned there would fault.
+#if defined(__x86_64__) || defined(__i386__)
+// Four lanes wide where the processor and the operating system allow AVX. On Windows the
+// compiler keeps the stack only 16-byte aligned, so 32-byte spills there must not use aligned
+// moves: the build assembles this file with -muse-unaligned-vector-move.
 #define LINEVIEW_FFT_AVX 1
+#include <cpuid.h>
+#include <immintrin.h>
+// Helpers taking or returning 32-byte vectors are always inlined into the AVX functions, so the
+// calling convention the warning is about never applies.
+#pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 
 namespace {
@@ -66,29 +73,49 @@ double Log10(double x) {
   return e * kLog10Of2 + kTwoLog10OfE * s * AtanhSeries(s * s);
 }
 
-#ifdef __SSE2__
-// Both scaled magnitudes take the fast path (kFullScale keeps a nonzero magnitude normal).
-bool Log10PairReady(double a, double b) { return Log10Ready(a * kFullScale) && Log10Ready(b * kFullScale); }
 
-// The same arithmetic as Log10, two lanes at once, for values Log10Ready accepts.
-__m128d Log10Pair(__m128d x) {
-  const __m128i bits = _mm_castpd_si128(x);
+// The same arithmetic as Log10 on every lane of a vector (GCC/Clang vector extensions), for
+// values Log10Ready accepts.
+typedef double V2 __attribute__((vector_size(16)));  // SSE2, on every target
+typedef long long I2 __attribute__((vector_size(16)));
+#ifdef LINEVIEW_FFT_AVX
+typedef double V4 __attribute__((vector_size(32)));
+typedef long long I4 __attribute__((vector_size(32)));
+#endif
+
+template <class V, class I>
+inline __attribute__((always_inline)) V Log10Lanes(V x) {
+  const I bits = reinterpret_cast<I>(x);
   // The biased exponent as a double: placed in the low mantissa bits of 2^52, then 2^52 taken off.
-  const __m128i biased = _mm_srli_epi64(bits, 52);
-  const __m128d two52 = _mm_set1_pd(4503599627370496.0);
-  __m128d e = _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(biased, _mm_castpd_si128(two52))), two52);
-  e = _mm_sub_pd(e, _mm_set1_pd(1023.0));
-  const __m128i mantissa = _mm_set1_epi64x(0x000FFFFFFFFFFFFFll);
-  __m128d f = _mm_castsi128_pd(_mm_or_si128(_mm_and_si128(bits, mantissa), _mm_set1_epi64x(0x3FF0000000000000ll)));
-  const __m128d big = _mm_cmpgt_pd(f, _mm_set1_pd(kSqrt2));
-  f = _mm_or_pd(_mm_and_pd(big, _mm_mul_pd(f, _mm_set1_pd(0.5))), _mm_andnot_pd(big, f));
-  e = _mm_add_pd(e, _mm_and_pd(big, _mm_set1_pd(1.0)));
-  const __m128d one = _mm_set1_pd(1.0);
-  const __m128d s = _mm_div_pd(_mm_sub_pd(f, one), _mm_add_pd(f, one));
-  const __m128d series = AtanhSeries(_mm_mul_pd(s, s));
-  return _mm_add_pd(_mm_mul_pd(e, _mm_set1_pd(kLog10Of2)),
-                    _mm_mul_pd(_mm_mul_pd(_mm_set1_pd(kTwoLog10OfE), s), series));
+  const V two52 = V{} + 4503599627370496.0;
+  V e = reinterpret_cast<V>((bits >> 52) | reinterpret_cast<I>(two52)) - two52;
+  e = e - 1023.0;
+  V f = reinterpret_cast<V>((bits & 0x000FFFFFFFFFFFFFll) | 0x3FF0000000000000ll);
+  const I big = f > (V{} + kSqrt2);
+  f = reinterpret_cast<V>((reinterpret_cast<I>(f * 0.5) & big) | (reinterpret_cast<I>(f) & ~big));
+  e = e + reinterpret_cast<V>(big & reinterpret_cast<I>(V{} + 1.0));
+  const V s = (f - 1.0) / (f + 1.0);
+  return e * kLog10Of2 + kTwoLog10OfE * s * AtanhSeries(s * s);
 }
+
+template <class V>
+struct Lanes;
+template <>
+struct Lanes<double> {
+  static constexpr int count = 1;
+  static double Log10(double x) { return ::Log10(x); }
+};
+template <>
+struct Lanes<V2> {
+  static constexpr int count = 2;
+  static V2 Log10(V2 x) { return Log10Lanes<V2, I2>(x); }
+};
+#ifdef LINEVIEW_FFT_AVX
+template <>
+struct Lanes<V4> {
+  static constexpr int count = 4;
+  static inline __attribute__((always_inline)) V4 Log10(V4 x) { return Log10Lanes<V4, I4>(x); }
+};
 #endif
 
 double WindowWeight(int window, int i) {
@@ -107,23 +134,63 @@ double WindowWeight(int window, int i) {
 
 bool IsPowerOfTwo(int n) { return n >= 1 && (n & (n - 1)) == 0; }
 
+constexpr int kHalfPoints = kFftPoints / 2;  // the complex transform of a real line
+
+int ReverseBits(int v, int bits) {
+  int r = 0;
+  for (int b = 0; b < bits; ++b) r |= ((v >> b) & 1) << (bits - 1 - b);
+  return r;
+}
+
+// AVX needs the processor's support and the operating system's: XGETBV tells whether it saves
+// the YMM registers' upper halves on a task switch (XCR0 bits 1 and 2).
+bool AvxUsable() {
+#ifdef LINEVIEW_FFT_AVX
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+  const unsigned osxsave = 1u << 27, avx = 1u << 28;
+  if ((c & osxsave) == 0 || (c & avx) == 0) return false;
+  unsigned lo = 0, hi = 0;
+  __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+  return (lo & 6u) == 6u;
+#else
+  return false;
+#endif
+}
+
 }  // namespace
 
 struct SpectrumTables {
   // Stage with half-span h keeps its h twiddles at offset kFftPoints - 2h.
   alignas(64) double twiddleRe[kFftPoints];
   alignas(64) double twiddleIm[kFftPoints];
-  alignas(64) double window[4][kFftPoints];  // index by WindowFunctionCode; [0] unused
+  alignas(64) double window[4][kFftPoints];  // index by WindowFunctionCode; [0] all ones
+  // The same weights with the middle two of every four points swapped, the order in which the
+  // four-lane resampling makes its points.
+  alignas(64) double windowQuads[4][kFftPoints];
   uint16_t swapA[kFftPoints / 2];
   uint16_t swapB[kFftPoints / 2];
   int swapCount;
-  bool useAvx;
-  int16_t reversed7[128];  // 7-bit reversal, for the fused last stages
+  SpectrumPath path;
+  int16_t reversed7[128];  // 7-bit reversal, for the fused last stages of 2048 points
+  int16_t reversed6[64];   // 6-bit reversal, the same for 1024 points
+  uint16_t reversed10[kHalfPoints];
 };
 
+SpectrumPath BestSpectrumPath() {
+  static const SpectrumPath best = AvxUsable() ? SpectrumPath::Avx : SpectrumPath::Sse2;
+  return best;
+}
+
+SpectrumPath TablesPath(const SpectrumTables& tables) { return tables.path; }
+
 SpectrumTables* CreateSpectrumTables(bool allowWideVectors) {
-  SpectrumTables* t = new (std::nothrow) SpectrumTables;
-  if (!t) return nullptr;
+  return CreateSpectrumTables(allowWideVectors ? BestSpectrumPath() : SpectrumPath::Sse2);
+}
+
+namespace {
+
+void FillTables(SpectrumTables* t, SpectrumPath path) {
   // The twiddles come out of the rotation recurrence exactly as the per-call transform makes them.
   for (int half = kFftPoints / 2; half >= 1; half /= 2) {
     const double theta = kPi / half;
@@ -143,17 +210,12 @@ SpectrumTables* CreateSpectrumTables(bool allowWideVectors) {
   t->twiddleRe[kFftPoints - 1] = t->twiddleIm[kFftPoints - 1] = 0.0;
   for (int w = 0; w < 4; ++w)
     for (int i = 0; i < kFftPoints; ++i) t->window[w][i] = WindowWeight(w, i);
-#ifdef LINEVIEW_FFT_AVX
-  t->useAvx = allowWideVectors && __builtin_cpu_supports("avx");
-#else
-  (void)allowWideVectors;
-  t->useAvx = false;
-#endif
-  for (int g = 0; g < 128; ++g) {
-    int r = 0;
-    for (int b = 0; b < 7; ++b) r |= ((g >> b) & 1) << (6 - b);
-    t->reversed7[g] = static_cast<int16_t>(r);
-  }
+  for (int w = 0; w < 4; ++w)
+    for (int i = 0; i < kFftPoints; ++i) t->windowQuads[w][i] = t->window[w][i % 4 == 1 ? i + 1 : i % 4 == 2 ? i - 1 : i];
+  t->path = path == SpectrumPath::Avx && BestSpectrumPath() != SpectrumPath::Avx ? SpectrumPath::Sse2 : path;
+  for (int g = 0; g < 128; ++g) t->reversed7[g] = static_cast<int16_t>(ReverseBits(g, 7));
+  for (int g = 0; g < 64; ++g) t->reversed6[g] = static_cast<int16_t>(ReverseBits(g, 6));
+  for (int i = 0; i < kHalfPoints; ++i) t->reversed10[i] = static_cast<uint16_t>(ReverseBits(i, 10));
   t->swapCount = 0;
   for (int i = 0, j = 0; i < kFftPoints - 1; ++i) {
     if (i > j) {
@@ -168,6 +230,13 @@ SpectrumTables* CreateSpectrumTables(bool allowWideVectors) {
     }
     j += k;
   }
+}
+
+}  // namespace
+
+SpectrumTables* CreateSpectrumTables(SpectrumPath path) {
+  SpectrumTables* t = new (std::nothrow) SpectrumTables;
+  if (t) FillTables(t, path);
   return t;
 }
 
@@ -250,15 +319,10 @@ int Fft(double* re, double* im, int n, int direction) {
 
 namespace {
 
-// The transform's butterflies on vectors of doubles (GCC/Clang vector extensions). Every
-// operation is the one of the scalar loop, in the same order and without fused multiply-add,
-// so the results are bit-identical to it. Loads and stores go through memcpy because the
+// The transform's butterflies on vectors of doubles, or on plain doubles for the scalar path.
+// Every operation is the one of the scalar loop, in the same order and without fused
+// multiply-add, so all paths give the same bits. Loads and stores go through memcpy because the
 // work buffers are only guaranteed 8-byte alignment.
-typedef double V2 __attribute__((vector_size(16)));  // SSE2, on every target
-#ifdef LINEVIEW_FFT_AVX
-typedef double V4 __attribute__((vector_size(32)));
-#endif
-
 #define LV_INLINE inline __attribute__((always_inline))
 
 template <class V>
@@ -281,17 +345,17 @@ LV_INLINE void Butterfly(V& ar, V& ai, V& br, V& bi, const V& wr, const V& wi) {
   bi = dr * wi + di * wr;
 }
 
-// Two consecutive stages (half-spans h and h/2) in one pass over the data: each group of
-// four points only meets itself in both stages. Needs h/2 >= the vector's lane count.
+// Two consecutive stages (half-spans h and h/2) of an n-point transform in one pass over the
+// data: each group of four points only meets itself in both stages. Needs h/2 >= the lane count.
 template <class V>
-LV_INLINE void DoubleStage(double* re, double* im, int h, const SpectrumTables& t) {
+LV_INLINE void DoubleStage(double* re, double* im, int n, int h, const SpectrumTables& t) {
   constexpr int lanes = sizeof(V) / sizeof(double);
   const int q = h / 2;
   const double* w1r = t.twiddleRe + (kFftPoints - 2 * h);
   const double* w1i = t.twiddleIm + (kFftPoints - 2 * h);
   const double* w2r = t.twiddleRe + (kFftPoints - h);
   const double* w2i = t.twiddleIm + (kFftPoints - h);
-  for (int base = 0; base < kFftPoints; base += 2 * h) {
+  for (int base = 0; base < n; base += 2 * h) {
     double* r = re + base;
     double* m = im + base;
     for (int j = 0; j < q; j += lanes) {
@@ -315,13 +379,13 @@ LV_INLINE void DoubleStage(double* re, double* im, int h, const SpectrumTables& 
   }
 }
 
-// One stage of half-span h >= the vector's lane count.
+// One stage of half-span h >= the lane count.
 template <class V>
-LV_INLINE void SingleStage(double* re, double* im, int h, const SpectrumTables& t) {
+LV_INLINE void SingleStage(double* re, double* im, int n, int h, const SpectrumTables& t) {
   constexpr int lanes = sizeof(V) / sizeof(double);
   const double* wr = t.twiddleRe + (kFftPoints - 2 * h);
   const double* wi = t.twiddleIm + (kFftPoints - 2 * h);
-  for (int base = 0; base < kFftPoints; base += 2 * h) {
+  for (int base = 0; base < n; base += 2 * h) {
     for (int j = 0; j < h; j += lanes) {
       V ar, ai, br, bi, cr, ci;
       Load(ar, re + base + j), Load(ai, im + base + j);
@@ -335,7 +399,7 @@ LV_INLINE void SingleStage(double* re, double* im, int h, const SpectrumTables& 
 }
 
 // The last stage (half-span 1, twiddle exactly 1 + 0i, still applied as a full product) and
-// the bit reversal.
+// the bit reversal, in place.
 void LastStageAndReorder(double* re, double* im, const SpectrumTables& t) {
   const double wr = t.twiddleRe[kFftPoints - 2], wi = t.twiddleIm[kFftPoints - 2];
   for (int i = 0; i < kFftPoints; i += 2) {
@@ -353,10 +417,34 @@ void LastStageAndReorder(double* re, double* im, const SpectrumTables& t) {
   }
 }
 
+// The same for the 1024-point transform, out of place: point i goes to outRe/outIm[rev10(i)].
+LV_INLINE void LastStageReordered1024(const double* re, const double* im, double* outRe, double* outIm,
+                                      const SpectrumTables& t) {
+  const double wr = t.twiddleRe[kFftPoints - 2], wi = t.twiddleIm[kFftPoints - 2];
+  for (int i = 0; i < kHalfPoints; i += 2) {
+    const double dr = re[i] - re[i + 1];
+    const double di = im[i] - im[i + 1];
+    const int a = t.reversed10[i], b = t.reversed10[i + 1];
+    outRe[a] = re[i] + re[i + 1];
+    outIm[a] = im[i] + im[i + 1];
+    outRe[b] = dr * wr - di * wi;
+    outIm[b] = dr * wi + di * wr;
+  }
+}
+
 // Stages 1024/512, 256/128, 64/32, 16/8, 4/2 in pairs, then the last one alone.
-void Fft2048Sse2(double* re, double* im, const SpectrumTables& t) {
-  for (int h = kFftPoints / 2; h >= 4; h /= 4) DoubleStage<V2>(re, im, h, t);
+template <class V>
+LV_INLINE void Fft2048Pairs(double* re, double* im, const SpectrumTables& t) {
+  for (int h = kFftPoints / 2; h >= 4; h /= 4) DoubleStage<V>(re, im, kFftPoints, h, t);
   LastStageAndReorder(re, im, t);
+}
+
+// Stages 512/256, 128/64, 32/16, 8/4 in pairs, 2, then 1 with the reordering into out.
+template <class V>
+LV_INLINE void Fft1024Pairs(double* re, double* im, double* outRe, double* outIm, const SpectrumTables& t) {
+  for (int h = kHalfPoints / 2; h >= 8; h /= 4) DoubleStage<V>(re, im, kHalfPoints, h, t);
+  SingleStage<V>(re, im, kHalfPoints, 2, t);
+  LastStageReordered1024(re, im, outRe, outIm, t);
 }
 
 #ifdef LINEVIEW_FFT_AVX
@@ -373,49 +461,277 @@ LV_INLINE void Transpose(V4& x0, V4& x1, V4& x2, V4& x3) {
   x3 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
-// The last two stages (half-spans 2 and 1) fused with the bit reversal, out of place. Point t
-// of the group of four at 4g lands at rev9(g) + 512 * rev2(t); for g < 128 the groups g,
-// g+256, g+128, g+384 land on four consecutive positions starting at rev9(g) = 4 * rev7(g),
-// so with one of those groups per lane every store is a whole vector.
-__attribute__((target("avx"))) void LastStagesReordered(double* re, double* im, const SpectrumTables& t) {
-  alignas(32) double outRe[kFftPoints], outIm[kFftPoints];
+// The last two stages (half-spans 2 and 1) of an n-point transform fused with the bit reversal,
+// out of place. Point t of the group of four at 4g lands at rev(g) + (n / 4) * rev2(t); for
+// g < n / 16 the groups g, g + n/8, g + n/16, g + 3n/16 land on four consecutive positions
+// starting at 4 * rev(g) (reversal of log2(n) - 4 bits), so with one of those groups per lane
+// every store is a whole vector.
+template <int n>
+LV_INLINE void LastStagesReordered(const double* re, const double* im, double* outRe, double* outIm,
+                                   const int16_t* reversed, const SpectrumTables& t) {
   const V4 w0r = V4{} + t.twiddleRe[kFftPoints - 4], w0i = V4{} + t.twiddleIm[kFftPoints - 4];
   const V4 w1r = V4{} + t.twiddleRe[kFftPoints - 3], w1i = V4{} + t.twiddleIm[kFftPoints - 3];
   const V4 ur = V4{} + t.twiddleRe[kFftPoints - 2], ui = V4{} + t.twiddleIm[kFftPoints - 2];
-  for (int g = 0; g < 128; ++g) {
+  for (int g = 0; g < n / 16; ++g) {
     V4 r0, r1, r2, r3, i0, i1, i2, i3;
-    Load(r0, re + 4 * g), Load(r1, re + 4 * (g + 256)), Load(r2, re + 4 * (g + 128)), Load(r3, re + 4 * (g + 384));
-    Load(i0, im + 4 * g), Load(i1, im + 4 * (g + 256)), Load(i2, im + 4 * (g + 128)), Load(i3, im + 4 * (g + 384));
+    Load(r0, re + 4 * g), Load(r1, re + 4 * (g + n / 8)), Load(r2, re + 4 * (g + n / 16));
+    Load(r3, re + 4 * (g + 3 * n / 16));
+    Load(i0, im + 4 * g), Load(i1, im + 4 * (g + n / 8)), Load(i2, im + 4 * (g + n / 16));
+    Load(i3, im + 4 * (g + 3 * n / 16));
     Transpose(r0, r1, r2, r3);
     Transpose(i0, i1, i2, i3);
     Butterfly(r0, i0, r2, i2, w0r, w0i);
     Butterfly(r1, i1, r3, i3, w1r, w1i);
     Butterfly(r0, i0, r1, i1, ur, ui);
     Butterfly(r2, i2, r3, i3, ur, ui);
-    const int base = 4 * t.reversed7[g];
-    Store(outRe + base, r0), Store(outRe + base + 1024, r1), Store(outRe + base + 512, r2);
-    Store(outRe + base + 1536, r3);
-    Store(outIm + base, i0), Store(outIm + base + 1024, i1), Store(outIm + base + 512, i2);
-    Store(outIm + base + 1536, i3);
+    const int base = 4 * reversed[g];
+    Store(outRe + base, r0), Store(outRe + base + n / 2, r1), Store(outRe + base + n / 4, r2);
+    Store(outRe + base + 3 * n / 4, r3);
+    Store(outIm + base, i0), Store(outIm + base + n / 2, i1), Store(outIm + base + n / 4, i2);
+    Store(outIm + base + 3 * n / 4, i3);
   }
-  std::memcpy(re, outRe, sizeof outRe);
-  std::memcpy(im, outIm, sizeof outIm);
 }
 
 __attribute__((target("avx"))) void Fft2048Avx(double* re, double* im, const SpectrumTables& t) {
-  for (int h = kFftPoints / 2; h >= 16; h /= 4) DoubleStage<V4>(re, im, h, t);
-  SingleStage<V4>(re, im, 4, t);
-  LastStagesReordered(re, im, t);
+  for (int h = kFftPoints / 2; h >= 16; h /= 4) DoubleStage<V4>(re, im, kFftPoints, h, t);
+  SingleStage<V4>(re, im, kFftPoints, 4, t);
+  alignas(32) double outRe[kFftPoints], outIm[kFftPoints];
+  LastStagesReordered<kFftPoints>(re, im, outRe, outIm, t.reversed7, t);
+  std::memcpy(re, outRe, sizeof outRe);
+  std::memcpy(im, outIm, sizeof outIm);
 }
 #endif
+
+__attribute__((noinline)) void Fft2048Scalar(double* re, double* im, const SpectrumTables& t) {
+  Fft2048Pairs<double>(re, im, t);
+}
+__attribute__((noinline)) void Fft2048Sse2(double* re, double* im, const SpectrumTables& t) {
+  Fft2048Pairs<V2>(re, im, t);
+}
+
+// Reverses the order of the lanes.
+LV_INLINE double Reversed(double v) { return v; }
+LV_INLINE V2 Reversed(V2 v) { return __builtin_shufflevector(v, v, 1, 0); }
+#ifdef LINEVIEW_FFT_AVX
+LV_INLINE V4 Reversed(V4 v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); }
+#endif
+
+// One real line of 2048 points: its even points are the real parts and its odd points the
+// imaginary parts of a 1024-point complex line z. With Z the transform of z, the line's bins are
+//   X[k] = E[k] + W^k O[k],  X[1024 - k] = conj(E[k] - W^k O[k]),  W = e^(-i pi / 1024),
+//   E[k] = (Z[k] + conj Z[1024 - k]) / 2,  O[k] = (Z[k] - conj Z[1024 - k]) / 2i,
+// with W^k the first stage's twiddles of the 2048-point transform.
+template <class V>
+LV_INLINE void SplitBins(const double* zr, const double* zi, int k, int mirror, double* re, double* im,
+                         const SpectrumTables& t) {
+  V ar, ai, br, bi, wr, wi;
+  Load(ar, zr + k), Load(ai, zi + k), Load(wr, t.twiddleRe + k), Load(wi, t.twiddleIm + k);
+  Load(br, zr + mirror), Load(bi, zi + mirror);
+  br = Reversed(br), bi = Reversed(bi);
+  const V er = (ar + br) * 0.5, ei = (ai - bi) * 0.5;
+  const V orr = (ai + bi) * 0.5, oi = (br - ar) * 0.5;
+  const V pr = wr * orr - wi * oi, pi = wr * oi + wi * orr;
+  Store(re + k, er + pr), Store(im + k, ei + pi);
+  Store(re + mirror, Reversed(er - pr)), Store(im + mirror, Reversed(pi - ei));
+}
+
+// The bins 0..1023 of the real line of 2048 points packed into z = (zr, zi), zr the even
+// points, zi = zr + 1024 the odd ones; re and im get the bins, the transform runs in place on
+// z and leaves its result in im[0..2047] first.
+template <class V>
+LV_INLINE void RealTransform(double* zr, double* re, double* im, const SpectrumTables& t) {
+  double* zi = zr + kHalfPoints;
+#ifdef LINEVIEW_FFT_AVX
+  if constexpr (Lanes<V>::count == 4) {
+    for (int h = kHalfPoints / 2; h >= 8; h /= 4) DoubleStage<V>(zr, zi, kHalfPoints, h, t);
+    LastStagesReordered<kHalfPoints>(zr, zi, im, im + kHalfPoints, t.reversed6, t);
+  } else
+#endif
+  {
+    Fft1024Pairs<V>(zr, zi, im, im + kHalfPoints, t);
+  }
+  const double* fr = im;
+  const double* fi = im + kHalfPoints;
+  const double r0 = fr[0], i0 = fi[0];
+  constexpr int lanes = Lanes<V>::count;
+  constexpr int middle = kHalfPoints / 2;  // its own mirror
+  int k = 1;
+  for (; k + lanes - 1 < middle; k += lanes) SplitBins<V>(fr, fi, k, kHalfPoints - k - (lanes - 1), re, im, t);
+  for (; k < middle; ++k) SplitBins<double>(fr, fi, k, kHalfPoints - k, re, im, t);
+  const double ar = fr[middle], ai = fi[middle];
+  const double er = (ar + ar) * 0.5, ei = (ai - ai) * 0.5, orr = (ai + ai) * 0.5, oi = (ar - ar) * 0.5;
+  const double wr = t.twiddleRe[middle], wi = t.twiddleIm[middle];
+  re[middle] = er + (wr * orr - wi * oi);
+  im[middle] = ei + (wr * oi + wi * orr);
+  re[0] = r0 + i0;
+  im[0] = 0.0;
+}
+
+// Resample, window and pack into zr (even points) and zr + 1024 (odd points).
+template <class V>
+LV_INLINE void ResampleWindowPack(const int32_t* samples, int n, const double* w, double* zr) {
+  double* zi = zr + kHalfPoints;
+  if (n < 2) {
+    const double v = n == 1 ? samples[0] : 0.0;
+    for (int i = 0; i < kFftPoints; i += 2) {
+      zr[i / 2] = v * w[i];
+      zi[i / 2] = v * w[i + 1];
+    }
+    return;
+  }
+  const double step = 1.0 / (kFftPoints - 1);
+  int i = 0;
+#ifdef __SSE2__
+  if constexpr (Lanes<V>::count > 1) {
+    // Two points at a time, each lane doing the scalar loop's operations in its order.
+    const __m128d vstep = _mm_set1_pd(step), span = _mm_set1_pd(n - 1);
+    for (; i + 1 <= kFftPoints - 2; i += 2) {
+      const __m128d f = _mm_mul_pd(_mm_mul_pd(_mm_set_pd(i + 1, i), vstep), span);
+      const __m128i k = _mm_cvttpd_epi32(f);
+      const int k0 = _mm_cvtsi128_si32(k), k1 = _mm_cvtsi128_si32(_mm_srli_si128(k, 4));
+      const __m128d a = _mm_set_pd(samples[k1], samples[k0]);
+      const __m128d b = _mm_set_pd(samples[k1 + 1], samples[k0 + 1]);
+      const __m128d v = _mm_add_pd(a, _mm_mul_pd(_mm_sub_pd(b, a), _mm_sub_pd(f, _mm_cvtepi32_pd(k))));
+      const __m128d x = _mm_mul_pd(v, _mm_loadu_pd(w + i));
+      _mm_storel_pd(zr + i / 2, x);
+      _mm_storeh_pd(zi + i / 2, x);
+    }
+  }
+#endif
+  for (; i <= kFftPoints - 2; ++i) {
+    const double f = i * step * (n - 1);
+    const int k = static_cast<int>(f);
+    const double v = samples[k] + (static_cast<double>(samples[k + 1]) - samples[k]) * (f - k);
+    (i % 2 ? zi : zr)[i / 2] = v * w[i];
+  }
+  zi[kHalfPoints - 1] = samples[n - 1] * w[kFftPoints - 1];
+}
+
+#ifdef LINEVIEW_FFT_AVX
+// ResampleWindowPack four points at a time. Each sample pair is read as two int32 and converted
+// together; the points are made in the order i, i+2, i+1, i+3 so that the low half of the vector
+// holds two even points and the high half two odd ones. quads is the window in that order.
+__attribute__((target("avx"), noinline)) void ResampleWindowPackAvx(const int32_t* samples, int n,
+                                                                   const double* w, const double* quads,
+                                                                   double* zr) {
+  if (n < 2) return ResampleWindowPack<double>(samples, n, w, zr);
+  double* zi = zr + kHalfPoints;
+  const double step = 1.0 / (kFftPoints - 1);
+  const __m256d vstep = _mm256_set1_pd(step), span = _mm256_set1_pd(n - 1);
+  const __m256d order = _mm256_set_pd(3, 1, 2, 0);
+  int i = 0;
+  for (; i + 3 <= kFftPoints - 2; i += 4) {
+    const __m256d f = _mm256_mul_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_set1_pd(i), order), vstep), span);
+    const __m128i k = _mm256_cvttpd_epi32(f);
+    alignas(16) int32_t at[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(at), k);
+    // (a, b) of points i and i+2, then of i+1 and i+3: unpacking gives a and b in f's order.
+    const __m128i pairs01 = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[0])),
+                                               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[2])));
+    const __m128i pairs23 = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[1])),
+                                               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[3])));
+    const __m256d x = _mm256_cvtepi32_pd(pairs01), y = _mm256_cvtepi32_pd(pairs23);
+    const __m256d a = _mm256_unpacklo_pd(x, y), b = _mm256_unpackhi_pd(x, y);
+    const __m256d v = _mm256_add_pd(a, _mm256_mul_pd(_mm256_sub_pd(b, a), _mm256_sub_pd(f, _mm256_cvtepi32_pd(k))));
+    const __m256d out = _mm256_mul_pd(v, _mm256_loadu_pd(quads + i));
+    _mm_storeu_pd(zr + i / 2, _mm256_castpd256_pd128(out));
+    _mm_storeu_pd(zi + i / 2, _mm256_extractf128_pd(out, 1));
+  }
+  for (; i <= kFftPoints - 2; ++i) {
+    const double f = i * step * (n - 1);
+    const int k = static_cast<int>(f);
+    const double v = samples[k] + (static_cast<double>(samples[k + 1]) - samples[k]) * (f - k);
+    (i % 2 ? zi : zr)[i / 2] = v * w[i];
+  }
+  zi[kHalfPoints - 1] = samples[n - 1] * w[kFftPoints - 1];
+}
+#endif
+
+// (dB + s) * 10 of bins 0..1023, from the squared magnitudes: 20 log10(m / full scale) is
+// 10 log10(m^2 / full scale^2), with no square root.
+// Lanes whose value the fast logarithm does not take (zero, subnormal, infinite, NaN): nonzero.
+LV_INLINE long long NotReady(double p) { return !(p >= DBL_MIN && p <= DBL_MAX); }
+LV_INLINE I2 NotReady(V2 p) { return ~((p >= (V2{} + DBL_MIN)) & (p <= (V2{} + DBL_MAX))); }
+LV_INLINE bool Any(long long m) { return m != 0; }
+LV_INLINE bool Any(I2 m) { return (m[0] | m[1]) != 0; }
+#ifdef LINEVIEW_FFT_AVX
+LV_INLINE I4 NotReady(V4 p) { return ~((p >= (V4{} + DBL_MIN)) & (p <= (V4{} + DBL_MAX))); }
+LV_INLINE bool Any(I4 m) { return (m[0] | m[1] | m[2] | m[3]) != 0; }
+#endif
+
+template <class V>
+LV_INLINE void DecibelSeries(const double* re, const double* im, int s, double* out) {
+  constexpr int lanes = Lanes<V>::count;
+  constexpr double scale2 = kFullScale * kFullScale;
+  const double offset = s;
+  decltype(NotReady(V{})) notReady{};
+  for (int k = 0; k < kSpectrumBins; k += lanes) {
+    V r, i;
+    Load(r, re + k), Load(i, im + k);
+    const V p = (i * i + r * r) * scale2;
+    notReady |= NotReady(p);
+    Store(out + k, (10.0 * Lanes<V>::Log10(p) + offset) * 10.0);
+  }
+  if (!Any(notReady)) return;
+  // Rare (empty bins, mostly): those bins again, one at a time.
+  const double empty = (s - 110) * 10.0;
+  for (int k = 0; k < kSpectrumBins; ++k) {
+    const double p = (im[k] * im[k] + re[k] * re[k]) * scale2;
+    if (!Log10Ready(p)) out[k] = p != 0 ? (10.0 * Log10(p) + offset) * 10.0 : empty;
+  }
+}
+
+template <class V>
+LV_INLINE void ComputeSpectrumWith(const int32_t* samples, int n, int windowFunction, int s, double* re,
+                                   double* im, double* magnitude, const SpectrumTables& t) {
+  const int window = windowFunction >= WindowHamming && windowFunction <= WindowBlackman ? windowFunction : 0;
+#ifdef LINEVIEW_FFT_AVX
+  if constexpr (Lanes<V>::count == 4)
+    ResampleWindowPackAvx(samples, n, t.window[window], t.windowQuads[window], re);
+  else
+#endif
+    ResampleWindowPack<V>(samples, n, t.window[window], re);
+  RealTransform<V>(re, re, im, t);
+  DecibelSeries<V>(re, im, s, magnitude);
+}
+
+__attribute__((noinline)) void ComputeScalar(const int32_t* samples, int n, int window, int s, double* re,
+                                             double* im, double* magnitude, const SpectrumTables& t) {
+  ComputeSpectrumWith<double>(samples, n, window, s, re, im, magnitude, t);
+}
+__attribute__((noinline)) void ComputeSse2(const int32_t* samples, int n, int window, int s, double* re,
+                                           double* im, double* magnitude, const SpectrumTables& t) {
+  ComputeSpectrumWith<V2>(samples, n, window, s, re, im, magnitude, t);
+}
+#ifdef LINEVIEW_FFT_AVX
+__attribute__((target("avx"), noinline)) void ComputeAvx(const int32_t* samples, int n, int window, int s,
+                                                         double* re, double* im, double* magnitude,
+                                                         const SpectrumTables& t) {
+  ComputeSpectrumWith<V4>(samples, n, window, s, re, im, magnitude, t);
+}
+#endif
+
+// Without tables from the caller: the scalar path's, built on first use in static storage.
+const SpectrumTables& OwnTables() {
+  static SpectrumTables tables;
+  static const bool filled = (FillTables(&tables, SpectrumPath::Scalar), true);
+  (void)filled;
+  return tables;
+}
 
 }  // namespace
 
 void Fft2048(double* re, double* im, const SpectrumTables& t) {
+  switch (t.path) {
 #ifdef LINEVIEW_FFT_AVX
-  if (t.useAvx) return Fft2048Avx(re, im, t);
+    case SpectrumPath::Avx:
+      return Fft2048Avx(re, im, t);
 #endif
-  Fft2048Sse2(re, im, t);
+    case SpectrumPath::Scalar:
+      return Fft2048Scalar(re, im, t);
+    default:
+      return Fft2048Sse2(re, im, t);
+  }
 }
 
 int ClampSensitivity(int sensitivity) { return std::clamp(sensitivity, 10, 110); }
@@ -431,45 +747,16 @@ int SpectrumGridRows(int s) { return s / SpectrumGridStep(s); }
 void ComputeSpectrum(const int32_t* samples, int n, int windowFunction, int sensitivity, double* re, double* im,
                      double* magnitude, const SpectrumTables* tables) {
   const int s = ClampSensitivity(sensitivity);
-  ResampleLine(samples, n, re, im, kFftPoints);
-  if (windowFunction >= WindowHamming && windowFunction <= WindowBlackman) {
-    if (tables) {
-      const double* w = tables->window[windowFunction];
-      for (int i = 0; i < kFftPoints; i += 2) {
-        V2 a, b;
-        Load(a, re + i), Load(b, w + i);
-        Store(re + i, a * b);
-      }
-    } else {
-      for (int i = 0; i < kFftPoints; ++i) re[i] *= WindowWeight(windowFunction, i);
-    }
-  }
-  if (tables)
-    Fft2048(re, im, *tables);
-  else
-    Fft(re, im, kFftPoints, 1);
-  const double empty = (s - 110) * 10.0;
-  // Magnitudes two at a time (the square root is exactly rounded either way), then the dB scale.
-  int k = 0;
-#ifdef __SSE2__
-  for (; k + 2 <= kSpectrumBins; k += 2) {
-    const __m128d r = _mm_loadu_pd(re + k), i = _mm_loadu_pd(im + k);
-    _mm_storeu_pd(magnitude + k, _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(i, i), _mm_mul_pd(r, r))));
-  }
+  const SpectrumTables& t = tables ? *tables : OwnTables();
+  switch (t.path) {
+#ifdef LINEVIEW_FFT_AVX
+    case SpectrumPath::Avx:
+      return ComputeAvx(samples, n, windowFunction, s, re, im, magnitude, t);
 #endif
-  for (; k < kSpectrumBins; ++k) magnitude[k] = std::sqrt(im[k] * im[k] + re[k] * re[k]);
-  k = 0;
-#ifdef __SSE2__
-  for (; k + 2 <= kSpectrumBins; k += 2) {
-    if (!Log10PairReady(magnitude[k], magnitude[k + 1])) break;
-    const __m128d db = Log10Pair(_mm_mul_pd(_mm_loadu_pd(magnitude + k), _mm_set1_pd(kFullScale)));
-    _mm_storeu_pd(magnitude + k, _mm_mul_pd(_mm_add_pd(_mm_mul_pd(_mm_set1_pd(20.0), db), _mm_set1_pd(s)),
-                                            _mm_set1_pd(10.0)));
-  }
-#endif
-  for (; k < kSpectrumBins; ++k) {
-    const double m = magnitude[k];
-    magnitude[k] = m != 0 ? (20 * Log10(m * kFullScale) + s) * 10 : empty;
+    case SpectrumPath::Scalar:
+      return ComputeScalar(samples, n, windowFunction, s, re, im, magnitude, t);
+    default:
+      return ComputeSse2(samples, n, windowFunction, s, re, im, magnitude, t);
   }
 }
 

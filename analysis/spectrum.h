@@ -1,5 +1,5 @@
 // The spectrum page: the line stretched to 2048 points, weighted by a window, transformed by a
-// radix-2 FFT and shown in dB relative to full scale.
+// radix-2 FFT (as 1024 complex points, the line being real) and shown in dB relative to full scale.
 #pragma once
 #include <cstdint>
 
@@ -17,9 +17,17 @@ enum WindowFunctionCode { WindowNone = 0, WindowHamming = 1, WindowHanning = 2, 
 // transform: identical on every frame, so built once per frame format. Using them gives
 // bit-identical results to computing everything per call.
 struct SpectrumTables;
-// null when memory is short. allowWideVectors false keeps to the two-lane path everywhere
-// (for tests; both paths give the same bits).
+
+// The vector width the work runs at. Every path gives the same bits; Avx only where the processor
+// has it and the operating system saves its registers.
+enum class SpectrumPath { Scalar, Sse2, Avx };
+SpectrumPath BestSpectrumPath();
+
+// null when memory is short. allowWideVectors false keeps to the two-lane path.
 SpectrumTables* CreateSpectrumTables(bool allowWideVectors = true);
+// A path the machine lacks falls back to Sse2 (for tests forcing each path).
+SpectrumTables* CreateSpectrumTables(SpectrumPath path);
+SpectrumPath TablesPath(const SpectrumTables& tables);
 void DestroySpectrumTables(SpectrumTables* tables);
 
 // Linear interpolation of n samples onto m points, keeping the first and the last sample;
@@ -41,7 +49,9 @@ int SpectrumGridStep(int s);
 int SpectrumGridRows(int s);
 
 // Resample, window, transform and scale one channel: bins 0..1023 of `magnitude` get
-// (dB + S) * 10, with -110 dB for empty bins. `tables` may be null (everything computed here).
+// (dB + S) * 10, with -110 dB for empty bins; re and im get bins 0..1023 of the transform (the
+// real line's transform through one 1024-point complex transform). `tables` may be null (the
+// scalar path's own tables are used).
 void ComputeSpectrum(const int32_t* samples, int n, int windowFunction, int sensitivity, double* re, double* im,
                      double* magnitude, const SpectrumTables* tables);
 
