@@ -33,11 +33,11 @@ constexpr double kWindowStep = 0.0030679615757714844;   // 2 * kPi / 2048
 constexpr double kWindowStep2 = 0.006135923151542969;   // twice that
 constexpr double kFullScale = 1.914828431372549e-06;    // 1 / (2048 * 255)
 
-// log10 of a positive finite x, within a few units in the last place. The C library's log10 is
-// most of the spectrum's time on the 32-bit Windows runtime; this is plain arithmetic, the same on
-// every platform, two values at a time where SSE2 is there. x = 2^e * f, f in [sqrt(1/2), sqrt(2));
-// ln f = 2 atanh(s) with s = (f-1)/(f+1), |s| <= 0.1716: twelve terms of the series reach double
-// precision.
+// log10 of a positive finite x, within 1e-14. The C library's log10 is most of the spectrum's
+// time on the 32-bit Windows runtime; this is plain arithmetic, the same on every platform, in
+// vectors where they are there. x = 2^e * f, f in [sqrt(1/2), sqrt(2)); ln f = 2 atanh(s) with
+// s = (f-1)/(f+1), |s| <= 0.1716: eight terms of the series leave less than s^17 / 17 < 5e-15
+// (1e-13 dB on the page, which needs 1e-9).
 constexpr double kLog10Of2 = 0.30102999566398119521;
 constexpr double kTwoLog10OfE = 0.86858896380650365530;  // 2 / ln 10
 constexpr double kSqrt2 = 1.4142135623730951;
@@ -45,8 +45,7 @@ constexpr double kSqrt2 = 1.4142135623730951;
 template <typename T>
 T AtanhSeries(T z) {
   return 1.0 + z * (1.0 / 3 + z * (1.0 / 5 + z * (1.0 / 7 + z * (1.0 / 9 + z * (1.0 / 11 +
-         z * (1.0 / 13 + z * (1.0 / 15 + z * (1.0 / 17 + z * (1.0 / 19 + z * (1.0 / 21 +
-         z * (1.0 / 23)))))))))));
+         z * (1.0 / 13 + z * (1.0 / 15)))))));
 }
 
 // Positive, normal and finite (the scaled magnitudes nearly always are): the fast path applies.
@@ -165,16 +164,12 @@ struct SpectrumTables {
   alignas(64) double twiddleRe[kFftPoints];
   alignas(64) double twiddleIm[kFftPoints];
   alignas(64) double window[4][kFftPoints];  // index by WindowFunctionCode; [0] all ones
-  // The same weights with the middle two of every four points swapped, the order in which the
-  // four-lane resampling makes its points.
-  alignas(64) double windowQuads[4][kFftPoints];
   uint16_t swapA[kFftPoints / 2];
   uint16_t swapB[kFftPoints / 2];
   int swapCount;
   SpectrumPath path;
-  int16_t reversed7[128];  // 7-bit reversal, for the fused last stages of 2048 points
-  int16_t reversed6[64];   // 6-bit reversal, the same for 1024 points
-  uint16_t reversed10[kHalfPoints];
+  int16_t reversed7[128];  // 7-bit reversal, for the fused last stages
+  uint16_t reversed10[kHalfPoints];  // 10-bit reversal: where the real line's bins sit
 };
 
 SpectrumPath BestSpectrumPath() {
@@ -210,11 +205,8 @@ void FillTables(SpectrumTables* t, SpectrumPath path) {
   t->twiddleRe[kFftPoints - 1] = t->twiddleIm[kFftPoints - 1] = 0.0;
   for (int w = 0; w < 4; ++w)
     for (int i = 0; i < kFftPoints; ++i) t->window[w][i] = WindowWeight(w, i);
-  for (int w = 0; w < 4; ++w)
-    for (int i = 0; i < kFftPoints; ++i) t->windowQuads[w][i] = t->window[w][i % 4 == 1 ? i + 1 : i % 4 == 2 ? i - 1 : i];
   t->path = path == SpectrumPath::Avx && BestSpectrumPath() != SpectrumPath::Avx ? SpectrumPath::Sse2 : path;
   for (int g = 0; g < 128; ++g) t->reversed7[g] = static_cast<int16_t>(ReverseBits(g, 7));
-  for (int g = 0; g < 64; ++g) t->reversed6[g] = static_cast<int16_t>(ReverseBits(g, 6));
   for (int i = 0; i < kHalfPoints; ++i) t->reversed10[i] = static_cast<uint16_t>(ReverseBits(i, 10));
   t->swapCount = 0;
   for (int i = 0, j = 0; i < kFftPoints - 1; ++i) {
@@ -417,34 +409,11 @@ void LastStageAndReorder(double* re, double* im, const SpectrumTables& t) {
   }
 }
 
-// The same for the 1024-point transform, out of place: point i goes to outRe/outIm[rev10(i)].
-LV_INLINE void LastStageReordered1024(const double* re, const double* im, double* outRe, double* outIm,
-                                      const SpectrumTables& t) {
-  const double wr = t.twiddleRe[kFftPoints - 2], wi = t.twiddleIm[kFftPoints - 2];
-  for (int i = 0; i < kHalfPoints; i += 2) {
-    const double dr = re[i] - re[i + 1];
-    const double di = im[i] - im[i + 1];
-    const int a = t.reversed10[i], b = t.reversed10[i + 1];
-    outRe[a] = re[i] + re[i + 1];
-    outIm[a] = im[i] + im[i + 1];
-    outRe[b] = dr * wr - di * wi;
-    outIm[b] = dr * wi + di * wr;
-  }
-}
-
 // Stages 1024/512, 256/128, 64/32, 16/8, 4/2 in pairs, then the last one alone.
 template <class V>
 LV_INLINE void Fft2048Pairs(double* re, double* im, const SpectrumTables& t) {
   for (int h = kFftPoints / 2; h >= 4; h /= 4) DoubleStage<V>(re, im, kFftPoints, h, t);
   LastStageAndReorder(re, im, t);
-}
-
-// Stages 512/256, 128/64, 32/16, 8/4 in pairs, 2, then 1 with the reordering into out.
-template <class V>
-LV_INLINE void Fft1024Pairs(double* re, double* im, double* outRe, double* outIm, const SpectrumTables& t) {
-  for (int h = kHalfPoints / 2; h >= 8; h /= 4) DoubleStage<V>(re, im, kHalfPoints, h, t);
-  SingleStage<V>(re, im, kHalfPoints, 2, t);
-  LastStageReordered1024(re, im, outRe, outIm, t);
 }
 
 #ifdef LINEVIEW_FFT_AVX
@@ -509,74 +478,70 @@ __attribute__((noinline)) void Fft2048Sse2(double* re, double* im, const Spectru
   Fft2048Pairs<V2>(re, im, t);
 }
 
-// Reverses the order of the lanes.
-LV_INLINE double Reversed(double v) { return v; }
-LV_INLINE V2 Reversed(V2 v) { return __builtin_shufflevector(v, v, 1, 0); }
-#ifdef LINEVIEW_FFT_AVX
-LV_INLINE V4 Reversed(V4 v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); }
-#endif
-
-// One real line of 2048 points: its even points are the real parts and its odd points the
-// imaginary parts of a 1024-point complex line z. With Z the transform of z, the line's bins are
-//   X[k] = E[k] + W^k O[k],  X[1024 - k] = conj(E[k] - W^k O[k]),  W = e^(-i pi / 1024),
-//   E[k] = (Z[k] + conj Z[1024 - k]) / 2,  O[k] = (Z[k] - conj Z[1024 - k]) / 2i,
-// with W^k the first stage's twiddles of the 2048-point transform.
+// The transform of a real line, operation for operation the one of Fft and Fft2048 where their
+// results can be nonzero, for bins 0..1023. Decimation in frequency keeps the first half of each
+// block real (sums of real points) and makes the second half complex (differences times
+// twiddles): the real half goes on the same way, the complex half through a complex transform of
+// its own. Products with an imaginary part that is exactly zero and sums with such a part are
+// left out; they would change no bit of a nonzero value (x - 0 * w == x). Of the last stage only
+// the sums are formed: the differences land on bins 1024..2047.
 template <class V>
-LV_INLINE void SplitBins(const double* zr, const double* zi, int k, int mirror, double* re, double* im,
-                         const SpectrumTables& t) {
-  V ar, ai, br, bi, wr, wi;
-  Load(ar, zr + k), Load(ai, zi + k), Load(wr, t.twiddleRe + k), Load(wi, t.twiddleIm + k);
-  Load(br, zr + mirror), Load(bi, zi + mirror);
-  br = Reversed(br), bi = Reversed(bi);
-  const V er = (ar + br) * 0.5, ei = (ai - bi) * 0.5;
-  const V orr = (ai + bi) * 0.5, oi = (br - ar) * 0.5;
-  const V pr = wr * orr - wi * oi, pi = wr * oi + wi * orr;
-  Store(re + k, er + pr), Store(im + k, ei + pi);
-  Store(re + mirror, Reversed(er - pr)), Store(im + mirror, Reversed(pi - ei));
-}
-
-// The bins 0..1023 of the real line of 2048 points packed into z = (zr, zi), zr the even
-// points, zi = zr + 1024 the odd ones; re and im get the bins, the transform runs in place on
-// z and leaves its result in im[0..2047] first.
-template <class V>
-LV_INLINE void RealTransform(double* zr, double* re, double* im, const SpectrumTables& t) {
-  double* zi = zr + kHalfPoints;
-#ifdef LINEVIEW_FFT_AVX
-  if constexpr (Lanes<V>::count == 4) {
-    for (int h = kHalfPoints / 2; h >= 8; h /= 4) DoubleStage<V>(zr, zi, kHalfPoints, h, t);
-    LastStagesReordered<kHalfPoints>(zr, zi, im, im + kHalfPoints, t.reversed6, t);
-  } else
-#endif
-  {
-    Fft1024Pairs<V>(zr, zi, im, im + kHalfPoints, t);
+LV_INLINE void RealStage(double* re, double* im, int h, const SpectrumTables& t) {
+  constexpr int lanes = sizeof(V) / sizeof(double);
+  const double* wr = t.twiddleRe + (kFftPoints - 2 * h);
+  const double* wi = t.twiddleIm + (kFftPoints - 2 * h);
+  for (int j = 0; j < h; j += lanes) {
+    V a, b, cr, ci;
+    Load(a, re + j), Load(b, re + j + h), Load(cr, wr + j), Load(ci, wi + j);
+    const V d = a - b;
+    Store(re + j, a + b);
+    Store(re + j + h, d * cr), Store(im + j + h, d * ci);
   }
-  const double* fr = im;
-  const double* fi = im + kHalfPoints;
-  const double r0 = fr[0], i0 = fi[0];
-  constexpr int lanes = Lanes<V>::count;
-  constexpr int middle = kHalfPoints / 2;  // its own mirror
-  int k = 1;
-  for (; k + lanes - 1 < middle; k += lanes) SplitBins<V>(fr, fi, k, kHalfPoints - k - (lanes - 1), re, im, t);
-  for (; k < middle; ++k) SplitBins<double>(fr, fi, k, kHalfPoints - k, re, im, t);
-  const double ar = fr[middle], ai = fi[middle];
-  const double er = (ar + ar) * 0.5, ei = (ai - ai) * 0.5, orr = (ai + ai) * 0.5, oi = (ar - ar) * 0.5;
-  const double wr = t.twiddleRe[middle], wi = t.twiddleIm[middle];
-  re[middle] = er + (wr * orr - wi * oi);
-  im[middle] = ei + (wr * oi + wi * orr);
-  re[0] = r0 + i0;
-  im[0] = 0.0;
 }
 
-// Resample, window and pack into zr (even points) and zr + 1024 (odd points).
+// Complex transform of the m points at position `base` of re/im, stages m/2 .. 2 in full; of the
+// last only the sums, each stored straight at its bin in binRe/binIm: position 2q is bin rev10(q).
+template <class V, class Narrow>
+LV_INLINE void ComplexBlock(double* re, double* im, int base, int m, double* binRe, double* binIm,
+                            const SpectrumTables& t) {
+  constexpr int lanes = sizeof(V) / sizeof(double);
+  constexpr int narrow = sizeof(Narrow) / sizeof(double);
+  double* r = re + base;
+  double* i = im + base;
+  int h = m / 2;
+  for (; h >= 4 && h / 2 >= lanes; h /= 4) DoubleStage<V>(r, i, m, h, t);
+  for (; h >= 2 && h >= narrow; h /= 2) SingleStage<Narrow>(r, i, m, h, t);
+  for (; h >= 2; h /= 2) SingleStage<double>(r, i, m, h, t);
+  for (int p = 0; p < m; p += 2) {
+    const int k = t.reversed10[(base + p) / 2];
+    binRe[k] = r[p] + r[p + 1];
+    binIm[k] = i[p] + i[p + 1];
+  }
+}
+
+// Bins 0..1023 of the real line in re[0..2047], in order into binRe/binIm. Bin k is at position
+// rev11(k), always even for k < 1024.
+template <class V, class Narrow>
+LV_INLINE void RealTransform(double* re, double* im, double* binRe, double* binIm, const SpectrumTables& t) {
+  constexpr int lanes = sizeof(V) / sizeof(double);
+  for (int h = kFftPoints / 2; h >= 1; h /= 2) {
+    if (h >= lanes)
+      RealStage<V>(re, im, h, t);
+    else
+      RealStage<double>(re, im, h, t);
+    if (h >= 2) ComplexBlock<V, Narrow>(re, im, h, h, binRe, binIm, t);
+  }
+  binRe[0] = re[0];
+  binIm[0] = 0.0;
+}
+
+// The line stretched to 2048 points and weighted, in re (ResampleLine's arithmetic, then the
+// window's product).
 template <class V>
-LV_INLINE void ResampleWindowPack(const int32_t* samples, int n, const double* w, double* zr) {
-  double* zi = zr + kHalfPoints;
+LV_INLINE void ResampleWindow(const int32_t* samples, int n, const double* w, double* re) {
   if (n < 2) {
     const double v = n == 1 ? samples[0] : 0.0;
-    for (int i = 0; i < kFftPoints; i += 2) {
-      zr[i / 2] = v * w[i];
-      zi[i / 2] = v * w[i + 1];
-    }
+    for (int i = 0; i < kFftPoints; ++i) re[i] = v * w[i];
     return;
   }
   const double step = 1.0 / (kFftPoints - 1);
@@ -592,58 +557,49 @@ LV_INLINE void ResampleWindowPack(const int32_t* samples, int n, const double* w
       const __m128d a = _mm_set_pd(samples[k1], samples[k0]);
       const __m128d b = _mm_set_pd(samples[k1 + 1], samples[k0 + 1]);
       const __m128d v = _mm_add_pd(a, _mm_mul_pd(_mm_sub_pd(b, a), _mm_sub_pd(f, _mm_cvtepi32_pd(k))));
-      const __m128d x = _mm_mul_pd(v, _mm_loadu_pd(w + i));
-      _mm_storel_pd(zr + i / 2, x);
-      _mm_storeh_pd(zi + i / 2, x);
+      _mm_storeu_pd(re + i, _mm_mul_pd(v, _mm_loadu_pd(w + i)));
     }
   }
 #endif
   for (; i <= kFftPoints - 2; ++i) {
     const double f = i * step * (n - 1);
     const int k = static_cast<int>(f);
-    const double v = samples[k] + (static_cast<double>(samples[k + 1]) - samples[k]) * (f - k);
-    (i % 2 ? zi : zr)[i / 2] = v * w[i];
+    re[i] = (samples[k] + (static_cast<double>(samples[k + 1]) - samples[k]) * (f - k)) * w[i];
   }
-  zi[kHalfPoints - 1] = samples[n - 1] * w[kFftPoints - 1];
+  re[kFftPoints - 1] = samples[n - 1] * w[kFftPoints - 1];
 }
 
 #ifdef LINEVIEW_FFT_AVX
-// ResampleWindowPack four points at a time. Each sample pair is read as two int32 and converted
-// together; the points are made in the order i, i+2, i+1, i+3 so that the low half of the vector
-// holds two even points and the high half two odd ones. quads is the window in that order.
-__attribute__((target("avx"), noinline)) void ResampleWindowPackAvx(const int32_t* samples, int n,
-                                                                   const double* w, const double* quads,
-                                                                   double* zr) {
-  if (n < 2) return ResampleWindowPack<double>(samples, n, w, zr);
-  double* zi = zr + kHalfPoints;
+// ResampleWindow four points at a time. Each pair of neighbouring samples is read as two int32
+// and converted at once.
+__attribute__((target("avx"), noinline)) void ResampleWindowAvx(const int32_t* samples, int n, const double* w,
+                                                               double* re) {
+  if (n < 2) return ResampleWindow<double>(samples, n, w, re);
   const double step = 1.0 / (kFftPoints - 1);
   const __m256d vstep = _mm256_set1_pd(step), span = _mm256_set1_pd(n - 1);
-  const __m256d order = _mm256_set_pd(3, 1, 2, 0);
+  const __m256d order = _mm256_set_pd(3, 2, 1, 0);
   int i = 0;
   for (; i + 3 <= kFftPoints - 2; i += 4) {
     const __m256d f = _mm256_mul_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_set1_pd(i), order), vstep), span);
     const __m128i k = _mm256_cvttpd_epi32(f);
     alignas(16) int32_t at[4];
     _mm_store_si128(reinterpret_cast<__m128i*>(at), k);
-    // (a, b) of points i and i+2, then of i+1 and i+3: unpacking gives a and b in f's order.
-    const __m128i pairs01 = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[0])),
-                                               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[2])));
-    const __m128i pairs23 = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[1])),
-                                               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[3])));
-    const __m256d x = _mm256_cvtepi32_pd(pairs01), y = _mm256_cvtepi32_pd(pairs23);
+    // Pairs (a, b) of points i and i+2, then of i+1 and i+3: unpacking gives a and b in order.
+    const __m128i even = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[0])),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[2])));
+    const __m128i odd = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[1])),
+                                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[3])));
+    const __m256d x = _mm256_cvtepi32_pd(even), y = _mm256_cvtepi32_pd(odd);
     const __m256d a = _mm256_unpacklo_pd(x, y), b = _mm256_unpackhi_pd(x, y);
     const __m256d v = _mm256_add_pd(a, _mm256_mul_pd(_mm256_sub_pd(b, a), _mm256_sub_pd(f, _mm256_cvtepi32_pd(k))));
-    const __m256d out = _mm256_mul_pd(v, _mm256_loadu_pd(quads + i));
-    _mm_storeu_pd(zr + i / 2, _mm256_castpd256_pd128(out));
-    _mm_storeu_pd(zi + i / 2, _mm256_extractf128_pd(out, 1));
+    _mm256_storeu_pd(re + i, _mm256_mul_pd(v, _mm256_loadu_pd(w + i)));
   }
   for (; i <= kFftPoints - 2; ++i) {
     const double f = i * step * (n - 1);
     const int k = static_cast<int>(f);
-    const double v = samples[k] + (static_cast<double>(samples[k + 1]) - samples[k]) * (f - k);
-    (i % 2 ? zi : zr)[i / 2] = v * w[i];
+    re[i] = (samples[k] + (static_cast<double>(samples[k + 1]) - samples[k]) * (f - k)) * w[i];
   }
-  zi[kHalfPoints - 1] = samples[n - 1] * w[kFftPoints - 1];
+  re[kFftPoints - 1] = samples[n - 1] * w[kFftPoints - 1];
 }
 #endif
 
@@ -681,33 +637,38 @@ LV_INLINE void DecibelSeries(const double* re, const double* im, int s, double* 
   }
 }
 
-template <class V>
+template <class V, class Narrow>
 LV_INLINE void ComputeSpectrumWith(const int32_t* samples, int n, int windowFunction, int s, double* re,
                                    double* im, double* magnitude, const SpectrumTables& t) {
   const int window = windowFunction >= WindowHamming && windowFunction <= WindowBlackman ? windowFunction : 0;
 #ifdef LINEVIEW_FFT_AVX
   if constexpr (Lanes<V>::count == 4)
-    ResampleWindowPackAvx(samples, n, t.window[window], t.windowQuads[window], re);
+    ResampleWindowAvx(samples, n, t.window[window], re);
   else
 #endif
-    ResampleWindowPack<V>(samples, n, t.window[window], re);
-  RealTransform<V>(re, re, im, t);
-  DecibelSeries<V>(re, im, s, magnitude);
+    ResampleWindow<V>(samples, n, t.window[window], re);
+  // The bins go to a buffer of their own (the transform's positions are still being read), then
+  // to re/im[0..1023] for the caller.
+  alignas(32) double binRe[kSpectrumBins], binIm[kSpectrumBins];
+  RealTransform<V, Narrow>(re, im, binRe, binIm, t);
+  DecibelSeries<V>(binRe, binIm, s, magnitude);
+  std::memcpy(re, binRe, sizeof binRe);
+  std::memcpy(im, binIm, sizeof binIm);
 }
 
 __attribute__((noinline)) void ComputeScalar(const int32_t* samples, int n, int window, int s, double* re,
                                              double* im, double* magnitude, const SpectrumTables& t) {
-  ComputeSpectrumWith<double>(samples, n, window, s, re, im, magnitude, t);
+  ComputeSpectrumWith<double, double>(samples, n, window, s, re, im, magnitude, t);
 }
 __attribute__((noinline)) void ComputeSse2(const int32_t* samples, int n, int window, int s, double* re,
                                            double* im, double* magnitude, const SpectrumTables& t) {
-  ComputeSpectrumWith<V2>(samples, n, window, s, re, im, magnitude, t);
+  ComputeSpectrumWith<V2, V2>(samples, n, window, s, re, im, magnitude, t);
 }
 #ifdef LINEVIEW_FFT_AVX
 __attribute__((target("avx"), noinline)) void ComputeAvx(const int32_t* samples, int n, int window, int s,
                                                          double* re, double* im, double* magnitude,
                                                          const SpectrumTables& t) {
-  ComputeSpectrumWith<V4>(samples, n, window, s, re, im, magnitude, t);
+  ComputeSpectrumWith<V4, V2>(samples, n, window, s, re, im, magnitude, t);
 }
 #endif
 

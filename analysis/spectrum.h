@@ -1,5 +1,5 @@
 // The spectrum page: the line stretched to 2048 points, weighted by a window, transformed by a
-// radix-2 FFT (as 1024 complex points, the line being real) and shown in dB relative to full scale.
+// radix-2 FFT and shown in dB relative to full scale.
 #pragma once
 #include <cstdint>
 
@@ -49,9 +49,10 @@ int SpectrumGridStep(int s);
 int SpectrumGridRows(int s);
 
 // Resample, window, transform and scale one channel: bins 0..1023 of `magnitude` get
-// (dB + S) * 10, with -110 dB for empty bins; re and im get bins 0..1023 of the transform (the
-// real line's transform through one 1024-point complex transform). `tables` may be null (the
-// scalar path's own tables are used).
+// (dB + S) * 10, with -110 dB for empty bins; re[0..1023] and im[0..1023] get the transform's
+// bins, the same bits as Fft gives them (the work skips what the line's zero imaginary part makes
+// exactly zero). re and im must hold kFftPoints values. `tables` may be null (the scalar path's
+// own tables are used).
 void ComputeSpectrum(const int32_t* samples, int n, int windowFunction, int sensitivity, double* re, double* im,
                      double* magnitude, const SpectrumTables* tables);
 
