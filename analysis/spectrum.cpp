@@ -509,13 +509,25 @@ LV_INLINE void ComplexBlock(double* re, double* im, int base, int m, double* bin
   double* r = re + base;
   double* i = im + base;
   int h = m / 2;
-  for (; h >= 4 && h / 2 >= lanes; h /= 4) DoubleStage<V>(r, i, m, h, t);
-  for (; h >= 2 && h >= narrow; h /= 2) SingleStage<Narrow>(r, i, m, h, t);
-  for (; h >= 2; h /= 2) SingleStage<double>(r, i, m, h, t);
-  for (int p = 0; p < m; p += 2) {
-    const int k = t.reversed10[(base + p) / 2];
-    binRe[k] = r[p] + r[p + 1];
-    binIm[k] = i[p] + i[p + 1];
+  for (; h >= 8 && h / 2 >= lanes; h /= 4) DoubleStage<V>(r, i, m, h, t);
+  for (; h >= 4 && h >= narrow; h /= 2) SingleStage<Narrow>(r, i, m, h, t);
+  for (; h >= 4; h /= 2) SingleStage<double>(r, i, m, h, t);
+  if (m == 2) {
+    binRe[t.reversed10[base / 2]] = r[0] + r[1];
+    binIm[t.reversed10[base / 2]] = i[0] + i[1];
+    return;
+  }
+  // Stage 2 and the sums of stage 1 on each group of four points, kept in registers.
+  const double w0r = t.twiddleRe[kFftPoints - 4], w0i = t.twiddleIm[kFftPoints - 4];
+  const double w1r = t.twiddleRe[kFftPoints - 3], w1i = t.twiddleIm[kFftPoints - 3];
+  for (int p = 0; p < m; p += 4) {
+    double r0 = r[p], r1 = r[p + 1], r2 = r[p + 2], r3 = r[p + 3];
+    double i0 = i[p], i1 = i[p + 1], i2 = i[p + 2], i3 = i[p + 3];
+    Butterfly(r0, i0, r2, i2, w0r, w0i);
+    Butterfly(r1, i1, r3, i3, w1r, w1i);
+    const int k0 = t.reversed10[(base + p) / 2], k2 = t.reversed10[(base + p) / 2 + 1];
+    binRe[k0] = r0 + r1, binIm[k0] = i0 + i1;
+    binRe[k2] = r2 + r3, binIm[k2] = i2 + i3;
   }
 }
 
