@@ -20,8 +20,9 @@
 #define LINEVIEW_FFT_AVX 1
 #include <cpuid.h>
 #include <immintrin.h>
-// Helpers taking or returning 32-byte vectors are always inlined into the AVX functions, so the
-// calling convention the warning is about never applies.
+// Helpers taking or returning 32-byte vectors must all be always_inline: inlined into the AVX
+// functions, the calling convention the warning is about never applies (a real call from AVX
+// code into a function compiled without AVX would pass the vectors wrongly).
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 
@@ -43,7 +44,7 @@ constexpr double kTwoLog10OfE = 0.86858896380650365530;  // 2 / ln 10
 constexpr double kSqrt2 = 1.4142135623730951;
 
 template <typename T>
-T AtanhSeries(T z) {
+inline __attribute__((always_inline)) T AtanhSeries(T z) {
   return 1.0 + z * (1.0 / 3 + z * (1.0 / 5 + z * (1.0 / 7 + z * (1.0 / 9 + z * (1.0 / 11 +
          z * (1.0 / 13 + z * (1.0 / 15)))))));
 }
