@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -271,6 +272,7 @@ TEST(SpectrumCorpus, RandomLinesDrawTheSamePixels) {
 TEST(SpectrumPaths, EveryPathGivesTheSameBits) {
   std::vector<SpectrumPath> paths = {SpectrumPath::Scalar, SpectrumPath::Sse2};
   if (BestSpectrumPath() == SpectrumPath::Avx) paths.push_back(SpectrumPath::Avx);
+  std::printf("[   INFO   ] comparing %s\n", paths.size() == 3 ? "scalar, SSE2 and AVX" : "scalar and SSE2 (no AVX here)");
   for (SpectrumPath p : paths) {
     TablesPtr t(CreateSpectrumTables(p));
     ASSERT_TRUE(t);
