@@ -616,8 +616,6 @@ __attribute__((target("avx"), noinline)) void ResampleWindowAvx(const int32_t* s
 }
 #endif
 
-// (dB + s) * 10 of bins 0..1023, from the squared magnitudes: 20 log10(m / full scale) is
-// 10 log10(m^2 / full scale^2), with no square root.
 // Lanes whose value the fast logarithm does not take (zero, subnormal, infinite, NaN): nonzero.
 LV_INLINE long long NotReady(double p) { return !(p >= DBL_MIN && p <= DBL_MAX); }
 LV_INLINE I2 NotReady(V2 p) { return ~((p >= (V2{} + DBL_MIN)) & (p <= (V2{} + DBL_MAX))); }
@@ -628,15 +626,19 @@ LV_INLINE I4 NotReady(V4 p) { return ~((p >= (V4{} + DBL_MIN)) & (p <= (V4{} + D
 LV_INLINE bool Any(I4 m) { return (m[0] | m[1] | m[2] | m[3]) != 0; }
 #endif
 
+// (dB + s) * 10 of bins 0..1023 into out, the bins themselves copied to re/im on the way,
+// from the squared magnitudes: 20 log10(m / full scale) is
+// 10 log10(m^2 / full scale^2), with no square root.
 template <class V>
-LV_INLINE void DecibelSeries(const double* re, const double* im, int s, double* out) {
+LV_INLINE void DecibelSeries(const double* binRe, const double* binIm, int s, double* out, double* re, double* im) {
   constexpr int lanes = Lanes<V>::count;
   constexpr double scale2 = kFullScale * kFullScale;
   const double offset = s;
   decltype(NotReady(V{})) notReady{};
   for (int k = 0; k < kSpectrumBins; k += lanes) {
     V r, i;
-    Load(r, re + k), Load(i, im + k);
+    Load(r, binRe + k), Load(i, binIm + k);
+    Store(re + k, r), Store(im + k, i);
     const V p = (i * i + r * r) * scale2;
     notReady |= NotReady(p);
     Store(out + k, (10.0 * Lanes<V>::Log10(p) + offset) * 10.0);
@@ -660,13 +662,11 @@ LV_INLINE void ComputeSpectrumWith(const int32_t* samples, int n, int windowFunc
   else
 #endif
     ResampleWindow<V>(samples, n, t.window[window], re);
-  // The bins go to a buffer of their own (the transform's positions are still being read), then
-  // to re/im[0..1023] for the caller.
+  // The bins go to a buffer of their own (the transform's positions are still being read), and
+  // on to re/im[0..1023] for the caller with the dB series.
   alignas(32) double binRe[kSpectrumBins], binIm[kSpectrumBins];
   RealTransform<V, Narrow>(re, im, binRe, binIm, t);
-  DecibelSeries<V>(binRe, binIm, s, magnitude);
-  std::memcpy(re, binRe, sizeof binRe);
-  std::memcpy(im, binIm, sizeof binIm);
+  DecibelSeries<V>(binRe, binIm, s, magnitude, re, im);
 }
 
 __attribute__((noinline)) void ComputeScalar(const int32_t* samples, int n, int window, int s, double* re,
