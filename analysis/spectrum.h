@@ -17,9 +17,17 @@ enum WindowFunctionCode { WindowNone = 0, WindowHamming = 1, WindowHanning = 2, 
 // transform: identical on every frame, so built once per frame format. Using them gives
 // bit-identical results to computing everything per call.
 struct SpectrumTables;
-// null when memory is short. allowWideVectors false keeps to the two-lane path everywhere
-// (for tests; both paths give the same bits).
+
+// The vector width the work runs at. Every path gives the same bits; Avx only where the processor
+// has it and the operating system saves its registers.
+enum class SpectrumPath { Scalar, Sse2, Avx };
+SpectrumPath BestSpectrumPath();
+
+// null when memory is short. allowWideVectors false keeps to the two-lane path.
 SpectrumTables* CreateSpectrumTables(bool allowWideVectors = true);
+// A path the machine lacks falls back to Sse2 (for tests forcing each path).
+SpectrumTables* CreateSpectrumTables(SpectrumPath path);
+SpectrumPath TablesPath(const SpectrumTables& tables);
 void DestroySpectrumTables(SpectrumTables* tables);
 
 // Linear interpolation of n samples onto m points, keeping the first and the last sample;
@@ -41,7 +49,10 @@ int SpectrumGridStep(int s);
 int SpectrumGridRows(int s);
 
 // Resample, window, transform and scale one channel: bins 0..1023 of `magnitude` get
-// (dB + S) * 10, with -110 dB for empty bins. `tables` may be null (everything computed here).
+// (dB + S) * 10, with -110 dB for empty bins; re[0..1023] and im[0..1023] get the transform's
+// bins, the same bits as Fft gives them (the work skips what the line's zero imaginary part makes
+// exactly zero). re and im must hold kFftPoints values. `tables` may be null (the scalar path's
+// own tables are used).
 void ComputeSpectrum(const int32_t* samples, int n, int windowFunction, int sensitivity, double* re, double* im,
                      double* magnitude, const SpectrumTables* tables);
 
