@@ -49,7 +49,8 @@ const struct {
      "over the frames analysed: the CSV, the JSON summary, the pictures of the last frame. A second signal "
      "ends at once."},
     {"Live window (--live):",
-     "Up/Down line -1/+1, PgUp/PgDn -10/+10, a click picks the line under the pointer, Tab or 1/2/3 the "
+     "Up/Down line -1/+1, PgUp/PgDn -10/+10, a click picks the line under the pointer (several lines: "
+     "they step through those), Tab or 1/2/3 the "
      "page, c RGB/YUV, Space pause, s saves the window as a PNG, q or Esc quits. Changes are printed to "
      "stderr; the CSV goes on."},
 };
