@@ -84,6 +84,18 @@ const char kExitNote[] = "Codes 6 to 14 are warnings: the outputs of what could 
 // ffmpeg users know them.
 const char* const kLong[] = {"-pix_fmt", "-framerate", "-video_size", "-pixel_format", "-ss", "-to"};
 
+// A text of the parser's with the names above as the user typed them (-ss, not --ss).
+std::string FfmpegSpelling(std::string text) {
+  for (const char* single : kLong) {
+    const std::string doubled = std::string("-") + single;
+    for (size_t at = text.find(doubled); at != std::string::npos; at = text.find(doubled, at + 1)) {
+      const size_t end = at + doubled.size();
+      if (end == text.size() || !(std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_')) text.erase(at, 1);
+    }
+  }
+  return text;
+}
+
 constexpr size_t kHelpWidth = 80;
 constexpr size_t kHelpColumn = 28;
 
@@ -438,7 +450,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
     *exitCode = kExitOk;
     return ParseOutcome::Exit;
   } catch (const CLI::ParseError& e) {
-    *err = std::string("lineview: ") + e.what() + "\nRun with --help for more information.\n";
+    *err = std::string("lineview: ") + FfmpegSpelling(e.what()) + "\nRun with --help for more information.\n";
     *exitCode = kExitUsage;
     return ParseOutcome::Exit;
   }

@@ -84,6 +84,11 @@ TEST(CommandLine, BadArgumentsAreUsageErrors) {
                                              {"--every", "5"},  // pictures of what?
                                              {"--timeout", "0"},
                                              {"--frames", "2.5"},
+                                             {"-ss", "soon"},
+                                             {"-t", "1", "-to", "2"},
+                                             {"--line", "9-2"},
+                                             {"--field", "left"},
+                                             {"--tv-line", "23", "--field", "top"},
                                              {"--live", "a.mkv", "b.mkv"}}) {  // several inputs: not live
     const Parsed p = Parse(args);
     EXPECT_EQ(p.outcome, ParseOutcome::Exit) << args[0];
@@ -94,6 +99,7 @@ TEST(CommandLine, BadArgumentsAreUsageErrors) {
   EXPECT_EQ(Parse({"--window", "kaiser"}).err.substr(0, 89),
             "lineview: --window: 'kaiser' is not one of none, hamming, hanning, blackman (or 0..3)\nRun");
   EXPECT_NE(Parse({"--page", "wave"}).err.find("'wave' is not one of scope, spectrum, levels, all"), std::string::npos);
+  EXPECT_EQ(Parse({"-ss", "soon"}).err.rfind("lineview: -ss: 'soon' is not a time", 0), 0u);  // as typed
 }
 
 TEST(CommandLine, HelpGoesToStdoutWithStatusZero) {
