@@ -110,9 +110,6 @@ bool Run::ChooseLines(std::vector<AnalysedLine>* lines) {
     return false;
   }
   if (!warning.empty()) diag_.Stream() << "lineview: " << warning << '\n';
-  for (AnalysedLine& l : *lines) {
-    if (!tvColumn_) l.tvLine = 0;
-  }
   return true;
 }
 
