@@ -44,6 +44,15 @@ const struct {
      "(the last frame), and with --every N also lineview-PAGE-FRAME.png for every Nth frame. Several "
      "inputs: with --json one line per input (its summary, or its error), else one CSV whose rows name "
      "their input; pictures are named lineview-NAME-PAGE.png after each input's file name."},
+    {"Archives:",
+     "--sidecar writes each input's results beside it (or with --sidecar=DIR into DIR) as "
+     "NAME.lineview.xml.gz: ffprobe's XML, one <frame> per frame with tags lineview.snr.r (the frame's own "
+     "SNR) and lineview.snr50.r (the 50-frame mean), the settings, and the line's samples of the worst and a "
+     "typical frame. --min-snr flags frames where a shown channel's own SNR lies below it, merged into "
+     "segments; --max-dropped flags an input that lost more frames. --report writes one page for all inputs: "
+     "a table of verdicts, a plot over time per input, the pages at the worst and a typical frame. --from "
+     "builds the report, the plot and the verdicts from sidecars, without decoding again: lineview --sidecar "
+     "on many machines, then lineview --report all.html --from *.lineview.xml.gz on one."},
     {"Stopping:",
      "Ctrl-C (SIGINT) or SIGTERM stops the reading, also of a stalled input, and completes every output "
      "over the frames analysed: the CSV, the JSON summary, the pictures of the last frame. A second signal "
@@ -75,10 +84,12 @@ const struct {
     {"12", "no font for the axis labels: pictures without them"},
     {"13", "the input delivered no frame for --timeout seconds"},
     {"14", "the decoder found errors in some frames (concealed or flagged corrupt): analysed as decoded"},
+    {"15", "an input was flagged: SNR below --min-snr, or more frames lost than --max-dropped"},
     {"130, 143", "stopped by SIGINT or SIGTERM: lineview ends by that signal once its outputs are complete"},
 };
-const char kExitNote[] = "Codes 6 to 14 are warnings: the outputs of what could be read are complete. Several inputs: "
-                         "the first failure's status, else the first warning's.";
+const char kExitNote[] = "Codes 6 to 15 are warnings: the outputs of what could be read are complete. 15 outweighs the "
+                         "other warnings, so that a collection sorts by the status alone. Several inputs: the first "
+                         "failure's status, else 15 where one was flagged, else the first warning's.";
 
 // FFmpeg spells some long options with one dash; CLI11 wants two. The help spells them as
 // ffmpeg users know them.
@@ -207,6 +218,12 @@ std::vector<std::string> TranslateFfmpegSpelling(const std::vector<std::string>&
   std::vector<std::string> out;
   out.reserve(args.size());
   for (const std::string& a : args) {
+    // --sidecar alone is a flag (an input may follow it); with =DIR it names a folder.
+    if (a.compare(0, 10, "--sidecar=") == 0) {
+      if (a.size() > 10) out.push_back("--sidecar-dir");
+      out.push_back(a.size() > 10 ? a.substr(10) : "--sidecar");
+      continue;
+    }
     bool translated = false;
     for (const char* name : kLong) {
       if (a == name) {
@@ -427,6 +444,23 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
                  "Stop when the input delivers no frame for this long (a stalled pipe or device)")
       ->option_text("SECONDS")
       ->check(Positive(false));
+  app.add_flag("--sidecar", o->sidecar,
+               "Each input's results as NAME.lineview.xml.gz beside it; --sidecar=DIR: in DIR");
+  app.add_option("--sidecar-dir", o->sidecarDir)->group("");  // what --sidecar=DIR becomes
+  app.add_option("--from", o->from, "Read these sidecars instead of decoding inputs")->option_text("SIDECAR ...");
+  app.add_option("--report", o->report, "Write one HTML page for all inputs: verdicts, plots over time, pictures")
+      ->option_text("FILE.html");
+  app.add_option("--plot", o->plot, "Write the plot over time as a PNG picture")->option_text("FILE.png");
+  std::string snrRange;
+  app.add_option("--snr-range", snrRange, "The plot's dB axis (default 10:70)")->option_text("LO:HI");
+  app.add_option("--min-snr", o->limits.minSnr, "Flag frames where a shown channel's own SNR lies below DB")
+      ->option_text("DB");
+  app.add_option("--max-dropped", o->limits.maxDropped, "Flag an input that lost more than N frames")
+      ->option_text("N")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--flag-gap", o->limits.flagGap, "Flagged spans closer than this join into one segment (default 1)")
+      ->option_text("SECONDS")
+      ->check(CLI::NonNegativeNumber);
   app.add_flag("--verbose", o->verbose, "Every FFmpeg message as it comes, without a progress line (by default each kind once, with a count)");
   bool noProgress = false;
   app.add_flag("--no-progress", noProgress, "No progress bar, even on a terminal");
@@ -474,6 +508,21 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
   o->progress = !noProgress;
   o->pacing = !noPacing;
   if (!o->inputs.empty()) o->input = o->inputs.front();
+  if (!snrRange.empty() && (!ParseNumberPair(snrRange, &o->snrLow, &o->snrHigh) || o->snrHigh <= o->snrLow)) {
+    *err = "lineview: --snr-range: '" + snrRange + "' is not LO:HI in dB with LO below HI (e.g. 20:60)\n";
+    *exitCode = kExitUsage;
+    return ParseOutcome::Exit;
+  }
+  if (!o->sidecarDir.empty()) o->sidecar = true;
+  if (!o->from.empty()) {
+    const char* clash = !o->inputs.empty() ? "an INPUT" : o->live ? "--live" : o->sidecar ? "--sidecar"
+                        : !o->pngDir.empty() ? "--png" : nullptr;
+    if (clash != nullptr) {
+      *err = std::string("lineview: --from reads results already made: it takes no ") + clash + "\n";
+      *exitCode = kExitUsage;
+      return ParseOutcome::Exit;
+    }
+  }
   if (o->live && o->inputs.size() > 1) {
     *err = "lineview: --live shows one input; several are analysed without it\n";
     *exitCode = kExitUsage;

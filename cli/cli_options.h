@@ -9,6 +9,7 @@
 
 #include "cli/diagnostics.h"
 #include "cli/line_choice.h"
+#include "cli/timeline.h"
 #include "records/analysis_settings.h"
 
 struct CliOptions {
@@ -42,6 +43,20 @@ struct CliOptions {
   bool live = false;       // a window shows the picture, the page and the read-outs as they come
   bool hold = false;       // --live: the window stays up after the last frame
   bool pacing = true;      // --live: a file plays at its frame rate
+
+  // Results over time, for archives.
+  bool sidecar = false;            // --sidecar: each input's results in NAME.lineview.xml.gz
+  std::string sidecarDir;          // --sidecar=DIR: there instead of beside the input
+  std::vector<std::string> from;   // --from: sidecars read instead of inputs decoded
+  std::string report;              // --report FILE.html
+  std::string plot;                // --plot FILE.png
+  double snrLow = 10.0, snrHigh = 70.0;  // --snr-range: the plot's dB axis
+  Thresholds limits;               // --min-snr, --max-dropped, --flag-gap
+
+  // Whether the run keeps each frame's results (memory grows with the input).
+  bool KeepsTimeline() const {
+    return sidecar || !report.empty() || !plot.empty() || !std::isnan(limits.minSnr) || limits.maxDropped >= 0;
+  }
 };
 
 enum class ParseOutcome { Run, Exit };

@@ -1,5 +1,5 @@
 // Exit status of `lineview`: each kind of bad input has its own, so scripts can tell them apart.
-// Codes 6 to 14 are warnings: the run finished and its output is complete, but something
+// Codes 6 to 15 are warnings: the run finished and its output is complete, but something
 // the user asked for could not be honoured exactly.
 #pragma once
 
@@ -19,6 +19,7 @@ enum ExitCode : int {
   kExitNoFont = 12,             // no font for the axis labels: pictures without them
   kExitTimeout = 13,            // the input delivered no frame for --timeout seconds: stopped there
   kExitDamaged = 14,            // the decoder flagged frames as corrupt or concealed errors in them
+  kExitFlagged = 15,            // an input crossed --min-snr or --max-dropped (outweighs the other warnings)
   // Stopped by SIGINT or SIGTERM: the outputs are completed, then the process ends by the
   // signal (a shell shows 130 or 143); this code only where it could not.
   kExitStopped = 130,

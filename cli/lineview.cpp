@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -23,12 +24,45 @@
 #include "cli/page_picture.h"
 #include "cli/live_window.h"
 #include "cli/progress.h"
+#include "cli/report.h"
 #include "cli/run_observer.h"
+#include "cli/sidecar.h"
 #include "cli/stop.h"
 #include "cli/summary.h"
 #include "plugin/analysis_state.h"
 
 namespace {
+
+// A flagged input outweighs the other warnings, so that a collection sorts by status alone.
+int Outweighed(int status, int flagged) {
+  return status == kExitOk || (status >= kExitTruncated && status < kExitStopped) ? flagged : status;
+}
+
+// The verdict on the command line: where, how low, how many lost.
+void WarnFlagged(const Timeline& t, const Verdict& v, const Thresholds& limits, Diagnostics& diag) {
+  std::string text = t.input.empty() ? "the built-in signal" : "'" + t.input + "'";
+  if (t.line >= 0) text += " line " + std::to_string(t.line);
+  text += ": flagged";
+  if (!v.segments.empty()) {
+    char b[160];
+    std::snprintf(b, sizeof b, ": %zu %s below %g dB:", v.segments.size(), v.segments.size() == 1 ? "segment" : "segments",
+                  limits.minSnr);
+    text += b;
+    constexpr size_t kListed = 5;
+    for (size_t i = 0; i < std::min(v.segments.size(), kListed); ++i) {
+      const Segment& g = v.segments[i];
+      std::snprintf(b, sizeof b, " %s-%s (worst %.2f dB %s)", Clock(g.start, true).c_str(), Clock(g.end, true).c_str(),
+                    g.worst, t.channelNames[g.channel]);
+      text += b + std::string(i + 1 < std::min(v.segments.size(), kListed) ? "," : "");
+    }
+    if (v.segments.size() > kListed) text += " and " + std::to_string(v.segments.size() - kListed) + " more";
+  }
+  if (v.tooManyDropped) {
+    text += (v.segments.empty() ? ": " : "; ") + std::to_string(t.framesDropped) + " frames lost, more than --max-dropped " +
+            std::to_string(limits.maxDropped);
+  }
+  diag.Warn(kExitFlagged, text);
+}
 
 // One analysed line: its own analysis state (the 50-frame rings), statistics and CSV columns.
 struct LineRun {
@@ -36,6 +70,8 @@ struct LineRun {
   AnalysisState state;
   RunSummary summary;
   double frameSnr[3] = {};  // the frame's own ratios, as the last frame measured them
+  Timeline timeline;        // every frame's results, where the run keeps them
+  TimelineRecorder recorder{&timeline};
   ~LineRun() { ReleaseStateBuffers(state); }
 };
 
@@ -49,6 +85,10 @@ class Run {
   void SetRowPrefix(const std::string& prefix, bool* headerPending) { rowPrefix_ = prefix, headerPending_ = headerPending; }
   // Several inputs into one picture folder: each input's pictures carry a name of their own.
   void SetPictureName(const std::string& name) { pictureName_ = name; }
+  // Where the lines' results over time go when the run ends (the report's), and the sidecar.
+  void SetTimelines(std::vector<Timeline>* timelines, const std::string& sidecarPath) {
+    timelines_ = timelines, sidecarPath_ = sidecarPath;
+  }
 
   int Execute(bool errIsTerminal);
 
@@ -60,6 +100,8 @@ class Run {
   bool WriteRow(const InputFrame& frame, const LineRun& l);
   void DrawPage(LineRun& l, HeadlessWindow& window, int page);
   bool WritePictures(const LineRun& l, HeadlessWindow& window, const std::string& suffix);
+  bool Record(const InputFrame& frame);
+  bool Conclude();
 
   const CliOptions& o_;
   const RunSettings& rs_;
@@ -84,6 +126,10 @@ class Run {
   std::vector<int> rows_;  // the rows analysed
   size_t shown_ = 0;       // the line the live window shows
   int64_t frames_ = 0;
+  std::vector<Timeline>* timelines_ = nullptr;
+  std::string sidecarPath_;
+  SidecarWriter sidecar_;
+  bool flagged_ = false;
 };
 
 // Which rows: the settings' line as the plug-in takes it (moved into the frame with a warning),
@@ -234,6 +280,45 @@ bool Run::WritePictures(const LineRun& l, HeadlessWindow& window, const std::str
   return true;
 }
 
+// The frame's results into each line's timeline, and into the sidecar as they come.
+bool Run::Record(const InputFrame& frame) {
+  if (!o_.KeepsTimeline()) return true;
+  std::vector<const Timeline*> lines;
+  const int first = FirstChannel(rs_.settings);
+  for (const auto& l : lines_) {
+    TimelineFrame f;
+    f.index = frame.index;
+    f.seconds = frame.seconds;
+    for (int c = 0; c < 3; ++c) f.snr[c] = l->frameSnr[c], f.mean[c] = l->state.snrDisplay[c];
+    const int32_t* samples[3] = {l->state.channels[first], l->state.channels[first + 1], l->state.channels[first + 2]};
+    l->recorder.Add(f, samples, l->state.width);
+    lines.push_back(&l->timeline);
+  }
+  if (sidecarPath_.empty() || sidecar_.Frame(lines, source_.Width(), source_.Height(), source_.FrameRate())) return true;
+  diag_.Fail(kExitFailure, "cannot write '" + sidecarPath_ + "'");
+  return false;
+}
+
+// The end of the reading, by the input's end or a stop: the verdicts, and the sidecar closed
+// with what was analysed.
+bool Run::Conclude() {
+  std::vector<const Timeline*> lines;
+  for (const auto& l : lines_) {
+    l->summary.framesDropped = l->timeline.framesDropped = source_.Dropped();
+    l->summary.framesDamaged = l->timeline.framesDamaged = source_.Damaged();
+    if (!o_.KeepsTimeline()) continue;
+    l->recorder.Finish();
+    l->summary.verdict = Judge(l->timeline, o_.limits);
+    flagged_ = flagged_ || l->summary.verdict.flagged;
+    lines.push_back(&l->timeline);
+  }
+  if (!sidecarPath_.empty() && !sidecar_.Finish(lines, StopRequested() || source_.Interrupted())) {
+    diag_.Fail(kExitFailure, "cannot write '" + sidecarPath_ + "'");
+    return false;
+  }
+  return true;
+}
+
 int Run::Execute(bool errIsTerminal) {
   if (!o_.pngDir.empty()) {
     std::string error;
@@ -254,19 +339,25 @@ int Run::Execute(bool errIsTerminal) {
     if (rs_.pages.empty()) l->state.liveSettings.Mode = -1;  // the frame path then draws no page
     ConfigureState(l->state, FrameFormat{source_.Width(), source_.Height(), 0, source_.PixelFormat()});
     if (!l->state.BuffersReady()) return diag_.Fail(kExitFailure, "out of memory");
-    for (int c = 0; c < 3; ++c) l->summary.channelNames[c] = yuv ? kYuv[c] : kRgb[c];
-    l->summary.input = o_.input;
+    for (int c = 0; c < 3; ++c) l->summary.channelNames[c] = l->timeline.channelNames[c] = yuv ? kYuv[c] : kRgb[c];
+    l->summary.input = l->timeline.input = o_.input;
     if (lineColumns_) {
-      l->summary.line = line.row;
-      l->summary.field = fieldColumn_ ? line.field : -1;
-      l->summary.tvLine = line.tvLine;
+      l->summary.line = l->timeline.line = line.row;
+      l->summary.field = l->timeline.field = fieldColumn_ ? line.field : -1;
+      l->summary.tvLine = l->timeline.tvLine = line.tvLine;
     }
+    l->timeline.settings = l->state.liveSettings;
+    l->timeline.pages = rs_.pages;
     rows_.push_back(line.row);
     bottomUp_.push_back(l.get());
     lines_.push_back(std::move(l));
   }
   std::sort(bottomUp_.begin(), bottomUp_.end(), [](const LineRun* a, const LineRun* b) { return a->line.row > b->line.row; });
   source_.SetAnalysedRows(rows_);
+  if (!sidecarPath_.empty()) {
+    std::string error;
+    if (!sidecar_.Open(sidecarPath_, &error)) return diag_.Fail(kExitFailure, error);
+  }
   if (observer_) observer_->Started(lines_.front()->state, source_, rows_);
 
   int64_t expected = source_.ExpectedFrames();
@@ -289,6 +380,7 @@ int Run::Execute(bool errIsTerminal) {
     if (!Analyse(frame, due, showing)) return kExitFailure;
     if (observer_) observer_->FrameAnalysed(frame, lines_[shown_]->state, showing ? shownWindow_ : window_, showing);
     ++frames_;
+    if (!Record(frame)) return kExitFailure;
     for (const auto& l : lines_) {
       ++l->summary.framesAnalysed;
       for (int c = 0; c < 3; ++c) l->summary.channels[c].Add(l->frameSnr[c]);
@@ -302,6 +394,7 @@ int Run::Execute(bool errIsTerminal) {
     progress.Update(frames_);
   }
   progress.Finish(frames_, !StopRequested() && !source_.Interrupted());
+  if (!Conclude()) return kExitFailure;
   const int64_t undecoded = source_.Undecoded();
   if (frames_ == 0 && StopRequested()) return diag_.Fail(kExitStopped, "stopped before the first frame of '" + o_.input + "'");
   if (frames_ == 0 && o_.startSeconds > 0) {
@@ -326,8 +419,7 @@ int Run::Execute(bool errIsTerminal) {
   }
 
   for (const auto& l : lines_) {
-    l->summary.framesDropped = source_.Dropped();
-    l->summary.framesDamaged = damaged;
+    if (l->summary.verdict.flagged) WarnFlagged(l->timeline, l->summary.verdict, o_.limits, diag_);
     if (!o_.pngDir.empty()) {
       // The pictures of the last frame, drawn now that it is known to be the last.
       window_.SetDrawing(true);
@@ -338,7 +430,10 @@ int Run::Execute(bool errIsTerminal) {
   }
   out_.flush();
   if (!out_) return diag_.Fail(kExitFailure, "cannot write the output");
-  return diag_.Status();
+  if (timelines_) {
+    for (auto& l : lines_) timelines_->push_back(std::move(l->timeline));
+  }
+  return flagged_ ? Outweighed(diag_.Status(), kExitFlagged) : diag_.Status();
 }
 
 // Creates the picture folder and proves it takes a new file, before any decoding: a folder
@@ -400,9 +495,20 @@ std::string PictureName(const std::string& input, std::set<std::string>& used) {
   return "lineview-" + name + "-";
 }
 
+// Where an input's sidecar goes; a second input of the same name in one folder gets NAME-2.
+std::string UniqueSidecarPath(const CliOptions& o, const std::string& input, std::set<std::string>& used) {
+  if (!o.sidecar) return "";
+  const std::string path = SidecarPath(input, o.sidecarDir);
+  const std::string stem = path.substr(0, path.size() - std::strlen(".lineview.xml.gz"));
+  std::string unique = path;
+  for (int n = 2; !used.insert(unique).second; ++n) unique = stem + "-" + std::to_string(n) + ".lineview.xml.gz";
+  return unique;
+}
+
 // One input through its own run; `observer` watches it (the live window) or is null.
 int RunInput(const CliOptions& options, const RunSettings& settings, std::ostream& out, Diagnostics& diag,
              bool errIsTerminal, const std::string& rowPrefix, bool* headerPending, RunObserver* observer,
+             std::vector<Timeline>* timelines, const std::string& sidecarPath,
              const std::string& pictureName = "lineview-") {
   int exitCode = 0;
   std::unique_ptr<FrameSource> source = OpenFrameSource(options, diag, &exitCode);
@@ -410,6 +516,7 @@ int RunInput(const CliOptions& options, const RunSettings& settings, std::ostrea
   Run run(options, settings, *source, out, diag, observer);
   if (headerPending) run.SetRowPrefix(rowPrefix, headerPending);
   run.SetPictureName(pictureName);
+  run.SetTimelines(timelines, sidecarPath);
   return run.Execute(errIsTerminal);
 }
 
@@ -417,34 +524,92 @@ int RunInput(const CliOptions& options, const RunSettings& settings, std::ostrea
 // own (an input that fails: its error), or one CSV whose rows name their input. An input that
 // fails is reported and skipped; an output that fails, or a stop, ends the whole run.
 int RunArchive(const CliOptions& options, const RunSettings& settings, std::ostream& out, Diagnostics& diag,
-               bool errIsTerminal) {
+               bool errIsTerminal, std::vector<Timeline>* timelines) {
   int status = kExitOk;
   bool headerPending = true;
-  std::set<std::string> pictureNames;
+  std::set<std::string> pictureNames, sidecars;
   for (const std::string& input : options.inputs) {
     if (StopRequested()) break;
     CliOptions one = options;
     one.input = input;
     const std::string pictures = PictureName(input, pictureNames);
+    const std::string sidecar = UniqueSidecarPath(options, input, sidecars);
     int code = kExitOk;
     if (options.json) {
       std::ostringstream json;
-      code = RunInput(one, settings, json, diag, errIsTerminal, "", nullptr, nullptr, pictures);
+      code = RunInput(one, settings, json, diag, errIsTerminal, "", nullptr, nullptr, timelines, sidecar, pictures);
       out << (json.str().empty() ? FailedInputJson(input, diag.LastError(), code) : CompactJson(json.str()) + '\n');
       out.flush();  // each line as soon as it is known: a reader that has gone is found now
     } else {
       code = RunInput(one, settings, out, diag, errIsTerminal, CsvField(input) + ",", &headerPending, nullptr,
-                      pictures);
+                      timelines, sidecar, pictures);
     }
     if (code == kExitFailure) return code;  // an output that cannot be written: the rest would fail alike
     if (!out) return diag.Fail(kExitFailure, "cannot write the output");
     // An input that could not be analysed outweighs the warnings of the others.
     const bool failed = code != kExitOk && code < kExitTruncated;
     if (status == kExitOk || (failed && status >= kExitTruncated)) status = code;
+    if (code == kExitFlagged) status = Outweighed(status, code);
   }
   out.flush();
   if (!out) return diag.Fail(kExitFailure, "cannot write the output");
   return status;
+}
+
+// The verdicts, the summaries and (in the caller) the report of sidecars, without decoding:
+// each file as its run left it, judged by this command line's thresholds.
+int RunFromSidecars(const CliOptions& options, std::ostream& out, Diagnostics& diag, std::vector<Timeline>* timelines) {
+  int status = kExitOk;
+  for (const std::string& path : options.from) {
+    std::vector<Timeline> lines;
+    std::string error;
+    int code = kExitOk;
+    if (!ReadSidecar(path, &lines, &error)) {
+      code = diag.Fail(kExitCannotOpen, error);
+      if (options.json) out << FailedInputJson(path, error, code);
+    }
+    for (Timeline& t : lines) {
+      const RunSummary summary = SummaryOf(t, options.limits);
+      if (summary.verdict.flagged) {
+        WarnFlagged(t, summary.verdict, options.limits, diag);
+        code = kExitFlagged;
+      }
+      if (options.json) out << CompactJson(SummaryJson(summary)) << '\n';
+      timelines->push_back(std::move(t));
+    }
+    out.flush();
+    if (!out) return diag.Fail(kExitFailure, "cannot write the output");
+    const bool failed = code != kExitOk && code < kExitTruncated;
+    if (status == kExitOk || (failed && status >= kExitTruncated)) status = code;
+    if (code == kExitFlagged) status = Outweighed(status, code);
+  }
+  return status;
+}
+
+// --report and --plot over every timeline of the run (or of the sidecars read).
+bool WriteReports(const CliOptions& options, const std::vector<Timeline>& timelines, Diagnostics& diag) {
+  if (options.report.empty() && options.plot.empty()) return true;
+  std::string error;
+  std::unique_ptr<TextPainter> text = CreateTextPainter(&error);
+  if (!text) diag.Warn(kExitNoFont, error + ": pictures without axis labels");
+  ReportOptions ro;
+  ro.limits = options.limits;
+  ro.snrLow = options.snrLow, ro.snrHigh = options.snrHigh;
+  if (!options.report.empty()) {
+    const std::string page = ReportHtml(timelines, ro, text.get());
+    std::ofstream f(options.report, std::ios::binary | std::ios::trunc);
+    f << page;
+    f.close();
+    if (!f) {
+      diag.Fail(kExitFailure, "cannot write '" + options.report + "': " + std::strerror(errno));
+      return false;
+    }
+  }
+  if (!options.plot.empty() && !WritePng(PlotPicture(timelines, ro, text.get()), options.plot, &error)) {
+    diag.Fail(kExitFailure, "cannot write '" + options.plot + "': " + error);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -462,11 +627,25 @@ int RunLineview(const std::vector<std::string>& args, std::ostream& out, std::os
   InstallStopHandlers();
   const RunSettings settings = ResolveSettings(options, diag);
   if (!options.pngDir.empty() && !PrepareFolder(options.pngDir, diag)) return kExitFailure;
-  if (options.inputs.size() > 1) return RunArchive(options, settings, out, diag, errIsTerminal);
-  if (options.live) {
-    return RunLive(options, diag, [&](RunObserver* observer) {
-      return RunInput(options, settings, out, diag, false, "", nullptr, observer);
-    });
+  if (!options.sidecarDir.empty() && !PrepareFolder(options.sidecarDir, diag)) return kExitFailure;
+  std::vector<Timeline> timelines;
+  std::vector<Timeline>* kept = options.report.empty() && options.plot.empty() ? nullptr : &timelines;
+  int status = kExitOk;
+  if (!options.from.empty()) {
+    status = RunFromSidecars(options, out, diag, &timelines);
+  } else if (options.inputs.size() > 1) {
+    status = RunArchive(options, settings, out, diag, errIsTerminal, kept);
+  } else {
+    std::set<std::string> used;
+    const std::string sidecar = UniqueSidecarPath(options, options.input, used);
+    if (options.live) {
+      status = RunLive(options, diag, [&](RunObserver* observer) {
+        return RunInput(options, settings, out, diag, false, "", nullptr, observer, kept, sidecar);
+      });
+    } else {
+      status = RunInput(options, settings, out, diag, errIsTerminal, "", nullptr, nullptr, kept, sidecar);
+    }
   }
-  return RunInput(options, settings, out, diag, errIsTerminal, "", nullptr, nullptr);
+  if (status == kExitFailure || status == kExitUsage) return status;
+  return WriteReports(options, timelines, diag) ? status : kExitFailure;
 }

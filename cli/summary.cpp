@@ -68,8 +68,32 @@ std::string SummaryJson(const RunSummary& s) {
     }
     j += c < 2 ? ",\n" : "\n";
   }
-  j += "  }\n}\n";
+  j += "  },\n";
+  j += std::string("  \"verdict\": \"") + (s.verdict.flagged ? "flag" : "pass") + "\",\n";
+  j += "  \"segments\": [";
+  for (size_t i = 0; i < s.verdict.segments.size(); ++i) {
+    const Segment& g = s.verdict.segments[i];
+    j += std::string(i == 0 ? "" : ", ") + "{\"start\": " + Number(g.start) + ", \"end\": " + Number(g.end) +
+         ", \"first_frame\": " + std::to_string(g.firstFrame) + ", \"last_frame\": " + std::to_string(g.lastFrame) +
+         ", \"worst\": " + Number(g.worst) + ", \"channel\": \"" + s.channelNames[g.channel] + "\"}";
+  }
+  j += "]\n}\n";  // on one line: a line that starts with a brace starts the next summary
   return j;
+}
+
+RunSummary SummaryOf(const Timeline& t, const Thresholds& limits) {
+  RunSummary s;
+  s.input = t.input;
+  for (int c = 0; c < 3; ++c) s.channelNames[c] = t.channelNames[c];
+  for (const TimelineFrame& f : t.frames) {
+    for (int c = 0; c < 3; ++c) s.channels[c].Add(f.snr[c]);
+  }
+  s.framesAnalysed = static_cast<int64_t>(t.frames.size());
+  s.framesDropped = t.framesDropped;
+  s.framesDamaged = t.framesDamaged;
+  s.line = t.line, s.field = t.field, s.tvLine = t.tvLine;
+  s.verdict = Judge(t, limits);
+  return s;
 }
 
 std::string FailedInputJson(const std::string& input, const std::string& error, int status) {

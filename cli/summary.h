@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/timeline.h"
+
 struct RunningStats {
   int64_t count = 0;
   double mean = 0.0;
@@ -27,7 +29,11 @@ struct RunSummary {
   // Where a run analyses several lines or a field: which one (the row), its field (0 top,
   // 1 bottom) and its standard number; -1, -1 and 0 leave them out.
   int line = -1, field = -1, tvLine = 0;
+  Verdict verdict;  // pass, with no segments, where no threshold was given
 };
+
+// The summary of a timeline read back: its statistics over the values as stored.
+RunSummary SummaryOf(const Timeline& t, const Thresholds& limits);
 
 std::string SummaryJson(const RunSummary& summary);
 // An input of an archive run that could not be analysed, on one line: its name, the error as

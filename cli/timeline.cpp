@@ -16,10 +16,10 @@ constexpr size_t kMaxCandidates = 64;
 
 }  // namespace
 
-double Stored(double v) {
+double Stored(double v, int decimals) {
   if (!std::isfinite(v)) return v;
-  char b[48];
-  std::snprintf(b, sizeof b, "%.4f", v);
+  char b[64];
+  std::snprintf(b, sizeof b, "%.*f", decimals, v);
   return std::strtod(b, nullptr);
 }
 
@@ -72,6 +72,7 @@ Verdict Judge(const Timeline& t, const Thresholds& limits) {
 void TimelineRecorder::Add(const TimelineFrame& frame, const int32_t* const samples[3], int width) {
   if (judged_.empty()) judged_ = JudgedChannels(t_->settings);
   TimelineFrame f = frame;
+  f.seconds = Stored(f.seconds, 6);
   for (int c = 0; c < 3; ++c) f.snr[c] = Stored(f.snr[c]), f.mean[c] = Stored(f.mean[c]);
   const size_t position = t_->frames.size();
   t_->frames.push_back(f);

@@ -39,8 +39,8 @@ struct Timeline {
   LineSamples typical;  // a frame whose lowest shown SNR lies nearest the run's median
 };
 
-// A value as the sidecar writes and reads it.
-double Stored(double v);
+// A value as the sidecar writes and reads it: SNR with four decimals, times with six.
+double Stored(double v, int decimals = 4);
 
 // The channels of the run's colour space that the settings show (0..2); at least one: a run
 // that hides them all is judged on all three.
