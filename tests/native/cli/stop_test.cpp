@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <regex>
 #include <thread>
 
 #include "cli/exit_codes.h"
@@ -110,6 +111,7 @@ TEST(Stop, ASignalOrATimeoutCompletesTheOutputsOfAStalledInput) {
       {"SIGINT, before the first frame", "", 0, SIGINT, false, -1, SIGINT},
       {"SIGTERM, a FIFO without a writer", "", 0, SIGTERM, true, -1, SIGTERM},
       {"SIGINT, a FIFO that stalls", "--json", 4, SIGINT, true, -1, SIGINT},
+      {"SIGINT, sidecar", "--json --sidecar={dir}", 6, SIGINT, false, -1, SIGINT},
       {"SIGINT, live window", live, 7, SIGINT, false, -1, SIGINT},
       {"SIGTERM, live window before the first frame", live, 0, SIGTERM, false, -1, SIGTERM},
       {"timeout", "--timeout 0.5", 5, 0, false, kExitTimeout, 0},
@@ -120,7 +122,8 @@ TEST(Stop, ASignalOrATimeoutCompletesTheOutputsOfAStalledInput) {
     TempDir dir;
     const bool window = c.args.find("--live") != std::string::npos;
     if (window) setenv("SDL_VIDEODRIVER", "offscreen", 1);
-    const Ended e = StallAndStop(dir, c.args, c.frames, c.sig, c.fifoPath);
+    const std::string args = std::regex_replace(c.args, std::regex("\\{dir\\}"), dir.Path());
+    const Ended e = StallAndStop(dir, args, c.frames, c.sig, c.fifoPath);
     unsetenv("SDL_VIDEODRIVER");
     const std::string out = ReadText(dir / "out"), err = ReadText(dir / "err");
     EXPECT_EQ(e.status, c.status) << c.name << ": " << err;
@@ -133,6 +136,13 @@ TEST(Stop, ASignalOrATimeoutCompletesTheOutputsOfAStalledInput) {
       const auto rows = CsvRows(out);
       EXPECT_EQ(rows.size(), size_t(c.frames)) << c.name << ": " << out << err;
       for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i][0], std::to_string(i)) << c.name;
+    }
+    if (args.find("--sidecar") != std::string::npos) {
+      // What was analysed, in a file the schema takes.
+      const std::string sidecar = dir / "stdin.lineview.xml.gz";
+      EXPECT_EQ(RunShell("zcat " + Quote(sidecar) + " | xmllint --noout --schema /usr/share/ffmpeg/ffprobe.xsd -").status, 0)
+          << c.name;
+      EXPECT_EQ(RunShell("zcat " + Quote(sidecar) + " | grep -c '<frame '").out, std::to_string(c.frames) + "\n") << c.name;
     }
     if (c.status == kExitTimeout) {
       EXPECT_NE(err.find("(--timeout)"), std::string::npos) << c.name << ": " << err;
