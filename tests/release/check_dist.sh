@@ -67,7 +67,7 @@ man="$(zcat "$tmp/deb/usr/share/man/man1/lineview.1.gz" | sed 's/\\-/-/g')"
 for option in $("$tmp/deb/usr/bin/lineview" --help | grep -oE -- '(^|[ ,])--?[a-z][a-z_-]*' | tr -d ' ,' | sort -u); do
   grep -qF -- "$option" <<<"$man" || problem "the man page does not describe $option"
 done
-for status in $(seq 0 14) 130 143; do
+for status in $(seq 0 15) 130 143; do
   grep -qx "\.B $status" <<<"$man" || problem "the man page does not list exit status $status"
 done
 for example in "lineview capture.mkv > snr.csv" "lineview -f v4l2 /dev/video0 --frames 250 --png out/" \
