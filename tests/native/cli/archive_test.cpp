@@ -172,3 +172,35 @@ TEST(Sidecar, DamagedOrForeignFilesAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// The report's pictures of the worst and the typical frame, drawn from a sidecar's samples, are
+// the pictures --png makes of those frames.
+TEST_F(QcArchive, KeptFramesDrawAsTheirPngPictures) {
+  TempDir out;
+  const RunResult r = Lineview(Quote(clip_) + " --no-progress --frames 60 --page all --sidecar=" + Quote(out.Path()) +
+                               " --png " + Quote(out.Path()) + " --every 1 >/dev/null");
+  ASSERT_EQ(r.status, kExitOk) << r.err;
+  std::vector<Timeline> lines;
+  std::string error;
+  ASSERT_TRUE(ReadSidecar(out / "noisy.mkv.lineview.xml.gz", &lines, &error)) << error;
+  ASSERT_EQ(lines.size(), 1u);
+  const Timeline& t = lines[0];
+  EXPECT_GE(t.worst.frame, 50) << "the noise starts at frame 50";
+  EXPECT_LT(t.typical.frame, 50) << "most frames are clean";
+  std::unique_ptr<TextPainter> text = CreateTextPainter(&error);
+  for (const LineSamples* kept : {&t.worst, &t.typical}) {
+    for (int page = 0; page < 3; ++page) {
+      char name[64];
+      std::snprintf(name, sizeof name, "lineview-%s-%06lld.png", page == 0 ? "scope" : page == 1 ? "spectrum" : "levels",
+                    static_cast<long long>(kept->frame));
+      Picture png;
+      ASSERT_TRUE(ReadPng(out / name, &png)) << name;
+      const Picture drawn = SamplesPage(t, *kept, page, text.get());
+      EXPECT_TRUE(drawn.pixels == png.pixels) << name;
+    }
+  }
+}
+
+}  // namespace
