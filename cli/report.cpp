@@ -95,8 +95,8 @@ svg.plot{display:block;max-width:100%;height:auto}
 svg.plot text{font:12px sans-serif;fill:#202020}
 .legend span{display:inline-block;margin-right:18px}
 .swatch{display:inline-block;width:22px;height:10px;margin-right:5px;vertical-align:middle}
-.frames{display:flex;flex-wrap:wrap;gap:12px}figure{margin:0}figcaption{font-size:13px;margin-top:2px}
-img{display:block;border:1px solid #ccc}
+.frames{display:grid;grid-template-columns:repeat(2,minmax(0,1fr));gap:12px 16px}figure{margin:0}
+figcaption{font-size:13px;margin-top:2px}img{display:block;width:100%;height:auto;border:1px solid #ccc}
 table.settings th{text-align:left;font-weight:normal;background:#f7f7f7}
 )";
 
@@ -134,7 +134,7 @@ void SummaryTable(std::string& h, const std::vector<Timeline>& timelines, const 
       for (int c = 0; c < 3; ++c) stats[c].Add(f.snr[c]);
     }
     h += "<tr data-input=\"" + Escape(t.input) + "\" data-line=\"" + std::to_string(t.line) + "\"><td><a href=\"#t" +
-         std::to_string(i) + "\">" + Escape(InputName(t)) + "</a></td><td>" + Escape(t.line >= 0 ? LineText(t) : "") +
+         std::to_string(i) + "\">" + Escape(InputName(t)) + "</a></td><td>" + Escape(LineText(t)) +
          "</td>";
     h += CountCell(t, "frames", static_cast<int64_t>(t.frames.size())) + CountCell(t, "dropped", t.framesDropped);
     for (int c = 0; c < 3; ++c) {
@@ -340,8 +340,9 @@ void Pictures(std::string& h, const Timeline& t, TextPainter* text) {
   if (kept.empty()) return;
   const std::vector<int> pages = t.pages.empty() ? std::vector<int>{ModeOscilloscope} : t.pages;
   h += "<h3>Pages of kept frames</h3>\n<div class=\"frames\">\n";
-  for (const Kept& k : kept) {
-    for (int page : pages) {
+  // Page by page, the kept frames side by side: the lowest beside the typical.
+  for (int page : pages) {
+    for (const Kept& k : kept) {
       std::string png;
       if (!EncodePng(SamplesPage(t, *k.samples, page, text), &png)) continue;
       const std::string caption = std::string(PageName(page)) + ", frame " + std::to_string(k.samples->frame) + " at " +

@@ -102,6 +102,7 @@ TEST(Report, BadTimelinesGiveAValidPage) {
     EXPECT_EQ(Cell(html, "odd", "R.max"), "inf") << c.what;
     EXPECT_EQ(Cell(html, "odd", "G.min"), "-inf") << c.what;
     EXPECT_EQ(html.find(">nan<"), std::string::npos) << c.what;
+    EXPECT_FALSE(std::regex_search(html, std::regex("(d|x|y|width)=\"[^\"]*(nan|inf)"))) << c.what << ": SVG a browser refuses";
   }
   EXPECT_EQ(PlotPicture({}, ReportOptions{}, nullptr).height, kPlotPictureBlock);
 }
