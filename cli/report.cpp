@@ -252,7 +252,7 @@ void SvgPlot(std::string& h, const Timeline& t, const TimePlot& p) {
     labels += "<text x=\"" + std::to_string(kSvgLeft - 6) + "\" y=\"" + Format("%.1f", m.Y(k.value) + 4) +
               "\" text-anchor=\"end\">" + Escape(k.label) + "</text>";
   }
-  for (const Tick& k : TimeTicks(p, kSvgColumns, 110)) {
+  for (const Tick& k : TimeTicks(p, kSvgColumns, 90)) {
     const double x = m.X(ColumnOf(p, k.value));
     Point(grid, 'M', x, kSvgTop), grid += "V" + Format("%.0f", bottom);
     labels += "<text x=\"" + Format("%.1f", x) + "\" y=\"" + Format("%.0f", bottom + 17) +
@@ -261,7 +261,7 @@ void SvgPlot(std::string& h, const Timeline& t, const TimePlot& p) {
   h += "<path class=\"grid\" d=\"" + grid + "\" stroke=\"#e0e0e0\" fill=\"none\"/>\n";
   for (int c : p.channels) {
     h += "<path class=\"band\" data-channel=\"" + Escape(t.channelNames[c]) + "\" fill=\"" +
-         Hex(ChannelColor(t.settings, c)) + "\" fill-opacity=\"0.22\" d=\"" + BandPath(m, p.snr[c], 1.0) + "\"/>\n";
+         Hex(ChannelColor(t.settings, c)) + "\" fill-opacity=\"0.45\" d=\"" + BandPath(m, p.snr[c], 1.0) + "\"/>\n";
   }
   if (!std::isnan(p.threshold)) {
     std::string d;
@@ -289,7 +289,7 @@ void Legend(std::string& h, const Timeline& t, const TimePlot& p) {
   h += "<p class=\"legend\">";
   for (int c : p.channels) {
     const std::string color = Hex(ChannelColor(t.settings, c)), name = Escape(t.channelNames[c]);
-    h += "<span><i class=\"swatch\" style=\"background:" + color + ";opacity:.3\"></i>" + name +
+    h += "<span><i class=\"swatch\" style=\"background:" + color + ";opacity:.45\"></i>" + name +
          " each frame</span><span><i class=\"swatch\" style=\"background:" + color + ";height:3px\"></i>" + name +
          " 50-frame mean</span>";
   }

@@ -221,14 +221,14 @@ void DrawPlot(Picture& pic, const Timeline& t, const TimePlot& plot, int top, Te
     if (plot.flagged[x]) r.Span(x, plotTop, bottom, kFlagShade);
   }
   const std::vector<Tick> db = DbTicks(plot, 6);
-  const std::vector<Tick> time = TimeTicks(plot, plot.columns, 110);
+  const std::vector<Tick> time = TimeTicks(plot, plot.columns, 90);
   for (const Tick& k : db) r.Row(r.Y(k.value), kGridColor);
   for (const Tick& k : time) r.Span(ColumnOf(plot, k.value), plotTop, bottom, kGridColor, 60);
   for (int c : plot.channels) {
     const uint32_t color = ChannelColor(t.settings, c);
     for (int x = 0; x < plot.columns; ++x) {
       const ColumnSpan& s = plot.snr[c][x];
-      if (s.any) r.Span(x, r.Y(s.high), r.Y(s.low), color, 30);
+      if (s.any) r.Span(x, r.Y(s.high), r.Y(s.low), color, 50);
     }
   }
   if (!std::isnan(plot.threshold)) r.Row(r.Y(plot.threshold), kThresholdColor, 6);

@@ -50,7 +50,7 @@ std::vector<Tick> DbTicks(const TimePlot& p, int count);
 // A channel's colour on a white page, 0xRRGGBB: the hue the pages give it, dark enough to read.
 uint32_t ChannelColor(const AnalysisSettings& s, int channel);
 constexpr uint32_t kFlagShade = 0xFFD6D0;  // flagged spans behind the traces
-constexpr uint32_t kThresholdColor = 0xC00000;
+constexpr uint32_t kThresholdColor = 0xD97700;
 
 // "input, row N, top field, line M": what names a timeline above its plot.
 std::string TimelineTitle(const Timeline& t);
