@@ -42,7 +42,8 @@ void Bridge(ColumnTrace& trace, int maxGap) {
 
 TimePlot ReduceTimeline(const Timeline& t, const ReportOptions& options, int columns) {
   TimePlot p;
-  if (std::isfinite(options.snrLow) && std::isfinite(options.snrHigh) && options.snrLow < options.snrHigh &&
+  // An axis narrower than a hundredth of a dB has no room for ticks.
+  if (std::isfinite(options.snrLow) && std::isfinite(options.snrHigh) && options.snrHigh - options.snrLow >= 0.01 &&
       std::isfinite(options.snrHigh - options.snrLow)) {
     p.low = options.snrLow, p.high = options.snrHigh;
   }

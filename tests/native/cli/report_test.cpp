@@ -89,7 +89,8 @@ TEST(Report, BadTimelinesGiveAValidPage) {
     const char* what;
     double low, high, minSnr;
   } cases[] = {{"the usual range", 10, 70, 30}, {"an upside-down range", 70, 10, INFINITY},
-               {"no range", NAN, INFINITY, -INFINITY}, {"a vast range", -1e308, 1e308, 1e300}};
+               {"no range", NAN, INFINITY, -INFINITY}, {"a vast range", -1e308, 1e308, 1e300},
+               {"a vanishing range", 1e-300, 2e-300, 0}};
   for (const auto& c : cases) {
     ReportOptions o = Limits(c.minSnr);
     o.snrLow = c.low, o.snrHigh = c.high;

@@ -32,6 +32,13 @@ int main(int argc, char** argv) {
   for (int c = 0; c < 3; ++c) yuv.channelNames[c] = kYuv[c];
   yuv.line = 100, yuv.field = 0, yuv.tvLine = 51;
 
+  // Values a sidecar may carry: a noiseless frame, one that measured nothing, 0 frames.
+  Timeline odd = SyntheticTimeline("odd.mkv", 50, 25.0);
+  odd.frames[10].snr[0] = INFINITY;
+  odd.frames[20].snr[1] = NAN;
+  timelines.push_back(odd);
+  timelines.push_back(SyntheticTimeline("empty.mkv", 0, 25.0));
+
   std::string error;
   std::unique_ptr<TextPainter> text = CreateTextPainter(&error);
   std::ofstream(page, std::ios::binary) << ReportHtml(timelines, options, text.get());
