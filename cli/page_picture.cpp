@@ -177,13 +177,16 @@ Picture ComposePage(int mode, const PlotCanvas& canvas, const AnalysisSettings& 
   return p;
 }
 
-bool WritePng(const Picture& picture, const std::string& path, std::string* error) {
-  std::vector<uint8_t> rgb(picture.pixels.size() * 3);
+namespace {
+
+// A picture as libpng's simplified API takes it; `rgb` must outlive the writing.
+png_image PngImage(const Picture& picture, std::vector<uint8_t>* rgb) {
+  rgb->resize(picture.pixels.size() * 3);
   for (size_t i = 0; i < picture.pixels.size(); ++i) {
     const uint32_t px = picture.pixels[i];
-    rgb[3 * i] = static_cast<uint8_t>(px >> 16);
-    rgb[3 * i + 1] = static_cast<uint8_t>(px >> 8);
-    rgb[3 * i + 2] = static_cast<uint8_t>(px);
+    (*rgb)[3 * i] = static_cast<uint8_t>(px >> 16);
+    (*rgb)[3 * i + 1] = static_cast<uint8_t>(px >> 8);
+    (*rgb)[3 * i + 2] = static_cast<uint8_t>(px);
   }
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
@@ -191,8 +194,34 @@ bool WritePng(const Picture& picture, const std::string& path, std::string* erro
   image.height = static_cast<png_uint_32>(picture.height);
   image.format = PNG_FORMAT_RGB;
   image.flags = PNG_IMAGE_FLAG_FAST;  // pages are mostly flat colour: fast filtering loses little
+  return image;
+}
+
+}  // namespace
+
+bool WritePng(const Picture& picture, const std::string& path, std::string* error) {
+  std::vector<uint8_t> rgb;
+  png_image image = PngImage(picture, &rgb);
   const bool ok = png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
   if (!ok) *error = image.message[0] ? image.message : "cannot write";
+  png_image_free(&image);
+  return ok;
+}
+
+bool EncodePng(const Picture& picture, std::string* bytes) {
+  bytes->clear();
+  if (picture.width <= 0 || picture.height <= 0 || picture.pixels.size() != size_t(picture.width) * picture.height) {
+    return false;
+  }
+  std::vector<uint8_t> rgb;
+  png_image image = PngImage(picture, &rgb);
+  png_alloc_size_t size = 0;
+  bool ok = png_image_write_to_memory(&image, nullptr, &size, 0, rgb.data(), 0, nullptr) != 0;
+  if (ok) {
+    bytes->resize(size);
+    ok = png_image_write_to_memory(&image, bytes->data(), &size, 0, rgb.data(), 0, nullptr) != 0;
+    bytes->resize(ok ? size : 0);
+  }
   png_image_free(&image);
   return ok;
 }

@@ -37,5 +37,7 @@ Picture ComposePage(int mode, const PlotCanvas& canvas, const AnalysisSettings& 
                     int width, int height);
 
 bool WritePng(const Picture& picture, const std::string& path, std::string* error);
+// The same PNG in memory, byte for byte as WritePng writes it; false for an empty picture.
+bool EncodePng(const Picture& picture, std::string* bytes);
 // For the tests: false when the file is not a PNG this build can read.
 bool ReadPng(const std::string& path, Picture* picture);

@@ -1,0 +1,72 @@
+// A report of made-up timelines for the browser test, with the JSON summaries a run of lineview
+// would print for them: report_sample --report PAGE.html [--plot PICTURE.png] [--min-snr DB] >SUMMARIES
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "cli/report.h"
+#include "cli/summary.h"
+#include "report_fixture.h"
+
+int main(int argc, char** argv) {
+  std::string page, plot;
+  ReportOptions options;
+  options.limits.minSnr = 30.0;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--report") == 0) page = argv[i + 1];
+    if (std::strcmp(argv[i], "--plot") == 0) plot = argv[i + 1];
+    if (std::strcmp(argv[i], "--min-snr") == 0) options.limits.minSnr = std::atof(argv[i + 1]);
+  }
+  if (page.empty()) {
+    std::fprintf(stderr, "usage: report_sample --report PAGE.html [--plot PICTURE.png] [--min-snr DB]\n");
+    return 2;
+  }
+  // A name that needs escaping, a dip below the minimum; the built-in signal on a row in YUV.
+  std::vector<Timeline> timelines = {SyntheticTimeline("clip <1> & \"2\".mkv", 90 * 25, 25.0, 30.0, 34.0),
+                                     SyntheticTimeline("", 20 * 25, 25.0)};
+  Timeline& yuv = timelines[1];
+  yuv.settings.ColorMode = 1;
+  static const char* const kYuv[3] = {"Y", "U", "V"};
+  for (int c = 0; c < 3; ++c) yuv.channelNames[c] = kYuv[c];
+  yuv.line = 100, yuv.field = 0, yuv.tvLine = 51;
+
+  // Values a sidecar may carry: a noiseless frame, one that measured nothing, 0 frames.
+  Timeline odd = SyntheticTimeline("odd.mkv", 50, 25.0);
+  odd.frames[10].snr[0] = INFINITY;
+  odd.frames[20].snr[1] = NAN;
+  timelines.push_back(odd);
+  timelines.push_back(SyntheticTimeline("empty.mkv", 0, 25.0));
+
+  std::string error;
+  std::unique_ptr<TextPainter> text = CreateTextPainter(&error);
+  std::ofstream(page, std::ios::binary) << ReportHtml(timelines, options, text.get());
+  if (!plot.empty() && !WritePng(PlotPicture(timelines, options, text.get()), plot, &error)) {
+    std::fprintf(stderr, "report_sample: %s\n", error.c_str());
+    return 1;
+  }
+  for (const Timeline& t : timelines) {
+    RunSummary s;
+    s.input = t.input;
+    for (int c = 0; c < 3; ++c) s.channelNames[c] = t.channelNames[c];
+    s.line = t.line, s.field = t.field, s.tvLine = t.tvLine;
+    s.framesAnalysed = static_cast<int64_t>(t.frames.size());
+    s.framesDropped = t.framesDropped;
+    for (const TimelineFrame& f : t.frames) {
+      for (int c = 0; c < 3; ++c) s.channels[c].Add(f.snr[c]);
+    }
+    const Verdict v = Judge(t, options.limits);
+    std::string json = SummaryJson(s);
+    json.resize(json.rfind("\n}"));
+    json += ",\n  \"verdict\": \"" + std::string(v.flagged ? "flag" : "pass") + "\",\n  \"segments\": [";
+    for (size_t i = 0; i < v.segments.size(); ++i) {
+      char b[160];
+      std::snprintf(b, sizeof b, "%s{\"start\": %.2f, \"end\": %.2f, \"worst\": %.4f, \"channel\": \"%s\"}", i ? ", " : "",
+                    v.segments[i].start, v.segments[i].end, v.segments[i].worst, t.channelNames[v.segments[i].channel]);
+      json += b;
+    }
+    std::cout << json << "]\n}\n";
+  }
+  return 0;
+}
