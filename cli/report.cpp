@@ -73,7 +73,7 @@ std::string Base64(const std::string& bytes) {
   return out;
 }
 
-std::string Time(double seconds) { return SafeClock(seconds, true); }
+std::string Time(double seconds) { return Clock(seconds, true); }
 
 std::string LineText(const Timeline& t) {
   if (t.line < 0) return std::to_string(t.settings.TVLine);
@@ -261,7 +261,7 @@ void SvgPlot(std::string& h, const Timeline& t, const TimePlot& p) {
   h += "<path class=\"grid\" d=\"" + grid + "\" stroke=\"#e0e0e0\" fill=\"none\"/>\n";
   for (int c : p.channels) {
     h += "<path class=\"band\" data-channel=\"" + Escape(t.channelNames[c]) + "\" fill=\"" +
-         Hex(ChannelColor(t.settings, c)) + "\" fill-opacity=\"0.45\" d=\"" + BandPath(m, p.snr[c], 1.0) + "\"/>\n";
+         Hex(ChannelColor(t.settings, c)) + "\" fill-opacity=\"0.6\" d=\"" + BandPath(m, p.snr[c], 2.0) + "\"/>\n";
   }
   if (!std::isnan(p.threshold)) {
     std::string d;
@@ -289,7 +289,7 @@ void Legend(std::string& h, const Timeline& t, const TimePlot& p) {
   h += "<p class=\"legend\">";
   for (int c : p.channels) {
     const std::string color = Hex(ChannelColor(t.settings, c)), name = Escape(t.channelNames[c]);
-    h += "<span><i class=\"swatch\" style=\"background:" + color + ";opacity:.45\"></i>" + name +
+    h += "<span><i class=\"swatch\" style=\"background:" + color + ";opacity:.6\"></i>" + name +
          " each frame</span><span><i class=\"swatch\" style=\"background:" + color + ";height:3px\"></i>" + name +
          " 50-frame mean</span>";
   }

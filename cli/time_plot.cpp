@@ -80,10 +80,6 @@ TimePlot ReduceTimeline(const Timeline& t, const ReportOptions& options, int col
   return p;
 }
 
-std::string SafeClock(double seconds, bool fraction) {
-  return Clock(std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, kMaxSeconds), fraction);
-}
-
 int ColumnOf(const TimePlot& p, double seconds) {
   const double span = p.end - p.start;
   if (!(span > 0) || std::isnan(seconds)) return 0;
@@ -106,14 +102,14 @@ std::vector<Tick> TimeTicks(const TimePlot& p, int pixels, int minPixels) {
   }
   std::vector<Tick> ticks;
   if (!(span > 0)) {
-    ticks.push_back({p.start, SafeClock(p.start, false)});
+    ticks.push_back({p.start, Clock(p.start, false)});
     return ticks;
   }
   const double first = std::ceil(p.start / step - 1e-9) * step;
   for (int i = 0; i <= most + 1; ++i) {
     const double v = first + i * step;
     if (v > p.end + step * 1e-9) break;
-    ticks.push_back({v, SafeClock(v, step < 1)});
+    ticks.push_back({v, Clock(v, step < 1)});
   }
   return ticks;
 }
@@ -229,7 +225,8 @@ void DrawPlot(Picture& pic, const Timeline& t, const TimePlot& plot, int top, Te
     const uint32_t color = ChannelColor(t.settings, c);
     for (int x = 0; x < plot.columns; ++x) {
       const ColumnSpan& s = plot.snr[c][x];
-      if (s.any) r.Span(x, r.Y(s.high), r.Y(s.low), color, 50);
+      // At least two pixels high: a steady channel's own values stay visible under its mean.
+      if (s.any) r.Span(x, r.Y(s.high) - 1, std::max(r.Y(s.low), r.Y(s.high) + 1), color, 60);
     }
   }
   if (!std::isnan(plot.threshold)) r.Row(r.Y(plot.threshold), kThresholdColor, 6);

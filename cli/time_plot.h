@@ -35,9 +35,6 @@ TimePlot ReduceTimeline(const Timeline& t, const ReportOptions& options, int col
 int ColumnOf(const TimePlot& p, double seconds);
 double TimeOfColumn(const TimePlot& p, double column);
 
-// Clock() for any value: what no recording's time can be shows as the nearest that can.
-std::string SafeClock(double seconds, bool fraction);
-
 struct Tick {
   double value;  // seconds or dB
   std::string label;

@@ -152,6 +152,7 @@ Picture SamplesPage(const Timeline& t, const LineSamples& samples, int page, Tex
 
 std::string Clock(double seconds, bool fraction) {
   if (!std::isfinite(seconds) || seconds < 0) seconds = 0;
+  seconds = std::min(seconds, 1e9);  // beyond any recording: keeps the conversions below defined
   const int64_t hundredths = static_cast<int64_t>(std::llround(seconds * 100));
   const int64_t whole = fraction ? hundredths / 100 : static_cast<int64_t>(seconds);
   char b[48];

@@ -25,7 +25,13 @@ trap 'rm -rf "$work"' EXIT
 if [ "${1:-}" = "--run" ]; then
   shift
   page="$work/report.html" summaries="$work/summaries.json"
-  "$@" --report "$page" >"$summaries"
+  # A warning (a flagged input: 15) still makes a whole page; a failure does not.
+  status=0
+  "$@" --report "$page" >"$summaries" || status=$?
+  if [ "$status" -ne 0 ] && [ "$status" -lt 6 ]; then
+    echo "report_browser_test: $1 ended with status $status" >&2
+    exit 1
+  fi
 elif [ $# -eq 2 ]; then
   page=$1 summaries=$2
 else
