@@ -58,15 +58,6 @@ inline void SampleBgr24Pair(const uint8_t* p, int32_t* r, int32_t* g, int32_t* b
   v[0] = v[1] = ((128 * rm - 107 * gm - 21 * bm) >> 8) + 128;
 }
 
-struct MarkOffsets {
-  int dY, dU, dV;
-};
-
-inline MarkOffsets OffsetsOf(int32_t color) {
-  const int r = color & 0xFF, g = (color >> 8) & 0xFF, b = (color >> 16) & 0xFF;
-  return {(77 * r + 150 * g + 29 * b) >> 8, (128 * b - 85 * g - 43 * r) >> 8, (128 * r - 107 * g - 21 * b) >> 8};
-}
-
 }  // namespace
 
 void SampleLineYuy2(const uint8_t* pixels, int width, int /*height*/, int line, int32_t* r, int32_t* g,
@@ -157,6 +148,11 @@ void SampleLineBgr24(const uint8_t* pixels, int width, int height, int line, int
     const int at = 2 * k;
     SampleBgr24Pair(row + 6 * k, r + at, g + at, b + at, y + at, u + at, v + at);
   }
+}
+
+MarkOffsets OffsetsOf(int32_t color) {
+  const int r = color & 0xFF, g = (color >> 8) & 0xFF, b = (color >> 16) & 0xFF;
+  return {(77 * r + 150 * g + 29 * b) >> 8, (128 * b - 85 * g - 43 * r) >> 8, (128 * r - 107 * g - 21 * b) >> 8};
 }
 
 void MarkLineYuy2(uint8_t* pixels, int width, int /*height*/, int line, int32_t color) {

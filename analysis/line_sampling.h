@@ -10,7 +10,12 @@ void SampleLineYuy2(const uint8_t* pixels, int width, int height, int line, int3
 // Code-1 frames (B G R, bottom-up).
 void SampleLineBgr24(const uint8_t* pixels, int width, int height, int line, int32_t* r, int32_t* g, int32_t* b,
                      int32_t* y, int32_t* u, int32_t* v);
-// Adds `color` (R in bits 0-7, G 8-15, B 16-23) to the line in the YUV domain. `height` is not used.
+// What the YUY2 marker adds to Y, U and V for `color` (R in bits 0-7, G 8-15, B 16-23).
+struct MarkOffsets {
+  int dY, dU, dV;
+};
+MarkOffsets OffsetsOf(int32_t color);
+// Adds `color` to the line in the YUV domain, in whole groups of four pixels. `height` is not used.
 void MarkLineYuy2(uint8_t* pixels, int width, int height, int line, int32_t color);
 // Overwrites the line with `color`.
 void MarkLineBgr24(uint8_t* pixels, int width, int height, int line, int32_t color);

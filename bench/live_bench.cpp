@@ -1,9 +1,13 @@
-// The live window's path per frame at 720x576, decoding excluded: the whole decoded frame
-// converted for display (yuv420p to YUY2 by libswscale, as the input does for a picture), the
-// frame path (line sampled and marked, the scope measured and drawn), and the window's share
-// (panel composed with its words, both textures uploaded, drawn and presented). SDL runs its
-// offscreen driver unless SDL_VIDEODRIVER names another. bench/lineview_bench.sh sets these
-// figures beside `ffmpeg -f null` decoding the same size.
+// The live window's path per frame at 720x576, decoding excluded, two ways:
+// - the whole decoded frame converted for display (yuv420p to YUY2 by libswscale), the frame
+//   path (line sampled and marked, the scope measured and drawn), and the window's share
+//   (panel composed with its words, both textures uploaded, drawn and presented);
+// - the decoder's planes kept as they are (one copy, as the window's back picture takes them),
+//   only a band of rows around the line converted for the frame path, and the planes uploaded
+//   as an IYUV texture with the marked rows over them.
+// SDL runs its offscreen driver unless SDL_VIDEODRIVER names another; the renderer may convert
+// on threads of its own, so the whole frame is also timed in the process's CPU time.
+// bench/lineview_bench.sh sets these figures beside `ffmpeg -f null` decoding the same size.
 #include <benchmark/benchmark.h>
 
 extern "C" {
@@ -82,6 +86,35 @@ struct LivePath {
   void Show() {
     display.Show(pixels.data(), window.Canvas(ModeOscilloscope), state.liveSettings, state.snrDisplay, "frame 1   RGB");
   }
+
+  // The planes way: the rows around the analysed line (its chroma rows whole), and a copy of
+  // the planes as the window keeps them.
+  static constexpr int kBandTop = 92, kBandRows = 24;
+  SwsContext* bandSws = sws_getContext(kWidth, kBandRows, AV_PIX_FMT_YUV420P, kWidth, kBandRows, AV_PIX_FMT_YUYV422,
+                                       SWS_BILINEAR, nullptr, nullptr, nullptr);
+  std::vector<uint8_t> kept[3];
+  void ConvertBand() {
+    const AVFrame* f = decoded.frame;
+    const uint8_t* src[4] = {f->data[0] + kBandTop * f->linesize[0], f->data[1] + kBandTop / 2 * f->linesize[1],
+                             f->data[2] + kBandTop / 2 * f->linesize[2], nullptr};
+    uint8_t* planes[4] = {pixels.data() + size_t(kBandTop) * kWidth * 2, nullptr, nullptr, nullptr};
+    int strides[4] = {kWidth * 2, 0, 0, 0};
+    sws_scale(bandSws, src, f->linesize, 0, kBandRows, planes, strides);
+  }
+  void KeepPlanes() {
+    const AVFrame* f = decoded.frame;
+    for (int p = 0; p < 3; ++p) {
+      kept[p].assign(f->data[p], f->data[p] + size_t(f->linesize[p]) * (p == 0 ? kHeight : kHeight / 2));
+    }
+  }
+  void ShowPlanes() {
+    const AVFrame* f = decoded.frame;
+    FramePlanes planes;
+    planes.layout = FramePlanes::Iyuv;
+    for (int p = 0; p < 3; ++p) planes.data[p] = kept[p].data(), planes.pitch[p] = f->linesize[p];
+    display.ShowPlanes(planes, {state.liveSettings.TVLine}, window.Canvas(ModeOscilloscope), state.liveSettings,
+                       state.snrDisplay, "frame 1   RGB");
+  }
 };
 
 LivePath& Path() {
@@ -111,6 +144,23 @@ void BM_LiveWholeFrame(benchmark::State& s) {
   }
 }
 
+void BM_LivePlanesShow(benchmark::State& s) {
+  if (!Path().open) return s.SkipWithError("no window");
+  Path().ConvertBand();
+  Path().Analyse();
+  Path().KeepPlanes();
+  for (auto _ : s) Path().ShowPlanes();
+}
+void BM_LivePlanesWholeFrame(benchmark::State& s) {
+  if (!Path().open) return s.SkipWithError("no window");
+  for (auto _ : s) {
+    Path().ConvertBand();
+    Path().KeepPlanes();
+    Path().Analyse();
+    Path().ShowPlanes();
+  }
+}
+
 // Of the window's share, the panel alone (no SDL).
 void BM_LiveComposePanel(benchmark::State& s) {
   Path().Convert();
@@ -130,5 +180,9 @@ BENCHMARK(BM_LiveAnalyseAndDraw)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LiveComposePanel)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LiveShow)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LiveWholeFrame)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LivePlanesShow)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LivePlanesWholeFrame)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LiveWholeFrame)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK(BM_LivePlanesWholeFrame)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->UseRealTime();
 
 }  // namespace

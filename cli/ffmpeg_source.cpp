@@ -49,6 +49,7 @@ class FfmpegSource final : public FrameSource {
     sws_freeContext(sws_);
     sws_freeContext(bandSws_);
     av_frame_free(&frame_);
+    av_frame_free(&picture_);
     av_packet_free(&packet_);
     avcodec_free_context(&decoder_);
     avformat_close_input(&format_);
@@ -70,6 +71,7 @@ class FfmpegSource final : public FrameSource {
     std::sort(rows_.begin(), rows_.end());
     rows_.erase(std::unique(rows_.begin(), rows_.end()), rows_.end());
   }
+  void SetPictureWanted(bool wanted) override { pictureWanted_ = wanted; }
   bool IsRecording() const override { return recording_; }
   double FrameRate() const override { return frameRate_; }
 
@@ -85,6 +87,9 @@ class FfmpegSource final : public FrameSource {
   AVCodecContext* decoder_ = nullptr;
   AVPacket* packet_ = nullptr;
   AVFrame* frame_ = nullptr;
+  AVFrame* picture_ = nullptr;  // the frame whose planes were handed over last
+  bool pictureWanted_ = false;
+  FramePlanes planes_;
   SwsContext* sws_ = nullptr;
   SwsContext* bandSws_ = nullptr;
   std::vector<int> rows_;  // the rows analysed, ascending; none: whole frames
@@ -242,6 +247,7 @@ int FfmpegSource::Open(const CliOptions& o, Diagnostics& diag) {
 
   packet_ = av_packet_alloc();
   frame_ = av_frame_alloc();
+  picture_ = av_frame_alloc();
   if (packet_ == nullptr || frame_ == nullptr) return diag.Fail(kExitFailure, "out of memory");
 
   if (DecodeNext() != Decoded::Frame) {
@@ -381,6 +387,34 @@ bool FfmpegSource::ConvertBand(int row, AVPixelFormat target, uint8_t* dst, int 
   return sws_scale(bandSws_, planes, frame_->linesize, 0, bottom - top, out, outStrides) == bottom - top;
 }
 
+// The planes of a decoded frame where a window can show them as they are; None elsewhere
+// (10-bit, 4:2:2 planar, RGB...: those are converted).
+FramePlanes PlanesOf(const AVFrame* f) {
+  FramePlanes p;
+  if ((f->width | f->height) & 1) return p;  // halved chroma of odd sizes: converted, as the rest
+  const int planes = f->format == AV_PIX_FMT_YUYV422 ? 1 : f->format == AV_PIX_FMT_NV12 ? 2 : 3;
+  for (int i = 0; i < planes; ++i) {
+    if (f->data[i] == nullptr || f->linesize[i] <= 0) return p;
+    p.data[i] = f->data[i];
+    p.pitch[i] = f->linesize[i];
+  }
+  switch (f->format) {
+    case AV_PIX_FMT_YUV420P:
+    case AV_PIX_FMT_YUVJ420P:
+      p.layout = FramePlanes::Iyuv;
+      break;
+    case AV_PIX_FMT_NV12:
+      p.layout = FramePlanes::Nv12;
+      break;
+    case AV_PIX_FMT_YUYV422:
+      p.layout = FramePlanes::Yuy2;
+      break;
+    default:
+      return FramePlanes{};
+  }
+  return p;
+}
+
 bool FfmpegSource::Convert() {
   const AVPixelFormat target = pixelFormat_ == PixelFormatBgr24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUYV422;
   const int bytesPerPixel = pixelFormat_ == PixelFormatBgr24 ? 3 : 2;
@@ -390,17 +424,22 @@ bool FfmpegSource::Convert() {
   const int stride = ((width_ + 1) * bytesPerPixel + 63) / 64 * 64;
   scratch_.resize(size_t(stride) * size_t(height_ + 1) + 256);
   const bool sameShape = frame_->width == width_ && frame_->height == height_;
+  // A picture of the decoder's planes needs only the analysed rows converted; a picture in
+  // another layout, the whole frame.
+  planes_ = pictureWanted_ && sameShape ? PlanesOf(frame_) : FramePlanes{};
+  static const std::vector<int> kWhole;
+  const std::vector<int>& rows = pictureWanted_ && planes_.layout == FramePlanes::None ? kWhole : rows_;
   spans_.clear();
   const uint8_t* src = scratch_.data();
   int srcStride = stride;
   if (sameShape && frame_->format == target) {
     src = frame_->data[0];
     srcStride = frame_->linesize[0];
-    for (int row : rows_) spans_.push_back({row, 1});
-    if (rows_.empty()) spans_.push_back({0, height_});
+    for (int row : rows) spans_.push_back({row, 1});
+    if (rows.empty()) spans_.push_back({0, height_});
   } else {
     // A band around each analysed row; rows that fall in one band share its conversion.
-    for (int row : rows_) {
+    for (int row : rows) {
       if (!spans_.empty() && row < spans_.back().first + spans_.back().count) continue;
       Span band{};
       if (!sameShape || !ConvertBand(row, target, scratch_.data(), stride, &band.first, &band.count)) {
@@ -470,6 +509,10 @@ bool FfmpegSource::Next(InputFrame* frame) {
     frame->index = byCount_ ? skip_ + next_ : start_ > 0 ? std::llround(seconds * frameRate_) : next_;
     frame->seconds = seconds;
     ++next_;
+    // Handed-over planes stay valid until the next frame.
+    frame->planes = planes_;
+    av_frame_unref(picture_);
+    if (planes_.layout != FramePlanes::None) av_frame_move_ref(picture_, frame_);
     av_frame_unref(frame_);
     return true;
   }

@@ -11,10 +11,22 @@
 #include "cli/diagnostics.h"
 #include "cli/line_choice.h"
 
+// The decoder's own planes of a frame, in a layout a window shows as it is (SDL's IYUV, NV12
+// and YUY2), so that a picture needs no conversion of the whole frame.
+struct FramePlanes {
+  enum Layout { None, Iyuv, Nv12, Yuy2 };
+  Layout layout = None;
+  const uint8_t* data[3] = {};
+  int pitch[3] = {};
+};
+
 struct InputFrame {
   uint8_t* pixels = nullptr;  // Width() x Height() in PixelFormat(); valid until the next call
   int64_t index = 0;          // counts the frames handed over, from 0
   double seconds = 0.0;       // presentation time from the first frame
+  // Where a picture was asked for and the decoder's layout allows: its planes, valid until the
+  // next call. `pixels` then holds only the rows analysed.
+  FramePlanes planes;
 };
 
 class FrameSource {
@@ -46,6 +58,9 @@ class FrameSource {
   // The analysis reads these rows of each frame: a source may then convert only the rows around
   // them and leave the others as they were. None (the default) asks for whole frames.
   virtual void SetAnalysedRows(const std::vector<int>& rows) { (void)rows; }
+  // The frame to come is wanted as a picture: the source gives its planes where it can, else
+  // converts it whole.
+  virtual void SetPictureWanted(bool wanted) { (void)wanted; }
   // One row; -1 for whole frames.
   void SetAnalysedRow(int row) { SetAnalysedRows(row < 0 ? std::vector<int>{} : std::vector<int>{row}); }
 

@@ -223,7 +223,8 @@ void Run::FollowWindow() {
       if (lines_[i]->line.row == row) shown_ = i;
     }
   }
-  source_.SetAnalysedRows(observer_->WantsWholeFrame() ? std::vector<int>{} : rows_);
+  source_.SetAnalysedRows(rows_);
+  source_.SetPictureWanted(observer_->WantsPicture());
 }
 
 // One CSV row, and the header before the first; false once the output cannot be written.

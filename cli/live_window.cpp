@@ -2,6 +2,10 @@
 
 #include <SDL.h>
 
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -19,6 +23,7 @@
 #include "analysis/waveform.h"
 #include "cli/run_observer.h"
 #include "cli/stop.h"
+#include "analysis/line_sampling.h"
 #include "host/test_signals.h"
 #include "plugin/analysis_state.h"
 
@@ -29,6 +34,60 @@ struct LiveDisplay::Impl {
   SDL_Renderer* renderer = nullptr;
   SDL_Texture* frame = nullptr;
   SDL_Texture* panel = nullptr;
+  // The decoder's planes, one texture per layout met (made when first needed).
+  SDL_Texture* planeTextures[4] = {};
+  SDL_Texture* shown = nullptr;  // the texture the picture comes from now
+  std::vector<int> marks;        // rows marked over the planes' picture (a BGR24 run: drawn over it)
+  std::vector<uint8_t> markRows[3];  // marked copies of the rows around a mark, as uploaded
+
+  // The analysed rows and the rows below them tinted as the frame path tints a YUY2 frame, in
+  // copies of the rows around them (whole chroma rows), uploaded over the planes just shown.
+  void UploadMarks(SDL_Texture* t, const FramePlanes& p) {
+    const MarkOffsets o = OffsetsOf(kMarkerColor);
+    const int tinted = frameWidth / 4 * 4;  // the marker works in whole groups of four pixels
+    const auto add = [](uint8_t* from, uint8_t* to, int d, int step) {
+      for (uint8_t* v = from; v < to; v += step) *v = static_cast<uint8_t>(std::clamp(*v + d, 0, 255));
+    };
+    for (int r : marks) {
+      const int y0 = std::clamp(r, 0, frameHeight) & ~1, y1 = std::min((r + 3) & ~1, frameHeight);
+      if (y1 <= y0) continue;
+      const SDL_Rect rect{0, y0, frameWidth, y1 - y0};
+      const int planes = p.layout == FramePlanes::Yuy2 ? 1 : p.layout == FramePlanes::Nv12 ? 2 : 3;
+      for (int i = 0; i < planes; ++i) {
+        const int first = i == 0 ? y0 : y0 / 2, count = i == 0 ? y1 - y0 : (y1 - y0) / 2;
+        markRows[i].assign(p.data[i] + size_t(first) * p.pitch[i], p.data[i] + size_t(first + count) * p.pitch[i]);
+      }
+      for (int y = std::max(r, 0); y < std::min(r + 2, y1); ++y) {
+        uint8_t* row = markRows[0].data() + size_t(y - y0) * p.pitch[0];
+        if (p.layout == FramePlanes::Yuy2) {
+          MarkLineYuy2(row, frameWidth, 1, 0, kMarkerColor);
+        } else {
+          add(row, row + tinted, o.dY, 1);
+        }
+      }
+      if (p.layout == FramePlanes::Yuy2) {
+        SDL_UpdateTexture(t, &rect, markRows[0].data(), p.pitch[0]);
+        continue;
+      }
+      // Halved chroma: each of its rows is shared with a row not marked, as 4:2:0 has it.
+      for (int y = 0; y < (y1 - y0) / 2; ++y) {
+        if (p.layout == FramePlanes::Nv12) {
+          uint8_t* uv = markRows[1].data() + size_t(y) * p.pitch[1];
+          add(uv, uv + tinted, o.dU, 2), add(uv + 1, uv + tinted, o.dV, 2);
+        } else {
+          uint8_t* u = markRows[1].data() + size_t(y) * p.pitch[1];
+          uint8_t* v = markRows[2].data() + size_t(y) * p.pitch[2];
+          add(u, u + tinted / 2, o.dU, 1), add(v, v + tinted / 2, o.dV, 1);
+        }
+      }
+      if (p.layout == FramePlanes::Nv12) {
+        SDL_UpdateNVTexture(t, &rect, markRows[0].data(), p.pitch[0], markRows[1].data(), p.pitch[1]);
+      } else {
+        SDL_UpdateYUVTexture(t, &rect, markRows[0].data(), p.pitch[0], markRows[1].data(), p.pitch[1],
+                             markRows[2].data(), p.pitch[2]);
+      }
+    }
+  }
   int frameWidth = 0, frameHeight = 0, pixelFormat = 0;
   int texturePitch = 0;
   std::vector<uint8_t> upload;  // the frame as the texture's rows take it, when they differ from the frame's
@@ -40,8 +99,34 @@ struct LiveDisplay::Impl {
     const bool labelsChanged = !panelSettings || std::memcmp(&*panelSettings, &s, sizeof s) != 0;
     panelSettings = s;
     ComposePanel(panelPicture, canvas, s, snr, status, PanelText{labels.get(), value.get(), name.get()}, labelsChanged);
-    // The panel's words are 0x00RRGGBB: SDL's RGB888 exactly.
-    SDL_UpdateTexture(panel, nullptr, panelPicture.pixels.data(), panelPicture.width * 4);
+    // The panel's words are 0x00RRGGBB: SDL's RGB888 exactly. With the labels unchanged only the
+    // canvas and the read-outs below the page are new.
+    const int pitch = panelPicture.width * 4;
+    if (labelsChanged) {
+      SDL_UpdateTexture(panel, nullptr, panelPicture.pixels.data(), pitch);
+      return;
+    }
+    const PlotRect& r = canvas.plotRect;
+    const SDL_Rect page{r.left, r.top, std::min(canvas.plotWidth, kPanelWidth - r.left),
+                        std::min(canvas.plotHeight, kPanelHeight - r.top)};
+    const SDL_Rect readouts{0, kPageHeight + 3, kPanelWidth, kPanelHeight - kPageHeight - 3};
+    for (const SDL_Rect& u : {page, readouts}) {
+      if (u.w <= 0 || u.h <= 0) continue;
+      SDL_UpdateTexture(panel, &u, panelPicture.pixels.data() + size_t(u.y) * panelPicture.width + u.x, pitch);
+    }
+  }
+
+  // The texture for planes of `layout`, made at the first frame of it; null when SDL has none.
+  SDL_Texture* PlaneTexture(FramePlanes::Layout layout) {
+    SDL_Texture*& t = planeTextures[layout];
+    if (t == nullptr) {
+      const Uint32 format = layout == FramePlanes::Iyuv   ? SDL_PIXELFORMAT_IYUV
+                            : layout == FramePlanes::Nv12 ? SDL_PIXELFORMAT_NV12
+                                                          : SDL_PIXELFORMAT_YUY2;
+      SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+      t = SDL_CreateTexture(renderer, format, SDL_TEXTUREACCESS_STREAMING, frameWidth, frameHeight);
+    }
+    return t;
   }
 
   // The frame's rows top-down at the texture's pitch: the frame itself when they are so already.
@@ -73,7 +158,23 @@ struct LiveDisplay::Impl {
     const SDL_Rect picture{l.picture.x, l.picture.y, l.picture.w, l.picture.h};
     const SDL_Rect panelRect{l.panel.x, l.panel.y, l.panel.w, l.panel.h};
     const SDL_Rect columns{0, 0, frameWidth, frameHeight};  // not the YUY2 texture's padding column
-    SDL_RenderCopy(renderer, frame, &columns, &picture);
+    SDL_Texture* source = shown != nullptr ? shown : frame;
+    // At its own size the picture needs no filtering, which costs a software renderer dearly.
+    SDL_SetTextureScaleMode(source, picture.w == frameWidth && picture.h == frameHeight ? SDL_ScaleModeNearest
+                                                                                         : SDL_ScaleModeLinear);
+    SDL_RenderCopy(renderer, source, &columns, &picture);
+    if (shown != nullptr && shown != frame && frameHeight > 0 && pixelFormat == PixelFormatBgr24) {
+      // A BGR24 run's marker is red itself: drawn over the planes' picture as the frame path paints it.
+      SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
+      SDL_SetRenderDrawColor(renderer, 0xFF, 0x00, 0x00, 0xFF);
+      for (int row : marks) {
+        const int top = l.picture.y + static_cast<int>(int64_t(row) * l.picture.h / frameHeight);
+        const int bottom = l.picture.y + static_cast<int>(int64_t(std::min(row + 2, frameHeight)) * l.picture.h / frameHeight);
+        const SDL_Rect band{l.picture.x, top, l.picture.w, std::max(bottom - top, 1)};
+        SDL_RenderFillRect(renderer, &band);
+      }
+      SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_NONE);
+    }
     SDL_RenderCopy(renderer, panel, nullptr, &panelRect);
   }
 };
@@ -82,6 +183,9 @@ LiveDisplay::LiveDisplay() : impl_(new Impl) {}
 
 LiveDisplay::~LiveDisplay() {
   if (impl_->frame) SDL_DestroyTexture(impl_->frame);
+  for (SDL_Texture* t : impl_->planeTextures) {
+    if (t) SDL_DestroyTexture(t);
+  }
   if (impl_->panel) SDL_DestroyTexture(impl_->panel);
   if (impl_->renderer) SDL_DestroyRenderer(impl_->renderer);
   if (impl_->window) SDL_DestroyWindow(impl_->window);
@@ -133,6 +237,26 @@ void LiveDisplay::Show(const uint8_t* pixels, const PlotCanvas& canvas, const An
                        const std::string& status) {
   Impl& d = *impl_;
   SDL_UpdateTexture(d.frame, nullptr, d.TextureRows(pixels), d.texturePitch);
+  d.shown = d.frame;
+  ShowStatus(canvas, s, snr, status);
+}
+
+void LiveDisplay::ShowPlanes(const FramePlanes& planes, const std::vector<int>& marks, const PlotCanvas& canvas,
+                             const AnalysisSettings& s, const double snr[3], const std::string& status) {
+  Impl& d = *impl_;
+  SDL_Texture* t = planes.layout == FramePlanes::None ? nullptr : d.PlaneTexture(planes.layout);
+  if (t == nullptr) return ShowStatus(canvas, s, snr, status);  // nothing to show it with: the panel goes on
+  if (planes.layout == FramePlanes::Iyuv) {
+    SDL_UpdateYUVTexture(t, nullptr, planes.data[0], planes.pitch[0], planes.data[1], planes.pitch[1], planes.data[2],
+                         planes.pitch[2]);
+  } else if (planes.layout == FramePlanes::Nv12) {
+    SDL_UpdateNVTexture(t, nullptr, planes.data[0], planes.pitch[0], planes.data[1], planes.pitch[1]);
+  } else {
+    SDL_UpdateTexture(t, nullptr, planes.data[0], planes.pitch[0]);
+  }
+  d.shown = t;
+  d.marks = marks;
+  if (d.pixelFormat != PixelFormatBgr24) d.UploadMarks(t, planes);
   ShowStatus(canvas, s, snr, status);
 }
 
@@ -177,6 +301,11 @@ using Clock = std::chrono::steady_clock;
 struct LivePicture {
   std::vector<uint8_t> pixels;  // with the line marked
   std::vector<uint8_t> clean;   // as read, for an analysis again with other controls
+  // Or the decoder's planes as they came (unmarked), with the rows to mark over them.
+  FramePlanes::Layout layout = FramePlanes::None;
+  std::vector<uint8_t> plane[3];
+  int pitch[3] = {};
+  std::vector<int> marks;
   std::unique_ptr<PlotCanvas> canvas = std::make_unique<PlotCanvas>(kCanvasWidth, kCanvasHeight);
   AnalysisSettings settings{};
   double snr[3] = {};
@@ -184,6 +313,40 @@ struct LivePicture {
   int64_t index = -1;
 
   LivePicture() { canvas->plotRect = kPagePlotRect; }
+
+  void KeepPlanes(const FramePlanes& from, int height) {
+    layout = from.layout;
+    const int planes = layout == FramePlanes::Yuy2 ? 1 : layout == FramePlanes::Nv12 ? 2 : 3;
+    for (int i = 0; i < 3; ++i) {
+      const int rows = i == 0 ? height : (height + 1) / 2;
+      pitch[i] = i < planes ? from.pitch[i] : 0;
+      plane[i].assign(from.data[i], from.data[i] + (i < planes ? size_t(pitch[i]) * rows : 0));
+    }
+  }
+  FramePlanes Planes() const {
+    FramePlanes p;
+    p.layout = layout;
+    for (int i = 0; i < 3; ++i) p.data[i] = plane[i].data(), p.pitch[i] = pitch[i];
+    return p;
+  }
+  // The kept planes in the analysis's layout, for an analysis again.
+  bool ConvertPlanes(int width, int height, int pixelFormat) {
+    static const AVPixelFormat kFrom[] = {AV_PIX_FMT_NONE, AV_PIX_FMT_YUV420P, AV_PIX_FMT_NV12, AV_PIX_FMT_YUYV422};
+    const bool bgr = pixelFormat == PixelFormatBgr24;
+    SwsContext* sws = sws_getContext(width, height, kFrom[layout], width, height, bgr ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUYV422,
+                                     SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (sws == nullptr) return false;
+    const int rowBytes = width * (bgr ? 3 : 2);
+    clean.assign(FrameBytes(width, height, pixelFormat) + 64, 0);
+    const uint8_t* src[4] = {plane[0].data(), plane[1].data(), plane[2].data(), nullptr};
+    // The plug-in's BGR24 frames are bottom-up: written from the last row, upwards.
+    uint8_t* dst[4] = {clean.data() + (bgr ? size_t(height - 1) * rowBytes : 0), nullptr, nullptr, nullptr};
+    int dstStride[4] = {bgr ? -rowBytes : rowBytes, 0, 0, 0};
+    const bool ok = sws_scale(sws, src, pitch, 0, height, dst, dstStride) == height;
+    sws_freeContext(sws);
+    clean.resize(FrameBytes(width, height, pixelFormat));
+    return ok;
+  }
 };
 
 // What the analysis thread and the window thread share, each field under `mutex_`. The
@@ -204,6 +367,7 @@ class LiveSession final : public RunObserver {
     width_ = state.width;
     height_ = state.height;
     pixelFormat_ = state.pixelFormat;
+    rows_ = rows;
     paced_ = pacingAllowed_ && source.IsRecording();
     frameSeconds_ = source.FrameRate() > 0 ? 1.0 / source.FrameRate() : 0.04;
     const AnalysisSettings s = SnapshotSettings(state.liveSettings);
@@ -238,13 +402,19 @@ class LiveSession final : public RunObserver {
     return true;
   }
 
-  bool WantsWholeFrame() const override { return wantPicture_; }
+  bool WantsPicture() const override { return wantPicture_; }
   int ShownRow() const override { return shownRow_; }
 
   bool ShowFrame(const InputFrame& frame) override {
     const bool shown = Due(frame);
     // Before the frame path marks the line in it: the back picture is the analysis's own.
-    if (shown) back_.clean.assign(frame.pixels, frame.pixels + FrameBytes(width_, height_, pixelFormat_));
+    if (shown && frame.planes.layout != FramePlanes::None) {
+      back_.KeepPlanes(frame.planes, height_);
+      back_.clean.clear();
+    } else if (shown) {
+      back_.layout = FramePlanes::None;
+      back_.clean.assign(frame.pixels, frame.pixels + FrameBytes(width_, height_, pixelFormat_));
+    }
     return shown;
   }
 
@@ -260,8 +430,14 @@ class LiveSession final : public RunObserver {
     }
     // The back picture is the analysis's own until it is marked full.
     LivePicture& p = back_;
-    p.pixels.assign(frame.pixels, frame.pixels + FrameBytes(state.width, state.height, state.pixelFormat));
     p.settings = SnapshotSettings(state.liveSettings);
+    if (p.layout == FramePlanes::None) {
+      p.pixels.assign(frame.pixels, frame.pixels + FrameBytes(state.width, state.height, state.pixelFormat));
+    } else {
+      // The frame holds only the rows analysed: the planes are shown, marked where it is.
+      p.pixels.clear();
+      p.marks = rows_.size() > 1 ? rows_ : std::vector<int>{std::clamp(p.settings.TVLine, 0, std::max(height_ - 1, 0))};
+    }
     if (p.settings.Mode >= ModeOscilloscope && p.settings.Mode <= ModeLevels) {
       const PlotCanvas& c = window.Canvas(p.settings.Mode);
       std::copy(c.Pixels(), c.Pixels() + size_t(c.plotWidth) * c.plotHeight, p.canvas->Pixels());
@@ -371,6 +547,7 @@ class LiveSession final : public RunObserver {
   AnalysisState* state_ = nullptr;
   FrameSource* source_ = nullptr;
   int width_ = 0, height_ = 0, pixelFormat_ = 0;
+  std::vector<int> rows_;  // the rows analysed
   bool started_ = false, finished_ = false, quit_ = false;
   int status_ = kExitOk;
   LiveControls controls_;
@@ -450,15 +627,26 @@ class LiveLoop {
     return LiveStatus(front_.index, front_.settings.ColorMode, front_.frames, controls_.paused, ended_);
   }
 
-  void Show() { display_->Show(front_.pixels.data(), *front_.canvas, front_.settings, front_.snr, Status()); }
+  void Show() {
+    if (front_.layout != FramePlanes::None) {
+      display_->ShowPlanes(front_.Planes(), front_.marks, *front_.canvas, front_.settings, front_.snr, Status());
+    } else {
+      display_->Show(front_.pixels.data(), *front_.canvas, front_.settings, front_.snr, Status());
+    }
+  }
 
   // While no frame comes (paused, or the input has ended and the window is held), what the keys
   // changed is shown at once, on the last frame shown. True when it was analysed again.
   bool Settle() {
     const AnalysisSettings& s = front_.settings;
-    if (!(controls_.paused || ended_) || front_.clean.empty() ||
+    if (!(controls_.paused || ended_) || (front_.clean.empty() && front_.layout == FramePlanes::None) ||
         (s.TVLine == controls_.line && s.Mode == controls_.page && (s.ColorMode == 1) == (controls_.colorMode == 1))) {
       return false;
+    }
+    // A picture of planes is converted whole now: from here on it is shown as the frame path marks it.
+    if (front_.layout != FramePlanes::None) {
+      if (!front_.ConvertPlanes(width_, height_, pixelFormat_)) return false;
+      front_.layout = FramePlanes::None;
     }
     // A state of the window's own: the run's rings, statistics and CSV stay as they are.
     if (!again_.BuffersReady()) ConfigureState(again_, FrameFormat{width_, height_, 0, pixelFormat_});

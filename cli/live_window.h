@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/diagnostics.h"
+#include "cli/frame_source.h"
 #include "cli/live_view.h"
 
 class RunObserver;
@@ -31,6 +33,10 @@ class LiveDisplay {
   // Uploads the frame (the plug-in's layout, marker painted in) and redraws the panel.
   void Show(const uint8_t* pixels, const PlotCanvas& canvas, const AnalysisSettings& s, const double snr[3],
             const std::string& status);
+  // Uploads the decoder's planes as they are, with the rows in `marks` (and each one's next)
+  // marked in red over them, and redraws the panel.
+  void ShowPlanes(const FramePlanes& planes, const std::vector<int>& marks, const PlotCanvas& canvas,
+                  const AnalysisSettings& s, const double snr[3], const std::string& status);
   // Only the panel's status line changes.
   void ShowStatus(const PlotCanvas& canvas, const AnalysisSettings& s, const double snr[3], const std::string& status);
   // Draws the window again from what was last uploaded (exposed, resized).

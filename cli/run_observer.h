@@ -16,9 +16,9 @@ class RunObserver {
   virtual void Started(AnalysisState& state, FrameSource& source, const std::vector<int>& rows) = 0;
   // Before the next frame is read; may wait (a pause). False ends the run.
   virtual bool NextFrame() = 0;
-  // After NextFrame: whether the frame to come is wanted whole (for a picture), and which of
-  // several rows is shown.
-  virtual bool WantsWholeFrame() const = 0;
+  // After NextFrame: whether the frame to come is wanted as a picture (its planes, or the whole
+  // frame converted), and which of several rows is shown.
+  virtual bool WantsPicture() const = 0;
   virtual int ShownRow() const = 0;
   // The frame is read and about to be analysed; may wait for its time. True when it is to
   // be shown: its page is then drawn.

@@ -61,10 +61,16 @@ TEST(Live, OffscreenRunWritesTheSameCsv) {
   ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc=size=720x576:rate=25 -frames:v 30 " + Quote(dir / "t.mkv")));
   ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc2=size=720x576:rate=25 -frames:v 30 -c:v ffv1 -pix_fmt yuv420p10le " +
                      Quote(dir / "t10.mkv")));
+  // Layouts the window shows as decoded, while only the band around the line is converted.
+  for (const char* layout : {"yuv420p", "nv12", "yuyv422"}) {
+    ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc2=size=720x576:rate=25 -frames:v 30 -c:v rawvideo -pix_fmt " +
+                       std::string(layout) + " " + Quote(dir / (std::string(layout) + ".nut"))));
+  }
   const struct {
     const char* file;
     const char* line;
-  } cases[] = {{"t.mkv", ""}, {"t10.mkv", "--line 8"}, {"t10.mkv", "--line 15"}};
+  } cases[] = {{"t.mkv", ""},           {"t10.mkv", "--line 8"},   {"t10.mkv", "--line 15"},
+               {"yuv420p.nut", "--line 9"}, {"nv12.nut", "--line 300"}, {"yuyv422.nut", "--line 575"}};
   for (const auto& c : cases) {
     const std::string args = std::string(c.line) + " " + Quote(dir / c.file);
     const RunResult plain = Lineview(args);
@@ -422,6 +428,51 @@ TEST_F(LiveX, KeysShowTheirEffectOnTheLastFrame) {
     }
     EXPECT_EQ(pageDiffs, 0);
     EXPECT_EQ(readoutDiffs, 0) << rows.back()[5] << " " << rows.back()[6] << " " << rows.back()[7];
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Decoded planes are shown as they come, with the line tinted over them as the frame path tints
+// a converted frame: the window's picture before a key and after one that converts the last
+// frame whole and marks the same line again differ at most in the 4:2:0 chroma rows the
+// marked rows share with their neighbours.
+TEST_F(LiveX, PlanesShowAsTheConvertedFrameWithTheSameMark) {
+  SKIP_WITHOUT_FFMPEG();
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i smptebars=size=720x576:rate=25 -frames:v 10 -c:v rawvideo -pix_fmt yuv420p " +
+                     Quote(dir_ / "bars.nut")));
+  Start(Quote(dir_ / "bars.nut") + " --line 101 --hold --no-pacing --png " + Quote(dir_.Path()));
+  ASSERT_FALSE(WaitForErr("the input has ended").empty()) << ReadText(dir_ / "err");
+  Picture planes, converted;
+  X("key --window " + window_ + " s");
+  const std::string path = WaitForErr("saved (\\S*)\n");
+  ASSERT_TRUE(ReadPng(path, &planes)) << ReadText(dir_ / "err");
+  X("key --window " + window_ + " Down Up");
+  ASSERT_FALSE(WaitForErr("line 101\n").empty()) << ReadText(dir_ / "err");
+  X("key --window " + window_ + " s");
+  // The second save, of the same frame under the same name.
+  ASSERT_FALSE(WaitForErr("line 101\n[\\s\\S]*saved (\\S*)\n").empty()) << ReadText(dir_ / "err");
+  ASSERT_TRUE(ReadPng(path, &converted));
+  X("key --window " + window_ + " q");
+  EXPECT_EQ(Wait(), kExitOk);
+  ASSERT_EQ(planes.width, converted.width);
+  const LiveLayout l = LayoutWindow(planes.width, planes.height, 720, 576);
+  const auto pixel = [&](const Picture& p, int x, int y) { return p.pixels[size_t(l.picture.y + y) * p.width + l.picture.x + x]; };
+  int differ = 0;
+  for (int y = 0; y < l.picture.h; ++y) {
+    for (int x = 0; x < l.picture.w; ++x) {
+      const uint32_t a = pixel(planes, x, y), b = pixel(converted, x, y);
+      for (int shift : {0, 8, 16}) differ += std::abs(int(a >> shift & 0xFF) - int(b >> shift & 0xFF)) > 12;
+    }
+  }
+  EXPECT_LT(differ, l.picture.w * l.picture.h * 3 / 100) << "of " << l.picture.w * l.picture.h << " pixels";
+  // The line is tinted red in both: more red than the grey bar above it.
+  const int row = 101 * l.picture.h / 576;
+  for (const Picture* p : {&planes, &converted}) {
+    EXPECT_GT(int(pixel(*p, 20, row) >> 16 & 0xFF) - int(pixel(*p, 20, row) & 0xFF), 40);
+    EXPECT_LT(std::abs(int(pixel(*p, 20, row - 10) >> 16 & 0xFF) - int(pixel(*p, 20, row - 10) & 0xFF)), 10);
   }
 }
 
