@@ -126,7 +126,9 @@ TEST_F(PictureControl, PresentShowsThePictureAndTheControlRepaintsIt) {
   canvas->PlotSeries(wave.data(), 300, 0x00FF00, kRopMergePen, Fill, 1, 400);
   canvas->DrawScaledLine(0, 16, 1000, 16, 0xFFFF00, kRopCopyPen, 1000, 255);
   for (uint32_t p : Pixels(*canvas)) ASSERT_EQ(p >> 24, 0u);  // alpha stays 0
+  // Presenting leaves the copy to the screen to the control's paint on this (the window) thread.
   canvas->Present();
+  UpdateWindow(control);
   EXPECT_EQ(Screen(w, h), Pixels(*canvas));
 
   // Nothing outside the client area is touched: the page around the control keeps its colour.
