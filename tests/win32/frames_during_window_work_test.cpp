@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "plot/plot_canvas_win.h"
 #include "win32/paced_frames.h"
+#include "win32/screen_pixels.h"
 #include "win32/tool_window_harness.h"
 
 namespace {
@@ -32,20 +32,7 @@ Picture PictureOf(HWND control) {
   const int w = section.dsBm.bmWidth, h = section.dsBm.bmHeight;
   const auto* bits = static_cast<const uint32_t*>(section.dsBm.bmBits);
   p.bitmap.assign(bits, bits + w * h);
-  const BITMAPINFO info = CanvasBitmapInfo(w, h);
-  void* shot = nullptr;
-  HBITMAP dib = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &shot, nullptr, 0);
-  HDC mem = CreateCompatibleDC(nullptr);
-  HGDIOBJ old = SelectObject(mem, dib);
-  HDC dc = GetDC(control);
-  BitBlt(mem, 0, 0, w, h, dc, 0, 0, SRCCOPY);
-  ReleaseDC(control, dc);
-  GdiFlush();
-  p.screen.assign(static_cast<uint32_t*>(shot), static_cast<uint32_t*>(shot) + w * h);
-  for (uint32_t& px : p.screen) px &= 0x00FFFFFF;
-  SelectObject(mem, old);
-  DeleteDC(mem);
-  DeleteObject(dib);
+  p.screen = ScreenPixels(control, w, h);
   return p;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "plot/plot_canvas_win.h"
+#include "win32/screen_pixels.h"
 
 namespace {
 
@@ -41,23 +42,7 @@ class PictureControl : public ::testing::Test {
   }
 
   // What the screen shows in the control's client area, as 0x00RRGGBB.
-  std::vector<uint32_t> Screen(int width, int height) {
-    const BITMAPINFO info = CanvasBitmapInfo(width, height);
-    void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC mem = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(mem, dib);
-    HDC screen = GetDC(control);
-    BitBlt(mem, 0, 0, width, height, screen, 0, 0, SRCCOPY);
-    ReleaseDC(control, screen);
-    GdiFlush();
-    std::vector<uint32_t> out(static_cast<const uint32_t*>(bits), static_cast<const uint32_t*>(bits) + width * height);
-    for (uint32_t& p : out) p &= 0x00FFFFFF;
-    SelectObject(mem, old);
-    DeleteDC(mem);
-    DeleteObject(dib);
-    return out;
-  }
+  std::vector<uint32_t> Screen(int width, int height) { return lvtest::ScreenPixels(control, width, height); }
 
   static std::vector<uint32_t> Pixels(const PlotCanvas& c) {
     return std::vector<uint32_t>(c.Pixels(), c.Pixels() + c.plotWidth * c.plotHeight);
