@@ -17,7 +17,7 @@
 #include "host/test_signals.h"
 #include "plugin/host_contract.h"
 #include "resources/resource_ids.h"
-#include "win32/paced_frames.h"
+#include "bench/paced_frames_win.h"
 
 namespace {
 

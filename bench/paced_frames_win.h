@@ -1,6 +1,6 @@
 // Frames delivered at a steady rate from a thread of their own, as a host's video thread
-// delivers them, each ProcessFrame timed. Shared by the Windows test and benchmark that watch
-// the frame thread while the window thread switches pages and repaints. No test framework here.
+// delivers them, each ProcessFrame timed. Used by window_work_bench and by the Windows test
+// that feeds frames while the window thread switches pages and repaints.
 #pragma once
 #include <windows.h>
 
