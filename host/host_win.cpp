@@ -651,8 +651,8 @@ void Host::LogFrameTimes() {
     if (t.empty()) return;
     std::sort(t.begin(), t.end());
     const size_t p99 = std::min(t.size() - 1, size_t(double(t.size()) * 0.99));
-    log_.Line("frame time %s: median %.3f ms, 99th percentile %.3f ms over %lu frames", what,
-              t[t.size() / 2] / 1000.0, t[p99] / 1000.0, static_cast<unsigned long>(t.size()));
+    log_.Line("frame time %s: median %.3f ms, 99th percentile %.3f ms, worst %.3f ms over %lu frames", what,
+              t[t.size() / 2] / 1000.0, t[p99] / 1000.0, t.back() / 1000.0, static_cast<unsigned long>(t.size()));
   };
   std::vector<float> all;
   std::vector<float> pages[3];

@@ -28,7 +28,8 @@ struct PlotRect {
 
 class PlotCanvas {
  public:
-  // Copies `pixels` (plotWidth x plotHeight words) to the screen; set by the Windows edge.
+  // Hands the finished `pixels` (plotWidth x plotHeight words) on to the screen; set by the
+  // Windows edge. Called on the frame thread: it must not wait for the window thread.
   using PresentFn = void (*)(void* context, const uint32_t* pixels, int width, int height);
 
   // A canvas that owns its pixels (native builds, tests, benchmarks). Starts black.

@@ -2,18 +2,18 @@
 
 namespace {
 
-// The canvas over a DIB section. Drawing writes the section's bits directly; nothing selects
-// the bitmap into a context on the frame thread (the control selects it into its own context
-// whenever it repaints), and presenting copies the bits with SetDIBitsToDevice.
+// The canvas over a DIB section. Drawing writes the section's bits directly; the control
+// selects the bitmap into its own context whenever it repaints. Presenting only invalidates the
+// control, so the copy to the screen is the window thread's paint: the frame thread never draws
+// into a window's context, which would wait while the window thread paints (the system locks
+// the window's surface for that; a tab switch held frames up for hundreds of milliseconds).
 class DibPlotCanvas : public PlotCanvas {
  public:
-  DibPlotCanvas(HWND frameControl, HWND pageWindow, HBITMAP bitmap, const BITMAPINFO& info, uint32_t* bits,
-                int width, int height)
+  DibPlotCanvas(HWND frameControl, HWND pageWindow, HBITMAP bitmap, uint32_t* bits, int width, int height)
       : PlotCanvas(bits, width, height, &DibPlotCanvas::PresentBits, this),
         frameControl_(frameControl),
         pageWindow_(pageWindow),
-        bitmap_(bitmap),
-        info_(info) {}
+        bitmap_(bitmap) {}
 
   ~DibPlotCanvas() override {
     if (IsWindow(frameControl_)) SendMessageW(frameControl_, STM_SETIMAGE, IMAGE_BITMAP, 0);
@@ -23,20 +23,14 @@ class DibPlotCanvas : public PlotCanvas {
   void Attach() { SendMessageW(frameControl_, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap_)); }
 
  private:
-  static void PresentBits(void* context, const uint32_t* pixels, int width, int height) {
-    auto* self = static_cast<DibPlotCanvas*>(context);
-    // The control's DC covers its client area only, so nothing outside it is touched.
-    HDC dc = GetDC(self->frameControl_);
-    if (!dc) return;
-    SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0, 0,
-                      static_cast<UINT>(height), pixels, &self->info_, DIB_RGB_COLORS);
-    ReleaseDC(self->frameControl_, dc);
+  // The bitmap fills the control's client area: no erase is needed under it.
+  static void PresentBits(void* context, const uint32_t*, int, int) {
+    InvalidateRect(static_cast<DibPlotCanvas*>(context)->frameControl_, nullptr, FALSE);
   }
 
   HWND frameControl_;
   HWND pageWindow_;
   HBITMAP bitmap_;
-  BITMAPINFO info_;
 };
 
 }  // namespace
@@ -69,7 +63,7 @@ PlotCanvas* CreatePlotCanvas(HWND frameControl) {
     return nullptr;
   }
 
-  auto* canvas = new DibPlotCanvas(frameControl, page, bitmap, info, static_cast<uint32_t*>(bits), width, height);
+  auto* canvas = new DibPlotCanvas(frameControl, page, bitmap, static_cast<uint32_t*>(bits), width, height);
   POINT corners[2] = {{client.left, client.top}, {client.right, client.bottom}};
   for (POINT& p : corners) {
     ClientToScreen(frameControl, &p);

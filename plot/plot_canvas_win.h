@@ -1,5 +1,5 @@
 // The Windows edge of the plot canvas: its pixels are the bits of a 32-bpp top-down DIB
-// section that is attached to the page's picture control and presented onto it.
+// section that is attached to the page's picture control; presenting has the control repaint it.
 #pragma once
 #include <windows.h>
 
@@ -13,6 +13,6 @@ BITMAPINFO CanvasBitmapInfo(int width, int height);
 // Returns nullptr when there is no such control or the bitmap cannot be created.
 PlotCanvas* CreatePlotCanvas(HWND frameControl);
 
-// Detaches the bitmap from the control and deletes it with the canvas. The caller holds
-// analysisLock, so no frame is drawing into the canvas meanwhile.
+// Detaches the bitmap from the control and deletes it with the canvas. The caller has first
+// made the canvas unreachable to frames (under analysisLock), so none is drawing into it.
 void DestroyPlotCanvas(PlotCanvas* canvas);

@@ -3,6 +3,9 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "plugin/host_contract.h"
 #include "resources/resource_ids.h"
 #include "ui/number_text.h"
@@ -188,8 +191,8 @@ bool AnalyzerDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& 
       focusWhenDeactivated_ = nullptr;
       tvLineEdit.SetClosing(true);
       RECT r{};
-      AnalysisLockGuard hold(state_.analysisLock);
       if (GetWindowRect(Handle(), &r)) {
+        AnalysisLockGuard hold(state_.analysisLock);
         state_.windowX = r.left;
         state_.windowY = r.top;
       }
@@ -316,8 +319,23 @@ void AnalyzerDialog::ApplyColourEnableRule(int32_t colorMode) {
 }
 
 void AnalyzerDialog::OnNotify(WPARAM p) {
-  AnalysisLockGuard hold(state_.analysisLock);
-  const AnalysisSettings s = SnapshotSettings(state_.liveSettings);
+  // Only the copy is made under the lock: showing a page, checking boxes and setting texts
+  // paint and send messages, and a frame waiting for the lock meanwhile would wait for them.
+  AnalysisSettings s{};
+  int32_t height = 0;
+  double snr[3] = {};
+  char channelName[kChannelNameSize + 1] = {};
+  int32_t code = 0;
+  int32_t frequencyHz = 0;
+  {
+    AnalysisLockGuard hold(state_.analysisLock);
+    s = SnapshotSettings(state_.liveSettings);
+    height = state_.height;
+    std::copy(std::begin(state_.snrDisplay), std::end(state_.snrDisplay), snr);
+    std::copy(std::begin(state_.currentChannelName), std::end(state_.currentChannelName), channelName);
+    code = state_.currentChannelCode;
+    frequencyHz = state_.currentFrequencyHz;
+  }
   if (p == 0) {
     if (Page(s.Mode) != nullptr) {
       SendMessageW(Item(IDC_TAB), TCM_SETCURSEL, static_cast<WPARAM>(s.Mode), 0);
@@ -327,30 +345,27 @@ void AnalyzerDialog::OnNotify(WPARAM p) {
     for (int c = 0; c < ChannelCount; ++c) {
       SendMessageW(Item(kShowChannelIds[c]), BM_SETCHECK, static_cast<WPARAM>(flags[c]), 0);
     }
-    ShowTvLine(s.TVLine);
+    ShowTvLine(s.TVLine, height);
     if (s.ColorMode == 0) SendMessageW(Item(IDC_COLOR_RGB), BM_SETCHECK, BST_CHECKED, 0);
     if (s.ColorMode == 1) SendMessageW(Item(IDC_COLOR_YUV), BM_SETCHECK, BST_CHECKED, 0);
     ApplyColourEnableRule(s.ColorMode);
     RefreshMeasurementCount();
   }
-  if (p == kNoticeFormat) ShowTvLine(s.TVLine);  // Configure has clamped it to the new height
+  if (p == kNoticeFormat) ShowTvLine(s.TVLine, height);  // Configure has clamped it to the new height
   if (p == 0 || p == 1) {
     if (HWND page = scopePage.Handle()) {
       const int ids[3] = {IDC_SNR_FIRST, IDC_SNR_SECOND, IDC_SNR_THIRD};
-      for (int i = 0; i < 3; ++i) {
-        SetDlgItemTextW(page, ids[i], Widen(FormatHundredths(state_.snrDisplay[i])).c_str());
-      }
+      for (int i = 0; i < 3; ++i) SetDlgItemTextW(page, ids[i], Widen(FormatHundredths(snr[i])).c_str());
     }
   }
   if (p == 0 || p == 2) {
-    SetItemText(IDC_CHANNEL_NAME, FromCodePage1251(state_.currentChannelName, kChannelNameSize));
-    const int32_t code = state_.currentChannelCode;
+    SetItemText(IDC_CHANNEL_NAME, FromCodePage1251(channelName, kChannelNameSize));
     if (code < 0) {
       SetItemText(IDC_CHANNEL_NUMBER, L"--");
       SetItemText(IDC_CHANNEL_FREQUENCY, L"---");
     } else {
       SetItemText(IDC_CHANNEL_NUMBER, FormatWide("%d", code));
-      SetItemText(IDC_CHANNEL_FREQUENCY, Widen(FormatHundredths(state_.currentFrequencyHz * 0.000001)));
+      SetItemText(IDC_CHANNEL_FREQUENCY, Widen(FormatHundredths(frequencyHz * 0.000001)));
     }
     int checked = 0;
     if (code >= 0) checked = IDC_SOURCE_TV;
@@ -364,10 +379,10 @@ void AnalyzerDialog::OnNotify(WPARAM p) {
   }
 }
 
-// Called with analysisLock held: the height is the last Configure's.
-void AnalyzerDialog::ShowTvLine(int32_t tvLine) {
+// `height` is the last Configure's frame height.
+void AnalyzerDialog::ShowTvLine(int32_t tvLine, int32_t height) {
   // Before any Configure the range is 0..-1: the field accepts nothing.
-  tvLineEdit.SetRange(0, state_.height - 1);
+  tvLineEdit.SetRange(0, height - 1);
   SetSpinPosition(Item(IDC_TVLINE_SPIN), tvLine);
   SetItemText(IDC_TVLINE_EDIT, FormatWide("%d", tvLine));
 }

@@ -47,7 +47,7 @@ class AnalyzerDialog final : public Dialog, public ToolWindowLink {
   void PlaceWindow();
   void OnNotify(WPARAM p);
   // The TV-line field's range from the last Configure's frame height, and the line itself.
-  void ShowTvLine(int32_t tvLine);
+  void ShowTvLine(int32_t tvLine, int32_t height);
   // The page of mode 0, 1 or 2; null for any other mode.
   PageDialog* Page(int mode);
   // Shows the page of `mode` and hides the other two; a mode outside 0..2 changes nothing.

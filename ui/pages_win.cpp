@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <utility>
+
 #include "plot/plot_canvas_win.h"
 #include "resources/resource_ids.h"
 #include "ui/axis_labels.h"
@@ -36,9 +38,13 @@ bool PageDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& resu
       return true;
     }
     case WM_DESTROY: {
-      AnalysisLockGuard hold(state_.analysisLock);
-      DestroyPlotCanvas(canvas_);
-      canvas_ = nullptr;
+      PlotCanvas* canvas = nullptr;
+      {
+        AnalysisLockGuard hold(state_.analysisLock);
+        canvas = std::exchange(canvas_, nullptr);
+      }
+      // Frames reach a canvas only through canvas_ and under the lock: none can reach it now.
+      DestroyPlotCanvas(canvas);
       return false;
     }
     case WM_PAINT:

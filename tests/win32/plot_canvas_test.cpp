@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "plot/plot_canvas_win.h"
+#include "win32/screen_pixels.h"
 
 namespace {
 
@@ -41,23 +42,7 @@ class PictureControl : public ::testing::Test {
   }
 
   // What the screen shows in the control's client area, as 0x00RRGGBB.
-  std::vector<uint32_t> Screen(int width, int height) {
-    const BITMAPINFO info = CanvasBitmapInfo(width, height);
-    void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC mem = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(mem, dib);
-    HDC screen = GetDC(control);
-    BitBlt(mem, 0, 0, width, height, screen, 0, 0, SRCCOPY);
-    ReleaseDC(control, screen);
-    GdiFlush();
-    std::vector<uint32_t> out(static_cast<const uint32_t*>(bits), static_cast<const uint32_t*>(bits) + width * height);
-    for (uint32_t& p : out) p &= 0x00FFFFFF;
-    SelectObject(mem, old);
-    DeleteDC(mem);
-    DeleteObject(dib);
-    return out;
-  }
+  std::vector<uint32_t> Screen(int width, int height) { return lvtest::ScreenPixels(control, width, height); }
 
   static std::vector<uint32_t> Pixels(const PlotCanvas& c) {
     return std::vector<uint32_t>(c.Pixels(), c.Pixels() + c.plotWidth * c.plotHeight);
@@ -126,7 +111,9 @@ TEST_F(PictureControl, PresentShowsThePictureAndTheControlRepaintsIt) {
   canvas->PlotSeries(wave.data(), 300, 0x00FF00, kRopMergePen, Fill, 1, 400);
   canvas->DrawScaledLine(0, 16, 1000, 16, 0xFFFF00, kRopCopyPen, 1000, 255);
   for (uint32_t p : Pixels(*canvas)) ASSERT_EQ(p >> 24, 0u);  // alpha stays 0
+  // Presenting leaves the copy to the screen to the control's paint on this (the window) thread.
   canvas->Present();
+  UpdateWindow(control);
   EXPECT_EQ(Screen(w, h), Pixels(*canvas));
 
   // Nothing outside the client area is touched: the page around the control keeps its colour.
