@@ -1,4 +1,4 @@
-/* Prints the access list of a file or folder, one entry a line: "allow|deny|other 0x<mask> <SID>".
+/* Prints the access list of a file or folder, one entry a line: "allow|deny 0x<mask> <SID>".
  * The install test reads the installed settings file's list back with it under Wine, where
  * icacls and cacls are stubs.
  * usage: file_acl.exe PATH   (built with -municode) */
@@ -24,18 +24,13 @@ int wmain(int argc, wchar_t** argv) {
     printf("no access list (everyone has full access)\n");
   } else {
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
-      ACE_HEADER* header;
-      if (!GetAce(dacl, i, (void**)&header)) continue;
-      /* Allowed and denied entries share the layout of the allowed one. */
-      ACCESS_ALLOWED_ACE* ace = (ACCESS_ALLOWED_ACE*)header;
-      const char* kind = header->AceType == ACCESS_ALLOWED_ACE_TYPE ? "allow"
-                         : header->AceType == ACCESS_DENIED_ACE_TYPE ? "deny" : "other";
+      ACCESS_ALLOWED_ACE* ace;  /* denied entries share its layout */
       wchar_t* sid = NULL;
-      if (header->AceType > ACCESS_DENIED_ACE_TYPE || !ConvertSidToStringSidW(&ace->SidStart, &sid)) {
-        printf("%s 0x%08lx ?\n", kind, (unsigned long)ace->Mask);
+      if (!GetAce(dacl, i, (void**)&ace) || ace->Header.AceType > ACCESS_DENIED_ACE_TYPE ||
+          !ConvertSidToStringSidW(&ace->SidStart, &sid))
         continue;
-      }
-      printf("%s 0x%08lx %ls\n", kind, (unsigned long)ace->Mask, sid);
+      printf("%s 0x%08lx %ls\n", ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE ? "allow" : "deny",
+             (unsigned long)ace->Mask, sid);
       LocalFree(sid);
     }
   }
