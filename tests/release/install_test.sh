@@ -2,7 +2,8 @@
 # The installer under Wine, as a user or an administrator would run it:
 #   - refused, with nothing installed, when Windows says it is older than Windows 7;
 #   - a silent install (/S /D=folder) into a temporary folder whose name has a space: only files
-#     named as ours, a settings file the Users group may change, the language kept;
+#     named as ours, a settings file the Users group may change (taken from the user's
+#     VirtualStore where a legacy viewer left it), the language kept;
 #   - the bundled host loads the installed DLL, opens its tool window and saves its settings;
 #   - a second install is refused while the running host holds the DLL;
 #   - an install into another folder removes the first copy (its settings stay) and moves the entry;
@@ -80,7 +81,12 @@ run 60 reg delete 'HKCU\Software\Wine' /v Version /f
 [ "$status" -ne 0 ] || problem "the installer ran on Windows XP"
 [ ! -e "$target/KVP_LineView.dll" ] || problem "the installer refused Windows XP but installed the DLL"
 
+# Settings a legacy viewer saved into the user's VirtualStore while the folder was closed to it.
+virtual="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/VirtualStore$target/KVP_LineView.ini"
+mkdir -p "$(dirname "$virtual")" && echo "; saved by a standard user" >"$virtual"
 setup_silent || problem "silent install failed (status $?)"
+grep -q 'saved by a standard user' "$target/KVP_LineView.ini" 2>/dev/null && [ ! -e "$virtual" ] ||
+  problem "the settings in the VirtualStore did not become the settings file"
 for f in $ours KVP_LineView.ini; do
   [ -f "$target/$f" ] || problem "not installed: $f"
 done
