@@ -171,6 +171,12 @@ struct SpectrumTables {
   SpectrumPath path;
   int16_t reversed7[128];  // 7-bit reversal, for the fused last stages
   uint16_t reversed10[kHalfPoints];  // 10-bit reversal: where the real line's bins sit
+  // Where each of the points 0..2046 falls on a line of `resampleWidth` samples (ResampleLine's
+  // arithmetic: sample, and the fraction towards the next), worked out for the first line of a
+  // width and kept for the next ones. The tables belong to one frame path, as its buffers do.
+  mutable int resampleWidth;
+  mutable int32_t resampleAt[kFftPoints];
+  alignas(64) mutable double resampleFrac[kFftPoints];
 };
 
 SpectrumPath BestSpectrumPath() {
@@ -207,6 +213,7 @@ void FillTables(SpectrumTables* t, SpectrumPath path) {
   for (int w = 0; w < 4; ++w)
     for (int i = 0; i < kFftPoints; ++i) t->window[w][i] = WindowWeight(w, i);
   t->path = path == SpectrumPath::Avx && BestSpectrumPath() != SpectrumPath::Avx ? SpectrumPath::Sse2 : path;
+  t->resampleWidth = 0;
   for (int g = 0; g < 128; ++g) t->reversed7[g] = static_cast<int16_t>(ReverseBits(g, 7));
   for (int i = 0; i < kHalfPoints; ++i) t->reversed10[i] = static_cast<uint16_t>(ReverseBits(i, 10));
   t->swapCount = 0;
@@ -582,6 +589,44 @@ LV_INLINE void ResampleWindow(const int32_t* samples, int n, const double* w, do
   re[kFftPoints - 1] = samples[n - 1] * w[kFftPoints - 1];
 }
 
+// The positions ResampleWindow works out, once per line width: f, its whole part and the
+// fraction, by the same operations.
+void PreparePositions(const SpectrumTables& t, int n) {
+  const double step = 1.0 / (kFftPoints - 1);
+  for (int i = 0; i <= kFftPoints - 2; ++i) {
+    const double f = i * step * (n - 1);
+    const int k = static_cast<int>(f);
+    t.resampleAt[i] = k;
+    t.resampleFrac[i] = f - k;
+  }
+  t.resampleWidth = n;
+}
+
+// ResampleWindow from the kept positions: the same products and sums, without finding them.
+template <class V>
+LV_INLINE void ResampleWindowAt(const int32_t* samples, int n, const SpectrumTables& t, const double* w, double* re) {
+  const int32_t* at = t.resampleAt;
+  const double* frac = t.resampleFrac;
+  int i = 0;
+#ifdef __SSE2__
+  if constexpr (Lanes<V>::count > 1) {
+    for (; i + 1 <= kFftPoints - 2; i += 2) {
+      const __m128i p0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[i]));
+      const __m128i p1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[i + 1]));
+      const __m128d x = _mm_cvtepi32_pd(p0), y = _mm_cvtepi32_pd(p1);  // (a, b) of each point
+      const __m128d a = _mm_unpacklo_pd(x, y), b = _mm_unpackhi_pd(x, y);
+      const __m128d v = _mm_add_pd(a, _mm_mul_pd(_mm_sub_pd(b, a), _mm_loadu_pd(frac + i)));
+      _mm_storeu_pd(re + i, _mm_mul_pd(v, _mm_loadu_pd(w + i)));
+    }
+  }
+#endif
+  for (; i <= kFftPoints - 2; ++i) {
+    const int k = at[i];
+    re[i] = (samples[k] + (static_cast<double>(samples[k + 1]) - samples[k]) * frac[i]) * w[i];
+  }
+  re[kFftPoints - 1] = samples[n - 1] * w[kFftPoints - 1];
+}
+
 #ifdef LINEVIEW_FFT_AVX
 // ResampleWindow four points at a time. Each pair of neighbouring samples is read as two int32
 // and converted at once.
@@ -611,6 +656,29 @@ __attribute__((target("avx"), noinline)) void ResampleWindowAvx(const int32_t* s
     const double f = i * step * (n - 1);
     const int k = static_cast<int>(f);
     re[i] = (samples[k] + (static_cast<double>(samples[k + 1]) - samples[k]) * (f - k)) * w[i];
+  }
+  re[kFftPoints - 1] = samples[n - 1] * w[kFftPoints - 1];
+}
+
+// ResampleWindowAt four points at a time.
+__attribute__((target("avx"), noinline)) void ResampleWindowAtAvx(const int32_t* samples, int n,
+                                                                 const SpectrumTables& t, const double* w,
+                                                                 double* re) {
+  const int32_t* at = t.resampleAt;
+  int i = 0;
+  for (; i + 3 <= kFftPoints - 2; i += 4) {
+    const __m128i even = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[i])),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[i + 2])));
+    const __m128i odd = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[i + 1])),
+                                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at[i + 3])));
+    const __m256d x = _mm256_cvtepi32_pd(even), y = _mm256_cvtepi32_pd(odd);
+    const __m256d a = _mm256_unpacklo_pd(x, y), b = _mm256_unpackhi_pd(x, y);
+    const __m256d v = _mm256_add_pd(a, _mm256_mul_pd(_mm256_sub_pd(b, a), _mm256_loadu_pd(t.resampleFrac + i)));
+    _mm256_storeu_pd(re + i, _mm256_mul_pd(v, _mm256_loadu_pd(w + i)));
+  }
+  for (; i <= kFftPoints - 2; ++i) {
+    const int k = at[i];
+    re[i] = (samples[k] + (static_cast<double>(samples[k + 1]) - samples[k]) * t.resampleFrac[i]) * w[i];
   }
   re[kFftPoints - 1] = samples[n - 1] * w[kFftPoints - 1];
 }
@@ -654,14 +722,24 @@ LV_INLINE void DecibelSeries(const double* binRe, const double* binIm, int s, do
 
 template <class V, class Narrow>
 LV_INLINE void ComputeSpectrumWith(const int32_t* samples, int n, int windowFunction, int s, double* re,
-                                   double* im, double* magnitude, const SpectrumTables& t) {
+                                   double* im, double* magnitude, const SpectrumTables& t, bool keepPositions) {
   const int window = windowFunction >= WindowHamming && windowFunction <= WindowBlackman ? windowFunction : 0;
+  if (keepPositions && n >= 2) {
+    if (t.resampleWidth != n) PreparePositions(t, n);
 #ifdef LINEVIEW_FFT_AVX
-  if constexpr (Lanes<V>::count == 4)
-    ResampleWindowAvx(samples, n, t.window[window], re);
-  else
+    if constexpr (Lanes<V>::count == 4)
+      ResampleWindowAtAvx(samples, n, t, t.window[window], re);
+    else
 #endif
-    ResampleWindow<V>(samples, n, t.window[window], re);
+      ResampleWindowAt<V>(samples, n, t, t.window[window], re);
+  } else {
+#ifdef LINEVIEW_FFT_AVX
+    if constexpr (Lanes<V>::count == 4)
+      ResampleWindowAvx(samples, n, t.window[window], re);
+    else
+#endif
+      ResampleWindow<V>(samples, n, t.window[window], re);
+  }
   // The bins go to a buffer of their own (the transform's positions are still being read), and
   // on to re/im[0..1023] for the caller with the dB series.
   alignas(32) double binRe[kSpectrumBins], binIm[kSpectrumBins];
@@ -670,18 +748,18 @@ LV_INLINE void ComputeSpectrumWith(const int32_t* samples, int n, int windowFunc
 }
 
 __attribute__((noinline)) void ComputeScalar(const int32_t* samples, int n, int window, int s, double* re,
-                                             double* im, double* magnitude, const SpectrumTables& t) {
-  ComputeSpectrumWith<double, double>(samples, n, window, s, re, im, magnitude, t);
+                                             double* im, double* magnitude, const SpectrumTables& t, bool keep) {
+  ComputeSpectrumWith<double, double>(samples, n, window, s, re, im, magnitude, t, keep);
 }
 __attribute__((noinline)) void ComputeSse2(const int32_t* samples, int n, int window, int s, double* re,
-                                           double* im, double* magnitude, const SpectrumTables& t) {
-  ComputeSpectrumWith<V2, V2>(samples, n, window, s, re, im, magnitude, t);
+                                           double* im, double* magnitude, const SpectrumTables& t, bool keep) {
+  ComputeSpectrumWith<V2, V2>(samples, n, window, s, re, im, magnitude, t, keep);
 }
 #ifdef LINEVIEW_FFT_AVX
 __attribute__((target("avx"), noinline)) void ComputeAvx(const int32_t* samples, int n, int window, int s,
                                                          double* re, double* im, double* magnitude,
-                                                         const SpectrumTables& t) {
-  ComputeSpectrumWith<V4, V2>(samples, n, window, s, re, im, magnitude, t);
+                                                         const SpectrumTables& t, bool keep) {
+  ComputeSpectrumWith<V4, V2>(samples, n, window, s, re, im, magnitude, t, keep);
 }
 #endif
 
@@ -722,15 +800,17 @@ void ComputeSpectrum(const int32_t* samples, int n, int windowFunction, int sens
                      double* magnitude, const SpectrumTables* tables) {
   const int s = ClampSensitivity(sensitivity);
   const SpectrumTables& t = tables ? *tables : OwnTables();
+  // The shared tables of callers without their own may be used by several threads: they keep nothing.
+  const bool keep = tables != nullptr;
   switch (t.path) {
 #ifdef LINEVIEW_FFT_AVX
     case SpectrumPath::Avx:
-      return ComputeAvx(samples, n, windowFunction, s, re, im, magnitude, t);
+      return ComputeAvx(samples, n, windowFunction, s, re, im, magnitude, t, keep);
 #endif
     case SpectrumPath::Scalar:
-      return ComputeScalar(samples, n, windowFunction, s, re, im, magnitude, t);
+      return ComputeScalar(samples, n, windowFunction, s, re, im, magnitude, t, keep);
     default:
-      return ComputeSse2(samples, n, windowFunction, s, re, im, magnitude, t);
+      return ComputeSse2(samples, n, windowFunction, s, re, im, magnitude, t, keep);
   }
 }
 
