@@ -175,7 +175,9 @@ bool SidecarWriter::Finish(const std::vector<const Timeline*>& lines, bool stopp
 
 std::string SidecarPath(const std::string& input, const std::string& dir) {
   std::string name = input.empty() ? "builtin" : input == "-" ? "stdin" : input;
-  if (!dir.empty() || input.empty() || input == "-") {
+  // Nothing can be written beside stdin, the built-in signal or a URL: they go to the folder
+  // named, else the current one.
+  if (!dir.empty() || input.empty() || input == "-" || input.find("://") != std::string::npos) {
     name = name.substr(name.find_last_of('/') + 1);
     return (dir.empty() ? std::string() : dir + "/") + name + ".lineview.xml.gz";
   }

@@ -124,6 +124,17 @@ TEST_F(QcArchive, InputsOfOneNameGetSidecarsOfTheirOwn) {
   EXPECT_TRUE(Validates(a + "/c.mkv.lineview.xml.gz"));
 }
 
+TEST(Sidecar, PathBesideTheInputOrInTheFolderNamed) {
+  const struct {
+    std::string input, dir, path;
+  } cases[] = {{"tapes/a.mkv", "", "tapes/a.mkv.lineview.xml.gz"},
+               {"tapes/a.mkv", "out", "out/a.mkv.lineview.xml.gz"},
+               {"-", "", "stdin.lineview.xml.gz"},
+               {"", "out", "out/builtin.lineview.xml.gz"},
+               {"http://host/live/x.ts", "", "x.ts.lineview.xml.gz"}};
+  for (const auto& c : cases) EXPECT_EQ(SidecarPath(c.input, c.dir), c.path) << c.input;
+}
+
 // A file that is not a finished sidecar is refused with a reason, never half read.
 TEST(Sidecar, DamagedOrForeignFilesAreRefused) {
   TempDir dir;
