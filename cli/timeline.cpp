@@ -88,8 +88,9 @@ void TimelineRecorder::Add(const TimelineFrame& frame, const int32_t* const samp
   }
   if (position % step_ == 0) {
     if (candidates_.size() == kMaxCandidates) {
-      // Keep every other one: the rest stay evenly spread at twice the step.
-      for (size_t i = 0; i < kMaxCandidates / 2; ++i) candidates_[i] = std::move(candidates_[2 * i]);
+      // Keep every other one: the rest stay evenly spread at twice the step. The first stays
+      // where it is (moved onto itself it would be emptied).
+      for (size_t i = 1; i < kMaxCandidates / 2; ++i) candidates_[i] = std::move(candidates_[2 * i]);
       candidates_.resize(kMaxCandidates / 2);
       step_ *= 2;  // the frame at hand lies on the new step too
     }

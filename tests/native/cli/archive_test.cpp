@@ -124,6 +124,33 @@ TEST_F(QcArchive, InputsOfOneNameGetSidecarsOfTheirOwn) {
   EXPECT_TRUE(Validates(a + "/c.mkv.lineview.xml.gz"));
 }
 
+// However long the input, the frames kept for the pictures are the lowest and one at the median,
+// each with its whole line.
+TEST(Timeline, KeepsTheWorstAndATypicalFrameWithTheirSamples) {
+  for (int frames : {1, 63, 64, 65, 120, 1000}) {
+    Timeline t;
+    t.settings.RColor = t.settings.GColor = t.settings.BColor = 1;
+    TimelineRecorder recorder(&t);
+    std::vector<int32_t> line(16);
+    const int32_t* samples[3] = {line.data(), line.data(), line.data()};
+    int64_t lowest = 0;
+    for (int i = 0; i < frames; ++i) {
+      TimelineFrame f;
+      f.index = i, f.seconds = i * 0.04;
+      // 30..70, the median 50 at the first frame (the first candidate kept)
+      f.snr[0] = f.snr[1] = 80, f.snr[2] = 30 + (i * 37 + 20) % 41;
+      if (f.snr[2] < 30 + (lowest * 37 + 20) % 41) lowest = i;
+      std::fill(line.begin(), line.end(), i);
+      recorder.Add(f, samples, static_cast<int>(line.size()));
+    }
+    recorder.Finish();
+    EXPECT_EQ(t.worst.frame, lowest) << frames;
+    ASSERT_EQ(t.typical.channel[2].size(), line.size()) << frames;
+    EXPECT_EQ(t.typical.channel[2][0], t.typical.frame) << frames << ": the samples of its own frame";
+    if (frames >= 64) EXPECT_NEAR(t.frames[t.typical.frame].snr[2], 50, 3) << frames;
+  }
+}
+
 TEST(Sidecar, PathBesideTheInputOrInTheFolderNamed) {
   const struct {
     std::string input, dir, path;
