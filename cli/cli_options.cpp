@@ -608,3 +608,8 @@ const char* PageName(int mode) {
       return "none";
   }
 }
+
+const char* WindowName(int window) {
+  static const char* const kNames[] = {"none", "hamming", "hanning", "blackman"};
+  return window >= 0 && window <= 3 ? kNames[window] : nullptr;
+}

@@ -85,3 +85,5 @@ RunSettings ResolveSettings(const CliOptions& options, Diagnostics& diag);
 void CheckLine(const AnalysisSettings& s, int height, Diagnostics& diag);
 
 const char* PageName(int mode);
+// The spectrum window's name (none, hamming, hanning, blackman); null outside 0..3.
+const char* WindowName(int window);

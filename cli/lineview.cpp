@@ -38,6 +38,14 @@ int Outweighed(int status, int flagged) {
   return status == kExitOk || (status >= kExitTruncated && status < kExitStopped) ? flagged : status;
 }
 
+// The status of several inputs with one more: an input that could not be analysed outweighs
+// the warnings of the others, a flagged one the other warnings.
+int WithInput(int status, int code) {
+  const bool failed = code != kExitOk && code < kExitTruncated;
+  if (status == kExitOk || (failed && status >= kExitTruncated)) status = code;
+  return code == kExitFlagged ? Outweighed(status, code) : status;
+}
+
 // The verdict on the command line: where, how low, how many lost.
 void WarnFlagged(const Timeline& t, const Verdict& v, const Thresholds& limits, Diagnostics& diag) {
   std::string text = t.input.empty() ? "the built-in signal" : "'" + t.input + "'";
@@ -127,6 +135,7 @@ class Run {
   size_t shown_ = 0;       // the line the live window shows
   int64_t frames_ = 0;
   std::vector<Timeline>* timelines_ = nullptr;
+  std::vector<const Timeline*> kept_;  // the lines' timelines, where the run keeps them
   std::string sidecarPath_;
   SidecarWriter sidecar_;
   bool flagged_ = false;
@@ -283,8 +292,7 @@ bool Run::WritePictures(const LineRun& l, HeadlessWindow& window, const std::str
 
 // The frame's results into each line's timeline, and into the sidecar as they come.
 bool Run::Record(const InputFrame& frame) {
-  if (!o_.KeepsTimeline()) return true;
-  std::vector<const Timeline*> lines;
+  if (kept_.empty()) return true;
   const int first = FirstChannel(rs_.settings);
   for (const auto& l : lines_) {
     TimelineFrame f;
@@ -293,9 +301,8 @@ bool Run::Record(const InputFrame& frame) {
     for (int c = 0; c < 3; ++c) f.snr[c] = l->frameSnr[c], f.mean[c] = l->state.snrDisplay[c];
     const int32_t* samples[3] = {l->state.channels[first], l->state.channels[first + 1], l->state.channels[first + 2]};
     l->recorder.Add(f, samples, l->state.width);
-    lines.push_back(&l->timeline);
   }
-  if (sidecarPath_.empty() || sidecar_.Frame(lines, source_.Width(), source_.Height(), source_.FrameRate())) return true;
+  if (sidecarPath_.empty() || sidecar_.Frame(kept_, source_.Width(), source_.Height(), source_.FrameRate())) return true;
   diag_.Fail(kExitFailure, "cannot write '" + sidecarPath_ + "'");
   return false;
 }
@@ -303,17 +310,15 @@ bool Run::Record(const InputFrame& frame) {
 // The end of the reading, by the input's end or a stop: the verdicts, and the sidecar closed
 // with what was analysed.
 bool Run::Conclude() {
-  std::vector<const Timeline*> lines;
   for (const auto& l : lines_) {
     l->summary.framesDropped = l->timeline.framesDropped = source_.Dropped();
     l->summary.framesDamaged = l->timeline.framesDamaged = source_.Damaged();
-    if (!o_.KeepsTimeline()) continue;
+    if (kept_.empty()) continue;
     l->recorder.Finish();
     l->summary.verdict = Judge(l->timeline, o_.limits);
     flagged_ = flagged_ || l->summary.verdict.flagged;
-    lines.push_back(&l->timeline);
   }
-  if (!sidecarPath_.empty() && !sidecar_.Finish(lines, StopRequested() || source_.Interrupted())) {
+  if (!sidecarPath_.empty() && !sidecar_.Finish(kept_, StopRequested() || source_.Interrupted())) {
     diag_.Fail(kExitFailure, "cannot write '" + sidecarPath_ + "'");
     return false;
   }
@@ -349,6 +354,7 @@ int Run::Execute(bool errIsTerminal) {
     }
     l->timeline.settings = l->state.liveSettings;
     l->timeline.pages = rs_.pages;
+    if (o_.KeepsTimeline()) kept_.push_back(&l->timeline);
     rows_.push_back(line.row);
     bottomUp_.push_back(l.get());
     lines_.push_back(std::move(l));
@@ -547,10 +553,7 @@ int RunArchive(const CliOptions& options, const RunSettings& settings, std::ostr
     }
     if (code == kExitFailure) return code;  // an output that cannot be written: the rest would fail alike
     if (!out) return diag.Fail(kExitFailure, "cannot write the output");
-    // An input that could not be analysed outweighs the warnings of the others.
-    const bool failed = code != kExitOk && code < kExitTruncated;
-    if (status == kExitOk || (failed && status >= kExitTruncated)) status = code;
-    if (code == kExitFlagged) status = Outweighed(status, code);
+    status = WithInput(status, code);
   }
   out.flush();
   if (!out) return diag.Fail(kExitFailure, "cannot write the output");
@@ -580,9 +583,7 @@ int RunFromSidecars(const CliOptions& options, std::ostream& out, Diagnostics& d
     }
     out.flush();
     if (!out) return diag.Fail(kExitFailure, "cannot write the output");
-    const bool failed = code != kExitOk && code < kExitTruncated;
-    if (status == kExitOk || (failed && status >= kExitTruncated)) status = code;
-    if (code == kExitFlagged) status = Outweighed(status, code);
+    status = WithInput(status, code);
   }
   return status;
 }

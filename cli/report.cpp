@@ -6,6 +6,7 @@
 #include <set>
 
 #include "cli/cli_options.h"
+#include "cli/markup.h"
 #include "cli/summary.h"
 #include "cli/time_plot.h"
 
@@ -16,22 +17,6 @@ constexpr int kSvgLeft = 56, kSvgTop = 12, kSvgColumns = 1000, kSvgHeight = 280;
 constexpr int kSvgWidth = kSvgLeft + kSvgColumns + 44, kSvgTotal = kSvgTop + kSvgHeight + 34;
 // Past this, the list under a plot only counts: the shading still shows them all.
 constexpr size_t kListedSegments = 200;
-
-std::string Escape(const std::string& s) {
-  std::string out;
-  out.reserve(s.size());
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
 
 std::string Format(const char* format, double v) {
   char b[64];
@@ -101,12 +86,12 @@ table.settings th{text-align:left;font-weight:normal;background:#f7f7f7}
 )";
 
 std::string NumberCell(const Timeline& t, const std::string& key, double v) {
-  return "<td class=\"n\" data-input=\"" + Escape(t.input) + "\" data-key=\"" + Escape(key) + "\" data-value=\"" + Exact(v) +
+  return "<td class=\"n\" data-input=\"" + EscapeMarkup(t.input) + "\" data-key=\"" + EscapeMarkup(key) + "\" data-value=\"" + Exact(v) +
          "\">" + Shown(v) + "</td>";
 }
 
 std::string CountCell(const Timeline& t, const std::string& key, int64_t v) {
-  return "<td class=\"n\" data-input=\"" + Escape(t.input) + "\" data-key=\"" + key + "\" data-value=\"" +
+  return "<td class=\"n\" data-input=\"" + EscapeMarkup(t.input) + "\" data-key=\"" + key + "\" data-value=\"" +
          std::to_string(v) + "\">" + std::to_string(v) + "</td>";
 }
 
@@ -123,7 +108,7 @@ std::string ChannelHeading(const std::vector<Timeline>& timelines, int c) {
 void SummaryTable(std::string& h, const std::vector<Timeline>& timelines, const std::vector<TimePlot>& plots) {
   h += "<table class=\"summary\">\n<tr><th rowspan=\"2\">Input</th><th rowspan=\"2\">Line</th><th rowspan=\"2\">Frames</th>"
        "<th rowspan=\"2\">Dropped</th>";
-  for (int c = 0; c < 3; ++c) h += "<th colspan=\"3\">" + Escape(ChannelHeading(timelines, c)) + " SNR, dB</th>";
+  for (int c = 0; c < 3; ++c) h += "<th colspan=\"3\">" + EscapeMarkup(ChannelHeading(timelines, c)) + " SNR, dB</th>";
   h += "<th rowspan=\"2\">Verdict</th><th rowspan=\"2\">Flagged spans</th></tr>\n<tr>";
   for (int c = 0; c < 3; ++c) h += "<th>mean</th><th>min</th><th>max</th>";
   h += "</tr>\n";
@@ -133,8 +118,8 @@ void SummaryTable(std::string& h, const std::vector<Timeline>& timelines, const 
     for (const TimelineFrame& f : t.frames) {
       for (int c = 0; c < 3; ++c) stats[c].Add(f.snr[c]);
     }
-    h += "<tr data-input=\"" + Escape(t.input) + "\" data-line=\"" + std::to_string(t.line) + "\"><td><a href=\"#t" +
-         std::to_string(i) + "\">" + Escape(InputName(t)) + "</a></td><td>" + Escape(LineText(t)) +
+    h += "<tr data-input=\"" + EscapeMarkup(t.input) + "\" data-line=\"" + std::to_string(t.line) + "\"><td><a href=\"#t" +
+         std::to_string(i) + "\">" + EscapeMarkup(InputName(t)) + "</a></td><td>" + EscapeMarkup(LineText(t)) +
          "</td>";
     h += CountCell(t, "frames", static_cast<int64_t>(t.frames.size())) + CountCell(t, "dropped", t.framesDropped);
     for (int c = 0; c < 3; ++c) {
@@ -145,7 +130,7 @@ void SummaryTable(std::string& h, const std::vector<Timeline>& timelines, const 
     }
     const Verdict& v = plots[i].verdict;
     const char* verdict = v.flagged ? "flag" : "pass";
-    h += "<td class=\"" + std::string(verdict) + "\" data-input=\"" + Escape(t.input) + "\" data-key=\"verdict\" data-value=\"" +
+    h += "<td class=\"" + std::string(verdict) + "\" data-input=\"" + EscapeMarkup(t.input) + "\" data-key=\"verdict\" data-value=\"" +
          verdict + "\">" + verdict + "</td>";
     h += CountCell(t, "segments", static_cast<int64_t>(v.segments.size())) + "</tr>\n";
   }
@@ -234,7 +219,7 @@ void FlagShades(std::string& h, const Timeline& t, const TimePlot& p, const SvgM
     }
     h += "<rect class=\"flag\" x=\"" + Format("%.0f", m.X(runs[r].first)) + "\" y=\"" + std::to_string(kSvgTop) +
          "\" width=\"" + std::to_string(runs[r].second - runs[r].first + 1) + "\" height=\"" +
-         std::to_string(kSvgHeight) + "\"><title>" + Escape(title) + "</title></rect>";
+         std::to_string(kSvgHeight) + "\"><title>" + EscapeMarkup(title) + "</title></rect>";
   }
   h += "</g>\n";
 }
@@ -243,24 +228,24 @@ void SvgPlot(std::string& h, const Timeline& t, const TimePlot& p) {
   const SvgMap m{p};
   h += "<svg class=\"plot\" viewBox=\"0 0 " + std::to_string(kSvgWidth) + " " + std::to_string(kSvgTotal) +
        "\" width=\"" + std::to_string(kSvgWidth) + "\" height=\"" + std::to_string(kSvgTotal) +
-       "\" role=\"img\" aria-label=\"SNR over time of " + Escape(TimelineTitle(t)) + "\">\n";
+       "\" role=\"img\" aria-label=\"SNR over time of " + EscapeMarkup(TimelineTitle(t)) + "\">\n";
   FlagShades(h, t, p, m);
   std::string grid, labels;
   const double bottom = kSvgTop + kSvgHeight;
   for (const Tick& k : DbTicks(p, 6)) {
     Point(grid, 'M', kSvgLeft, m.Y(k.value)), grid += "h" + std::to_string(kSvgColumns);
     labels += "<text x=\"" + std::to_string(kSvgLeft - 6) + "\" y=\"" + Format("%.1f", m.Y(k.value) + 4) +
-              "\" text-anchor=\"end\">" + Escape(k.label) + "</text>";
+              "\" text-anchor=\"end\">" + EscapeMarkup(k.label) + "</text>";
   }
   for (const Tick& k : TimeTicks(p, kSvgColumns, 90)) {
     const double x = m.X(ColumnOf(p, k.value));
     Point(grid, 'M', x, kSvgTop), grid += "V" + Format("%.0f", bottom);
     labels += "<text x=\"" + Format("%.1f", x) + "\" y=\"" + Format("%.0f", bottom + 17) +
-              "\" text-anchor=\"middle\">" + Escape(k.label) + "</text>";
+              "\" text-anchor=\"middle\">" + EscapeMarkup(k.label) + "</text>";
   }
   h += "<path class=\"grid\" d=\"" + grid + "\" stroke=\"#e0e0e0\" fill=\"none\"/>\n";
   for (int c : p.channels) {
-    h += "<path class=\"band\" data-channel=\"" + Escape(t.channelNames[c]) + "\" fill=\"" +
+    h += "<path class=\"band\" data-channel=\"" + EscapeMarkup(t.channelNames[c]) + "\" fill=\"" +
          Hex(ChannelColor(t.settings, c)) + "\" fill-opacity=\"0.6\" d=\"" + BandPath(m, p.snr[c], 2.0) + "\"/>\n";
   }
   if (!std::isnan(p.threshold)) {
@@ -272,7 +257,7 @@ void SvgPlot(std::string& h, const Timeline& t, const TimePlot& p) {
   }
   for (int c : p.channels) {
     const std::string color = Hex(ChannelColor(t.settings, c));
-    h += "<path class=\"mean\" data-channel=\"" + Escape(t.channelNames[c]) + "\" fill=\"" + color + "\" stroke=\"" + color +
+    h += "<path class=\"mean\" data-channel=\"" + EscapeMarkup(t.channelNames[c]) + "\" fill=\"" + color + "\" stroke=\"" + color +
          "\" stroke-width=\"1.2\" stroke-linejoin=\"round\" d=\"" + BandPath(m, p.mean[c], 0.5) + "\"/>\n";
   }
   h += "<rect x=\"" + std::to_string(kSvgLeft) + "\" y=\"" + std::to_string(kSvgTop) + "\" width=\"" +
@@ -288,7 +273,7 @@ void SvgPlot(std::string& h, const Timeline& t, const TimePlot& p) {
 void Legend(std::string& h, const Timeline& t, const TimePlot& p) {
   h += "<p class=\"legend\">";
   for (int c : p.channels) {
-    const std::string color = Hex(ChannelColor(t.settings, c)), name = Escape(t.channelNames[c]);
+    const std::string color = Hex(ChannelColor(t.settings, c)), name = EscapeMarkup(t.channelNames[c]);
     h += "<span><i class=\"swatch\" style=\"background:" + color + ";opacity:.6\"></i>" + name +
          " each frame</span><span><i class=\"swatch\" style=\"background:" + color + ";height:3px\"></i>" + name +
          " 50-frame mean</span>";
@@ -315,7 +300,7 @@ void SegmentList(std::string& h, const Timeline& t, const Verdict& v, const Thre
     const Segment& s = v.segments[i];
     h += "<tr><td class=\"n\">" + std::to_string(i + 1) + "</td><td>" + Time(s.start) + "</td><td>" + Time(s.end) +
          "</td><td class=\"n\">" + std::to_string(s.firstFrame) + "–" + std::to_string(s.lastFrame) + "</td><td class=\"n\">" +
-         Shown(s.worst) + "</td><td>" + Escape(t.channelNames[s.channel % 3]) + "</td></tr>\n";
+         Shown(s.worst) + "</td><td>" + EscapeMarkup(t.channelNames[s.channel % 3]) + "</td></tr>\n";
   }
   h += "</table>\n";
   if (v.segments.size() > kListedSegments) {
@@ -347,15 +332,14 @@ void Pictures(std::string& h, const Timeline& t, TextPainter* text) {
       if (!EncodePng(SamplesPage(t, *k.samples, page, text), &png)) continue;
       const std::string caption = std::string(PageName(page)) + ", frame " + std::to_string(k.samples->frame) + " at " +
                                   Time(k.samples->seconds) + " (" + k.what + ")";
-      h += "<figure><img alt=\"" + Escape(caption) + "\" src=\"data:image/png;base64," + Base64(png) + "\"><figcaption>" +
-           Escape(caption) + "</figcaption></figure>\n";
+      h += "<figure><img alt=\"" + EscapeMarkup(caption) + "\" src=\"data:image/png;base64," + Base64(png) + "\"><figcaption>" +
+           EscapeMarkup(caption) + "</figcaption></figure>\n";
     }
   }
   h += "</div>\n";
 }
 
 void Settings(std::string& h, const Timeline& t, const Thresholds& limits) {
-  static const char* const kWindows[] = {"none", "hamming", "hanning", "blackman"};
   static const char* const kStyles[] = {"outline", "fill", "points"};
   const AnalysisSettings& s = t.settings;
   std::vector<std::pair<std::string, std::string>> rows = {
@@ -363,8 +347,8 @@ void Settings(std::string& h, const Timeline& t, const Thresholds& limits) {
       {"colour space", s.ColorMode == 1 ? "YUV" : "RGB"},
       {"measuring interval", Format("%.1f", s.StartCount * 0.1) + "–" + Format("%.1f", s.StopCount * 0.1) + " % of the line"},
       {"levels", std::to_string(s.BlackLevel) + "–" + std::to_string(s.WhiteLevel)},
-      {"window function", s.WindowFunction >= 0 && s.WindowFunction <= 3 ? kWindows[s.WindowFunction]
-                                                                          : "none (" + std::to_string(s.WindowFunction) + ")"},
+      {"window function", WindowName(s.WindowFunction) ? WindowName(s.WindowFunction)
+                                                         : "none (" + std::to_string(s.WindowFunction) + ")"},
       {"spectrum sensitivity", std::to_string(s.FFTSensitivity) + " dB"},
       {"spectrum style", s.FFTDiagMode >= 0 && s.FFTDiagMode <= 2 ? kStyles[s.FFTDiagMode] : std::to_string(s.FFTDiagMode)},
   };
@@ -375,7 +359,7 @@ void Settings(std::string& h, const Timeline& t, const Thresholds& limits) {
   rows.push_back({"most frames dropped", limits.maxDropped < 0 ? "—" : std::to_string(limits.maxDropped)});
   rows.push_back({"spans joined across", Format("%g", limits.flagGap) + " s"});
   h += "<h3>Settings</h3>\n<table class=\"settings\">";
-  for (const auto& [name, value] : rows) h += "<tr><th>" + name + "</th><td>" + Escape(value) + "</td></tr>";
+  for (const auto& [name, value] : rows) h += "<tr><th>" + name + "</th><td>" + EscapeMarkup(value) + "</td></tr>";
   h += "</table>\n";
 }
 
@@ -392,7 +376,7 @@ std::string ReportHtml(const std::vector<Timeline>& timelines, const ReportOptio
     const Timeline& t = timelines[i];
     const TimePlot& plot = plots[i];
     const char* verdict = plot.verdict.flagged ? "flag" : "pass";
-    h += "<section id=\"t" + std::to_string(i) + "\">\n<h2>" + Escape(TimelineTitle(t)) + " <span class=\"" + verdict +
+    h += "<section id=\"t" + std::to_string(i) + "\">\n<h2>" + EscapeMarkup(TimelineTitle(t)) + " <span class=\"" + verdict +
          "\">" + verdict + "</span></h2>\n";
     h += "<p>" + std::to_string(t.frames.size()) + " frames";
     if (!t.frames.empty()) h += ", " + Time(plot.start) + " to " + Time(plot.end);

@@ -10,7 +10,9 @@
 #include <map>
 
 #include "analysis/page_style.h"
+#include "cli/cli_options.h"
 #include "cli/line_choice.h"
+#include "cli/markup.h"
 #include "lineview_version.h"
 #include "settings/settings_table.h"
 
@@ -20,29 +22,7 @@ constexpr const char* kRoot =
     "ffprobe:ffprobe xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
     "xmlns:ffprobe=\"http://www.ffmpeg.org/schema/ffprobe\" "
     "xsi:schemaLocation=\"http://www.ffmpeg.org/schema/ffprobe ffprobe.xsd\"";
-constexpr const char* kPageNames[3] = {"scope", "spectrum", "levels"};
-constexpr const char* kWindowNames[4] = {"none", "hamming", "hanning", "blackman"};
 constexpr int kMaxSamples = 1 << 16;  // wider than any line a frame can have here
-
-std::string Escape(const std::string& s) {
-  std::string out;
-  for (unsigned char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default:
-        // XML 1.0 has no way to carry most control characters.
-        if (c < 0x20 && c != '\t') {
-          out += "\xEF\xBF\xBD";
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out;
-}
 
 std::string Fixed(double v, int decimals) {
   if (std::isnan(v)) return "nan";
@@ -53,16 +33,17 @@ std::string Fixed(double v, int decimals) {
 }
 
 std::string Tag(const std::string& key, const std::string& value) {
-  return "      <tag key=\"" + Escape(key) + "\" value=\"" + Escape(value) + "\"/>\n";
+  return "      <tag key=\"" + EscapeMarkup(key) + "\" value=\"" + EscapeMarkup(value) + "\"/>\n";
 }
 
 char ChannelLetter(const Timeline& t, int c) {
   return static_cast<char>(std::tolower(static_cast<unsigned char>(t.channelNames[c][0])));
 }
 
-// Every key of a line starts so; one line alone needs no name.
+// Every key of a line starts so: "lineview.line23." for row 23, "lineview." for a line alone ("").
+std::string LinePrefix(const std::string& name) { return name.empty() ? "lineview." : "lineview.line" + name + "."; }
 std::string Prefix(const Timeline& t, size_t lines) {
-  return lines > 1 || t.line >= 0 ? "lineview.line" + std::to_string(t.line) + "." : "lineview.";
+  return LinePrefix(lines > 1 || t.line >= 0 ? std::to_string(t.line) : "");
 }
 
 std::string SampleList(const std::vector<int32_t>& v) {
@@ -117,7 +98,7 @@ bool SidecarWriter::Finish(const std::vector<const Timeline*>& lines, bool stopp
   if (!file_) return false;
   const Timeline& t = *lines.front();
   const double duration = t.frames.empty() ? 0.0 : t.frames.back().seconds - t.frames.front().seconds;
-  std::string x = "  </frames>\n  <format filename=\"" + Escape(t.input) +
+  std::string x = "  </frames>\n  <format filename=\"" + EscapeMarkup(t.input) +
                   "\" nb_streams=\"1\" nb_programs=\"0\" format_name=\"lineview\" duration=\"" + Fixed(duration, 6) +
                   "\">\n";
   x += Tag("lineview.version", LINEVIEW_VERSION_TEXT);
@@ -126,10 +107,9 @@ bool SidecarWriter::Finish(const std::vector<const Timeline*>& lines, bool stopp
   x += Tag("lineview.colour_space", s.ColorMode == 1 ? "yuv" : "rgb");
   x += Tag("lineview.interval", Fixed(s.StartCount * 0.1, 1) + ":" + Fixed(s.StopCount * 0.1, 1));
   x += Tag("lineview.levels", std::to_string(s.BlackLevel) + ":" + std::to_string(s.WhiteLevel));
-  x += Tag("lineview.window", s.WindowFunction >= 0 && s.WindowFunction <= 3 ? kWindowNames[s.WindowFunction]
-                                                                              : std::to_string(s.WindowFunction));
+  x += Tag("lineview.window", WindowName(s.WindowFunction) ? WindowName(s.WindowFunction) : std::to_string(s.WindowFunction));
   std::string pages;
-  for (int p : t.pages) pages += (pages.empty() ? "" : ",") + std::string(kPageNames[p]);
+  for (int p : t.pages) pages += (pages.empty() ? "" : ",") + std::string(PageName(p));
   x += Tag("lineview.pages", pages);
   x += Tag("lineview.frames_dropped", std::to_string(t.framesDropped));
   x += Tag("lineview.frames_damaged", std::to_string(t.framesDamaged));
@@ -443,7 +423,7 @@ bool ReadSidecar(const std::string& path, std::vector<Timeline>* lines, std::str
       const size_t comma = std::min(list.find(',', from), list.size());
       const std::string name = list.substr(from, comma - from);
       for (int p = 0; p < 3; ++p) {
-        if (name == kPageNames[p]) pages.push_back(p);
+        if (name == PageName(p)) pages.push_back(p);
       }
       from = comma + 1;
     }
@@ -484,7 +464,7 @@ bool ReadSidecar(const std::string& path, std::vector<Timeline>* lines, std::str
     t.framesDropped = dropped;
     t.framesDamaged = damaged;
     for (int c = 0; c < 3; ++c) t.channelNames[c] = yuv ? kYuv[c] : kRgb[c];
-    const std::string p = names[i].empty() ? "lineview." : "lineview.line" + names[i] + ".";
+    const std::string p = LinePrefix(names[i]);
     if (t.line >= 0) t.settings.TVLine = t.line;
     if (formatTags.count(p + "field")) t.field = formatTags[p + "field"] == "bottom" ? 1 : 0;
     int64_t tv = 0;
