@@ -261,18 +261,7 @@ bool Run::WriteRow(const InputFrame& frame, const LineRun& l) {
 // The page's analysis on the line sampled last. Only the oscilloscope keeps anything across
 // frames (its SNR rings), and it is drawn this way only after the last read-out is out.
 void Run::DrawPage(LineRun& l, HeadlessWindow& window, int page) {
-  const AnalysisSettings s = SnapshotSettings(l.state.liveSettings);
-  AnalysisState& st = l.state;
-  const int n = st.width;
-  PlotCanvas& canvas = window.Canvas(page);
-  if (page == ModeOscilloscope) {
-    RenderWaveform(s, n, st.channels, st.snrHistory, st.snrHistoryIndex, st.snrDisplay, canvas);
-  } else if (page == ModeSpectrum) {
-    RenderSpectrum(s, n, st.channels, st.spectrumReal, st.spectrumImag, st.spectrumMagnitude, st.spectrumTables,
-                   canvas);
-  } else if (page == ModeLevels) {
-    RenderLevelHistogram(s, n, st.channels, st.levelHistogram, canvas);
-  }
+  RenderPage(l.state, SnapshotSettings(l.state.liveSettings), page, window.Canvas(page));
 }
 
 bool Run::WritePictures(const LineRun& l, HeadlessWindow& window, const std::string& suffix) {

@@ -137,15 +137,8 @@ Picture SamplesPage(const Timeline& t, const LineSamples& samples, int page, Tex
       const std::vector<int32_t>& v = samples.channel[c];
       std::copy(v.begin(), v.begin() + std::min<size_t>(v.size(), width), st.channels[first + c]);
     }
-    const AnalysisSettings& s = t.settings;
-    if (page == ModeOscilloscope) {
-      RenderWaveform(s, width, st.channels, st.snrHistory, st.snrHistoryIndex, st.snrDisplay, canvas);
-    } else if (page == ModeSpectrum) {
-      RenderSpectrum(s, width, st.channels, st.spectrumReal, st.spectrumImag, st.spectrumMagnitude,
-                     st.spectrumTables, canvas);
-    } else if (page == ModeLevels) {
-      RenderLevelHistogram(s, width, st.channels, st.levelHistogram, canvas);
-    }
+    st.width = width;  // an empty line stays empty, though its buffers hold one sample
+    RenderPage(st, t.settings, page, canvas);
   }
   ReleaseStateBuffers(st);
   return ComposePage(page, canvas, t.settings, text, kPageWidth, kPageHeight);

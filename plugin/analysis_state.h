@@ -58,6 +58,10 @@ void ReleaseStateBuffers(AnalysisState& state);
 // The whole per-frame work; `window` may be null (no tool window).
 void ProcessFrameState(AnalysisState& state, const FrameInfo& frame, ToolWindowLink* window);
 
+// The one page switch, for the plug-in, lineview's runs and its kept frames alike: the analysis
+// of `page` on the line sampled last, drawn into `canvas`. Any other page draws nothing.
+void RenderPage(AnalysisState& state, const AnalysisSettings& s, int page, PlotCanvas& canvas);
+
 // The working buffers come from calloc; tests put a failing allocator here (null restores calloc).
 using BufferAllocator = void* (*)(size_t count, size_t size);
 void SetBufferAllocator(BufferAllocator allocate);

@@ -68,33 +68,31 @@ void SampleAndMark(AnalysisState& state, uint8_t* pixels, int line) {
   }
 }
 
-// The analysis of the selected page draws into that page's canvas and presents it.
+// The selected page's analysis draws into that page's canvas; the window presents it.
 void RunPageAnalysis(AnalysisState& state, const AnalysisSettings& s, ToolWindowLink& window) {
-  PlotCanvas* canvas = nullptr;
-  switch (s.Mode) {
-    case ModeOscilloscope:
-      if ((canvas = window.PageCanvas(ModeOscilloscope)) != nullptr) {
-        RenderWaveform(s, state.width, state.channels, state.snrHistory, state.snrHistoryIndex, state.snrDisplay,
-                       *canvas);
-      }
-      break;
-    case ModeSpectrum:
-      if ((canvas = window.PageCanvas(ModeSpectrum)) != nullptr) {
-        RenderSpectrum(s, state.width, state.channels, state.spectrumReal, state.spectrumImag,
-                       state.spectrumMagnitude, state.spectrumTables, *canvas);
-      }
-      break;
-    case ModeLevels:
-      if ((canvas = window.PageCanvas(ModeLevels)) != nullptr) {
-        RenderLevelHistogram(s, state.width, state.channels, state.levelHistogram, *canvas);
-      }
-      break;
-    default:
-      break;  // no page: nothing is drawn
-  }
+  if (s.Mode < ModeOscilloscope || s.Mode > ModeLevels) return;  // no page: nothing is drawn
+  if (PlotCanvas* canvas = window.PageCanvas(s.Mode)) RenderPage(state, s, s.Mode, *canvas);
 }
 
 }  // namespace
+
+void RenderPage(AnalysisState& state, const AnalysisSettings& s, int page, PlotCanvas& canvas) {
+  const int n = state.width;
+  switch (page) {
+    case ModeOscilloscope:
+      RenderWaveform(s, n, state.channels, state.snrHistory, state.snrHistoryIndex, state.snrDisplay, canvas);
+      break;
+    case ModeSpectrum:
+      RenderSpectrum(s, n, state.channels, state.spectrumReal, state.spectrumImag, state.spectrumMagnitude,
+                     state.spectrumTables, canvas);
+      break;
+    case ModeLevels:
+      RenderLevelHistogram(s, n, state.channels, state.levelHistogram, canvas);
+      break;
+    default:
+      break;
+  }
+}
 
 void SetBufferAllocator(BufferAllocator allocate) { g_allocate = allocate ? allocate : DefaultAllocate; }
 
