@@ -21,8 +21,8 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "cli/headless_window.h"
-#include "cli/live_window.h"
+#include "cli/run/headless_window.h"
+#include "cli/live/live_window.h"
 #include "host/test_signals.h"
 #include "plugin/analysis_state.h"
 #include "settings/settings_table.h"

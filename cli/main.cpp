@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "cli/lineview.h"
-#include "cli/stop.h"
+#include "cli/input/stop.h"
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);

@@ -7,8 +7,8 @@
 #include <cmath>
 #include <regex>
 
-#include "cli/exit_codes.h"
-#include "cli/sidecar.h"
+#include "cli/common/exit_codes.h"
+#include "cli/output/sidecar.h"
 #include "cli_test_util.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 
-#include "cli/exit_codes.h"
+#include "cli/common/exit_codes.h"
 #include "cli_test_util.h"
 
 namespace {

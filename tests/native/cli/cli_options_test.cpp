@@ -1,4 +1,4 @@
-#include "cli/cli_options.h"
+#include "cli/options/cli_options.h"
 
 #include <gtest/gtest.h>
 

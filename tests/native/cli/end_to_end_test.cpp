@@ -6,7 +6,7 @@
 #include <cmath>
 #include <map>
 
-#include "cli/exit_codes.h"
+#include "cli/common/exit_codes.h"
 #include "cli_test_util.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // A source asked for one row delivers that row exactly as a whole-frame conversion does, in
 // both layouts and from every pixel layout decoders commonly produce.
-#include "cli/frame_source.h"
+#include "cli/input/frame_source.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // Which rows a run analyses: lists of lines, fields of interlaced frames and the standards' line
 // numbers, checked on clips whose rows each carry their own noise level, so that a row's
 // numbers name it.
-#include "cli/line_choice.h"
+#include "cli/common/line_choice.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "cli/exit_codes.h"
+#include "cli/common/exit_codes.h"
 #include "cli_test_util.h"
 
 namespace {

@@ -15,10 +15,10 @@
 #include <thread>
 
 #include "analysis/waveform.h"
-#include "cli/exit_codes.h"
-#include "cli/headless_window.h"
-#include "cli/live_view.h"
-#include "cli/page_picture.h"
+#include "cli/common/exit_codes.h"
+#include "cli/run/headless_window.h"
+#include "cli/live/live_view.h"
+#include "cli/output/page_picture.h"
 #include "cli_test_util.h"
 
 namespace {

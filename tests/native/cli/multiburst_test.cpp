@@ -4,9 +4,9 @@
 
 #include <cmath>
 
-#include "cli/exit_codes.h"
-#include "cli/headless_window.h"
-#include "cli/page_picture.h"
+#include "cli/common/exit_codes.h"
+#include "cli/run/headless_window.h"
+#include "cli/output/page_picture.h"
 #include "cli_test_util.h"
 
 namespace {

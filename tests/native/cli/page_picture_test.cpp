@@ -1,14 +1,14 @@
 // The pages as pictures: compared with checked-in pictures, pixel for pixel where our raster
 // draws, with a tolerance around the text (FreeType versions differ in their antialiasing).
 // LINEVIEW_UPDATE_GOLDEN=1 rewrites the checked-in pictures from this build.
-#include "cli/page_picture.h"
+#include "cli/output/page_picture.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
-#include "cli/exit_codes.h"
-#include "cli/headless_window.h"
+#include "cli/common/exit_codes.h"
+#include "cli/run/headless_window.h"
 #include "cli_test_util.h"
 
 namespace {

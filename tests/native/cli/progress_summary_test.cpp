@@ -5,8 +5,8 @@
 
 #include <sstream>
 
-#include "cli/progress.h"
-#include "cli/summary.h"
+#include "cli/run/progress.h"
+#include "cli/results/summary.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/timeline.h"
+#include "cli/results/timeline.h"
 #include "settings/settings_table.h"
 
 inline Timeline SyntheticTimeline(const std::string& input, int64_t frames, double fps, double dipFrom = -1,

@@ -1,10 +1,10 @@
 // The report page and the plot picture over synthetic timelines.
-#include "cli/report.h"
+#include "cli/output/report.h"
 
 #include <gtest/gtest.h>
 
 
-#include "cli/time_plot.h"
+#include "cli/output/time_plot.h"
 #include "cli_test_util.h"
 #include "report_fixture.h"
 

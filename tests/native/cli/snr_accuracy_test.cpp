@@ -7,7 +7,7 @@
 #include <cmath>
 #include <random>
 
-#include "cli/exit_codes.h"
+#include "cli/common/exit_codes.h"
 #include "cli_test_util.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <regex>
 #include <thread>
 
-#include "cli/exit_codes.h"
+#include "cli/common/exit_codes.h"
 #include "cli_test_util.h"
 
 namespace {

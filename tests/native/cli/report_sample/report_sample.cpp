@@ -6,8 +6,8 @@
 #include <iostream>
 #include <string>
 
-#include "cli/report.h"
-#include "cli/summary.h"
+#include "cli/output/report.h"
+#include "cli/results/summary.h"
 #include "report_fixture.h"
 
 int main(int argc, char** argv) {

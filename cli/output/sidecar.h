@@ -1,0 +1,40 @@
+// The results of a run beside its media: NAME.lineview.xml.gz, gzipped XML in the schema of
+// `ffprobe -of xml`, so that tools that read ffprobe's frames read ours. One <frame> per
+// analysed frame with a <tag> per value, written as the run goes; the settings, the counts and
+// the samples of the report's frames in <format> when the run ends (or is stopped).
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/results/timeline.h"
+
+typedef struct gzFile_s* gzFile;
+
+class SidecarWriter {
+ public:
+  SidecarWriter() = default;
+  ~SidecarWriter();
+  SidecarWriter(const SidecarWriter&) = delete;
+  SidecarWriter& operator=(const SidecarWriter&) = delete;
+
+  bool Open(const std::string& path, std::string* error);
+  // The last frame of each line's timeline, all of one input frame.
+  bool Frame(const std::vector<const Timeline*>& lines, int width, int height, double frameRate);
+  // Closes the file with the settings, the counts and the kept samples; `stopped`: the run
+  // ended before its input did.
+  bool Finish(const std::vector<const Timeline*>& lines, bool stopped);
+  const std::string& Path() const { return path_; }
+
+ private:
+  bool Put(const std::string& text);
+  gzFile file_ = nullptr;
+  std::string path_;
+  std::string buffer_;
+};
+
+// Where --sidecar puts an input's file: beside it, or in `dir` when given.
+std::string SidecarPath(const std::string& input, const std::string& dir);
+
+// A sidecar back as one timeline per analysed line; false with *error when it is not one.
+bool ReadSidecar(const std::string& path, std::vector<Timeline>* lines, std::string* error);

@@ -1,0 +1,41 @@
+// What --json reports: per channel the mean, minimum, maximum and standard deviation of each
+// frame's own SNR over the run (not of the 50-frame means, whose first 49 values still climb
+// from zero), kept in constant memory however long the input is.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "cli/results/timeline.h"
+
+struct RunningStats {
+  int64_t count = 0;
+  double mean = 0.0;
+  double m2 = 0.0;  // sum of squared deviations (Welford)
+  double min = 0.0;
+  double max = 0.0;
+
+  void Add(double v);
+  // Population standard deviation; 0 for fewer than two values.
+  double StdDev() const;
+};
+
+struct RunSummary {
+  std::string input;     // "" for the built-in signal
+  const char* channelNames[3] = {"R", "G", "B"};
+  RunningStats channels[3];
+  int64_t framesAnalysed = 0;
+  int64_t framesDropped = 0;
+  int64_t framesDamaged = 0;  // delivered, but with errors the decoder flagged or concealed
+  // Where a run analyses several lines or a field: which one (the row), its field (0 top,
+  // 1 bottom) and its standard number; -1, -1 and 0 leave them out.
+  int line = -1, field = -1, tvLine = 0;
+  Verdict verdict;  // pass, with no segments, where no threshold was given
+};
+
+// The summary of a timeline read back: its statistics over the values as stored.
+RunSummary SummaryOf(const Timeline& t, const Thresholds& limits);
+
+std::string SummaryJson(const RunSummary& summary);
+// An input of an archive run that could not be analysed, on one line: its name, the error as
+// printed and the exit status it would have had alone.
+std::string FailedInputJson(const std::string& input, const std::string& error, int status);
