@@ -24,3 +24,17 @@ enum ExitCode : int {
   // signal (a shell shows 130 or 143); this code only where it could not.
   kExitStopped = 130,
 };
+
+// What each status means, in the order the help lists them: the help's table is made from this.
+struct ExitMeaning {
+  ExitCode code;
+  const char* text;
+};
+extern const ExitMeaning kExitMeanings[17];
+extern const char kExitNote[];
+
+// The status of several inputs with one more: an input that could not be analysed outweighs
+// the warnings of the others, a flagged one the other warnings.
+int WithInput(int status, int code);
+// A flagged input outweighs the other warnings, so that a collection sorts by status alone.
+int Outweighed(int status, int flagged);

@@ -1,4 +1,5 @@
 #include "cli/common/line_choice.h"
+#include "cli/common/names.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -130,5 +131,3 @@ bool ResolveLines(const LineRequest& r, int height, FieldOrder streamOrder, std:
   }
   return true;
 }
-
-const char* FieldName(int field) { return field == 1 ? "bottom" : "top"; }

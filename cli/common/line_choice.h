@@ -2,6 +2,7 @@
 // rows, lines of one field of interlaced video, or the line numbers of the 625- and 525-line
 // standards; one line or several.
 #pragma once
+
 #include <string>
 #include <vector>
 
@@ -33,5 +34,3 @@ int TvLineOfRow(int row, int height);
 bool ResolveLines(const LineRequest& request, int height, FieldOrder streamOrder, std::vector<AnalysedLine>* lines,
                   std::string* error, std::string* warning);
 
-// "top" or "bottom".
-const char* FieldName(int field);

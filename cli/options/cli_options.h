@@ -1,16 +1,15 @@
-// The command line of `lineview`, parsed with CLI11, and the settings a run uses: the
-// plug-in's settings file (or its defaults) with the command line's overrides on top.
+// The command line of `lineview`, parsed with CLI11.
 #pragma once
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "cli/common/diagnostics.h"
 #include "cli/common/line_choice.h"
-#include "cli/results/timeline.h"
 #include "records/analysis_settings.h"
+#include "cli/results/judge.h"
 
 struct CliOptions {
   std::string input;  // empty: the built-in test signal; "-": raw frames on stdin
@@ -27,8 +26,8 @@ struct CliOptions {
   std::optional<int> window;
   std::optional<int> style;
   std::optional<int> sensitivity;
-  std::string interval;  // START:STOP in percent of the line
-  std::string levels;    // BLACK:WHITE in sample levels
+  std::optional<std::pair<double, double>> interval;  // START:STOP in percent of the line
+  std::optional<std::pair<double, double>> levels;    // BLACK:WHITE in sample levels
 
   int convert = 0;  // PixelFormatCode the frames are converted to
   bool json = false;
@@ -69,21 +68,3 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, CliOptions* 
 
 // A "A:B" pair of numbers; false when it is not one.
 bool ParseNumberPair(const std::string& text, double* a, double* b);
-
-struct RunSettings {
-  AnalysisSettings settings{};
-  std::vector<int> pages;  // PageMode values, in drawing order; may be empty
-};
-
-// Loads the settings file through the plug-in's store and table (defaults, with a warning,
-// when it cannot be read), applies the overrides and warns about every value outside the
-// range the plug-in's controls allow; such values are kept, as the plug-in keeps them.
-// The line is checked later, against the frame height.
-RunSettings ResolveSettings(const CliOptions& options, Diagnostics& diag);
-
-// Warns when the line lies outside 0..height-1, naming the line the frame path will use.
-void CheckLine(const AnalysisSettings& s, int height, Diagnostics& diag);
-
-const char* PageName(int mode);
-// The spectrum window's name (none, hamming, hanning, blackman); null outside 0..3.
-const char* WindowName(int window);

@@ -15,6 +15,16 @@ struct Picture {
   std::vector<uint32_t> pixels;  // 0x00RRGGBB, rows top-down
 };
 
+// The canvas of a page: the picture control's client area, and where it stands on a page.
+// The picture control's client area with "MS Sans Serif" 8 pt, less its edge.
+constexpr int kCanvasWidth = 640;
+constexpr int kCanvasHeight = 346;
+
+// Where the canvas stands on a page picture, with room for the axis labels around it.
+constexpr int kPageWidth = 720;
+constexpr int kPageHeight = 399;
+constexpr PlotRect kPagePlotRect{50, 13, 50 + kCanvasWidth, 13 + kCanvasHeight};
+
 constexpr uint32_t kPageWhite = 0xFFFFFF;
 constexpr uint32_t kLabelColor = 0x600060;  // RGB(0x60, 0x00, 0x60)
 

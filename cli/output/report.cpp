@@ -5,10 +5,13 @@
 #include <cstdio>
 #include <set>
 
-#include "cli/options/cli_options.h"
 #include "cli/output/markup.h"
 #include "cli/results/summary.h"
 #include "cli/output/time_plot.h"
+#include "cli/common/clock.h"
+#include "cli/output/samples_page.h"
+#include "cli/results/judge.h"
+#include "cli/common/names.h"
 
 namespace {
 
@@ -340,7 +343,6 @@ void Pictures(std::string& h, const Timeline& t, TextPainter* text) {
 }
 
 void Settings(std::string& h, const Timeline& t, const Thresholds& limits) {
-  static const char* const kStyles[] = {"outline", "fill", "points"};
   const AnalysisSettings& s = t.settings;
   std::vector<std::pair<std::string, std::string>> rows = {
       {"line", LineText(t)},
@@ -350,7 +352,7 @@ void Settings(std::string& h, const Timeline& t, const Thresholds& limits) {
       {"window function", WindowName(s.WindowFunction) ? WindowName(s.WindowFunction)
                                                          : "none (" + std::to_string(s.WindowFunction) + ")"},
       {"spectrum sensitivity", std::to_string(s.FFTSensitivity) + " dB"},
-      {"spectrum style", s.FFTDiagMode >= 0 && s.FFTDiagMode <= 2 ? kStyles[s.FFTDiagMode] : std::to_string(s.FFTDiagMode)},
+      {"spectrum style", StyleName(s.FFTDiagMode) ? StyleName(s.FFTDiagMode) : std::to_string(s.FFTDiagMode)},
   };
   std::string pages;
   for (int page : t.pages) pages += (pages.empty() ? "" : ", ") + std::string(PageName(page));

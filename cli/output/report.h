@@ -5,17 +5,10 @@
 #include <vector>
 
 #include "cli/output/page_picture.h"
+#include "cli/output/time_plot.h"
 #include "cli/results/timeline.h"
-
-struct ReportOptions {
-  Thresholds limits;
-  // The dB axis of the plot over time: fixed, so that one spike cannot flatten the rest.
-  double snrLow = 10.0, snrHigh = 70.0;
-};
 
 // The whole page. Nothing in it depends on when or where it is made: the same timelines give
 // the same bytes.
 std::string ReportHtml(const std::vector<Timeline>& timelines, const ReportOptions& options, TextPainter* text);
 
-// The plot over time of every timeline, one under the other.
-Picture PlotPicture(const std::vector<Timeline>& timelines, const ReportOptions& options, TextPainter* text);

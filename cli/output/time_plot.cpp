@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "analysis/page_style.h"
+#include "cli/common/clock.h"
+#include "cli/results/judge.h"
 
 namespace {
 
@@ -86,8 +88,6 @@ int ColumnOf(const TimePlot& p, double seconds) {
   const double x = std::floor((seconds - p.start) / span * p.columns);
   return static_cast<int>(std::clamp(x, 0.0, double(p.columns - 1)));
 }
-
-double TimeOfColumn(const TimePlot& p, double column) { return p.start + (p.end - p.start) * column / p.columns; }
 
 std::vector<Tick> TimeTicks(const TimePlot& p, int pixels, int minPixels) {
   static const double kSteps[] = {0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600};

@@ -6,7 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "cli/output/report.h"
+#include "cli/output/page_picture.h"
+#include "cli/results/judge.h"
+#include "cli/results/timeline.h"
+
+// What the plot over time is drawn with.
+struct ReportOptions {
+  Thresholds limits;
+  // The dB axis of the plot over time: fixed, so that one spike cannot flatten the rest.
+  double snrLow = 10.0, snrHigh = 70.0;
+};
 
 struct ColumnSpan {
   double low = 0.0, high = 0.0;  // dB, within the plot's range
@@ -31,9 +40,8 @@ struct TimePlot {
 // frames without a usable time are left out.
 TimePlot ReduceTimeline(const Timeline& t, const ReportOptions& options, int columns);
 
-// The column a time falls in (clamped to the plot), and the time at a column's left edge.
+// The column a time falls in (clamped to the plot).
 int ColumnOf(const TimePlot& p, double seconds);
-double TimeOfColumn(const TimePlot& p, double column);
 
 struct Tick {
   double value;  // seconds or dB
@@ -57,3 +65,6 @@ constexpr int kPlotPictureLeft = 48;      // the first column of the plot
 constexpr int kPlotPictureColumns = 1000;
 constexpr int kPlotPictureBlock = 296;    // the height each timeline takes
 constexpr int kPlotPictureTop = 22;       // the plot's first row within its block
+
+// The plot over time of every timeline, one under the other.
+Picture PlotPicture(const std::vector<Timeline>& timelines, const ReportOptions& options, TextPainter* text);

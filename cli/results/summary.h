@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/results/judge.h"
 #include "cli/results/timeline.h"
+#include "cli/common/names.h"
 
 struct RunningStats {
   int64_t count = 0;
@@ -21,7 +23,7 @@ struct RunningStats {
 
 struct RunSummary {
   std::string input;     // "" for the built-in signal
-  const char* channelNames[3] = {"R", "G", "B"};
+  const char* const* channelNames = ChannelNames(0);
   RunningStats channels[3];
   int64_t framesAnalysed = 0;
   int64_t framesDropped = 0;
@@ -34,8 +36,3 @@ struct RunSummary {
 
 // The summary of a timeline read back: its statistics over the values as stored.
 RunSummary SummaryOf(const Timeline& t, const Thresholds& limits);
-
-std::string SummaryJson(const RunSummary& summary);
-// An input of an archive run that could not be analysed, on one line: its name, the error as
-// printed and the exit status it would have had alone.
-std::string FailedInputJson(const std::string& input, const std::string& error, int status);

@@ -5,17 +5,9 @@
 #pragma once
 #include <memory>
 
+#include "cli/output/page_picture.h"
 #include "plot/plot_canvas.h"
 #include "plugin/tool_window_link.h"
-
-// The picture control's client area with "MS Sans Serif" 8 pt, less its edge.
-constexpr int kCanvasWidth = 640;
-constexpr int kCanvasHeight = 346;
-
-// Where the canvas stands on a page picture, with room for the axis labels around it.
-constexpr int kPageWidth = 720;
-constexpr int kPageHeight = 399;
-constexpr PlotRect kPagePlotRect{50, 13, 50 + kCanvasWidth, 13 + kCanvasHeight};
 
 class HeadlessWindow final : public ToolWindowLink {
  public:

@@ -6,7 +6,7 @@
 
 namespace {
 
-std::string Clock(double seconds) {
+std::string Eta(double seconds) {
   const long s = std::lround(std::max(0.0, seconds));
   char b[32];
   if (s >= 3600) {
@@ -36,7 +36,7 @@ std::string FormatProgress(int64_t frames, int64_t total, double elapsedSeconds,
   if (fps > 0) {
     std::snprintf(b, sizeof b, "  %.1f fps", fps);
     line += b;
-    if (total > 0) line += "  ETA " + Clock(std::max<int64_t>(0, total - frames) / fps);
+    if (total > 0) line += "  ETA " + Eta(std::max<int64_t>(0, total - frames) / fps);
   }
   return line;
 }

@@ -8,8 +8,11 @@
 #include <regex>
 
 #include "cli/common/exit_codes.h"
-#include "cli/output/sidecar.h"
 #include "cli_test_util.h"
+#include "cli/output/samples_page.h"
+#include "cli/results/recorder.h"
+#include "cli/output/sidecar_reader.h"
+#include "cli/output/sidecar_keys.h"
 
 namespace {
 
@@ -147,7 +150,9 @@ TEST(Timeline, KeepsTheWorstAndATypicalFrameWithTheirSamples) {
     EXPECT_EQ(t.worst.frame, lowest) << frames;
     ASSERT_EQ(t.typical.channel[2].size(), line.size()) << frames;
     EXPECT_EQ(t.typical.channel[2][0], t.typical.frame) << frames << ": the samples of its own frame";
-    if (frames >= 64) EXPECT_NEAR(t.frames[t.typical.frame].snr[2], 50, 3) << frames;
+    if (frames >= 64) {
+      EXPECT_NEAR(t.frames[t.typical.frame].snr[2], 50, 3) << frames;
+    }
   }
 }
 

@@ -1,4 +1,5 @@
 #include "cli/options/cli_options.h"
+#include "cli/options/run_settings.h"
 
 #include <gtest/gtest.h>
 

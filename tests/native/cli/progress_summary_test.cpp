@@ -7,6 +7,7 @@
 
 #include "cli/run/progress.h"
 #include "cli/results/summary.h"
+#include "cli/output/json.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "cli/results/timeline.h"
 #include "settings/settings_table.h"
+#include "cli/results/recorder.h"
 
 inline Timeline SyntheticTimeline(const std::string& input, int64_t frames, double fps, double dipFrom = -1,
                                   double dipTo = -1) {

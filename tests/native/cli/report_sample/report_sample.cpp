@@ -9,6 +9,9 @@
 #include "cli/output/report.h"
 #include "cli/results/summary.h"
 #include "report_fixture.h"
+#include "cli/results/judge.h"
+#include "cli/output/json.h"
+#include "cli/output/time_plot.h"
 
 int main(int argc, char** argv) {
   std::string page, plot;

@@ -24,17 +24,9 @@ class SidecarWriter {
   // Closes the file with the settings, the counts and the kept samples; `stopped`: the run
   // ended before its input did.
   bool Finish(const std::vector<const Timeline*>& lines, bool stopped);
-  const std::string& Path() const { return path_; }
 
  private:
   bool Put(const std::string& text);
   gzFile file_ = nullptr;
-  std::string path_;
   std::string buffer_;
 };
-
-// Where --sidecar puts an input's file: beside it, or in `dir` when given.
-std::string SidecarPath(const std::string& input, const std::string& dir);
-
-// A sidecar back as one timeline per analysed line; false with *error when it is not one.
-bool ReadSidecar(const std::string& path, std::vector<Timeline>* lines, std::string* error);

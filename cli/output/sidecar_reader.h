@@ -1,0 +1,9 @@
+// A sidecar read back, for --from: the results of a run without decoding its input again.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "cli/results/timeline.h"
+
+// A sidecar back as one timeline per analysed line; false with *error when it is not one.
+bool ReadSidecar(const std::string& path, std::vector<Timeline>* lines, std::string* error);

@@ -1,0 +1,140 @@
+#include "cli/output/sidecar_writer.h"
+
+#include <zlib.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/common/names.h"
+#include "cli/output/markup.h"
+#include "cli/output/sidecar_keys.h"
+#include "lineview_version.h"
+#include "settings/settings_table.h"
+
+namespace {
+
+constexpr const char* kRoot =
+    "ffprobe:ffprobe xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+    "xmlns:ffprobe=\"http://www.ffmpeg.org/schema/ffprobe\" "
+    "xsi:schemaLocation=\"http://www.ffmpeg.org/schema/ffprobe ffprobe.xsd\"";
+
+std::string Fixed(double v, int decimals) {
+  if (std::isnan(v)) return "nan";
+  if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+  char b[64];
+  std::snprintf(b, sizeof b, "%.*f", decimals, v);
+  return b;
+}
+
+std::string Tag(const std::string& key, const std::string& value) {
+  return "      <tag key=\"" + EscapeMarkup(key) + "\" value=\"" + EscapeMarkup(value) + "\"/>\n";
+}
+
+std::string Prefix(const Timeline& t, size_t lines) {
+  return LinePrefix(lines > 1 || t.line >= 0 ? std::to_string(t.line) : "");
+}
+
+std::string SampleList(const std::vector<int32_t>& v) {
+  std::string s;
+  for (int32_t x : v) s += (s.empty() ? "" : " ") + std::to_string(x);
+  return s;
+}
+
+}  // namespace
+
+SidecarWriter::~SidecarWriter() {
+  if (file_) gzclose(file_);
+}
+
+bool SidecarWriter::Open(const std::string& path, std::string* error) {
+  file_ = gzopen(path.c_str(), "wb6");
+  if (!file_) {
+    *error = "cannot write '" + path + "': " + std::strerror(errno != 0 ? errno : EIO);
+    return false;
+  }
+  return Put(std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<") + kRoot + ">\n  <frames>\n");
+}
+
+bool SidecarWriter::Put(const std::string& text) {
+  buffer_ += text;
+  if (buffer_.size() < (1u << 16)) return true;
+  const bool ok = gzwrite(file_, buffer_.data(), static_cast<unsigned>(buffer_.size())) == static_cast<int>(buffer_.size());
+  buffer_.clear();
+  return ok;
+}
+
+bool SidecarWriter::Frame(const std::vector<const Timeline*>& lines, int width, int height, double frameRate) {
+  if (!file_ || lines.empty() || lines.front()->frames.empty()) return file_ != nullptr;
+  const TimelineFrame& first = lines.front()->frames.back();
+  const std::string t = Fixed(first.seconds, 6);
+  std::string x = "    <frame media_type=\"video\" stream_index=\"0\" key_frame=\"0\" pts_time=\"" + t +
+                  "\" best_effort_timestamp_time=\"" + t + "\" pkt_duration_time=\"" +
+                  Fixed(frameRate > 0 ? 1.0 / frameRate : 0.0, 6) + "\" width=\"" + std::to_string(width) +
+                  "\" height=\"" + std::to_string(height) + "\">\n";
+  x += Tag("lineview.frame", std::to_string(first.index));
+  for (const Timeline* l : lines) {
+    const TimelineFrame& f = l->frames.back();
+    const std::string p = Prefix(*l, lines.size());
+    for (int c = 0; c < 3; ++c) x += Tag(p + "snr." + ChannelLetter(*l, c), Fixed(f.snr[c], 4));
+    for (int c = 0; c < 3; ++c) x += Tag(p + "snr50." + ChannelLetter(*l, c), Fixed(f.mean[c], 4));
+  }
+  return Put(x + "    </frame>\n");
+}
+
+bool SidecarWriter::Finish(const std::vector<const Timeline*>& lines, bool stopped) {
+  if (!file_) return false;
+  const Timeline& t = *lines.front();
+  const double duration = t.frames.empty() ? 0.0 : t.frames.back().seconds - t.frames.front().seconds;
+  std::string x = "  </frames>\n  <format filename=\"" + EscapeMarkup(t.input) +
+                  "\" nb_streams=\"1\" nb_programs=\"0\" format_name=\"lineview\" duration=\"" + Fixed(duration, 6) +
+                  "\">\n";
+  x += Tag("lineview.version", LINEVIEW_VERSION_TEXT);
+  x += Tag("lineview.complete", stopped ? "stopped" : "yes");
+  const AnalysisSettings& s = t.settings;
+  x += Tag("lineview.colour_space", s.ColorMode == 1 ? "yuv" : "rgb");
+  x += Tag("lineview.interval", Fixed(s.StartCount * 0.1, 1) + ":" + Fixed(s.StopCount * 0.1, 1));
+  x += Tag("lineview.levels", std::to_string(s.BlackLevel) + ":" + std::to_string(s.WhiteLevel));
+  x += Tag("lineview.window", WindowName(s.WindowFunction) ? WindowName(s.WindowFunction) : std::to_string(s.WindowFunction));
+  std::string pages;
+  for (int p : t.pages) pages += (pages.empty() ? "" : ",") + std::string(PageName(p));
+  x += Tag("lineview.pages", pages);
+  x += Tag("lineview.frames_dropped", std::to_string(t.framesDropped));
+  x += Tag("lineview.frames_damaged", std::to_string(t.framesDamaged));
+  // All of them, under the settings file's names: the report draws its pictures with them.
+  AnalysisSettings copy = s;
+  SettingRecord table[kSettingCount];
+  MakeSettingsTable(copy, table);
+  for (const SettingRecord& r : table) {
+    x += Tag(std::string("lineview.setting.") + r.key, std::to_string(*static_cast<int32_t*>(r.value)));
+  }
+  std::string rows;
+  for (const Timeline* l : lines) rows += (rows.empty() ? "" : ",") + std::to_string(l->line);
+  if (lines.size() > 1 || t.line >= 0) x += Tag("lineview.lines", rows);
+  for (const Timeline* l : lines) {
+    const std::string p = Prefix(*l, lines.size());
+    if (l->line >= 0) {
+      x += Tag(p + "row", std::to_string(l->line));
+      if (l->field >= 0) x += Tag(p + "field", FieldName(l->field));
+      if (l->tvLine > 0) x += Tag(p + "tv_line", std::to_string(l->tvLine));
+    }
+    for (const KeptFrame& k : kKeptFrames) {
+      const LineSamples& samples = l->*k.samples;
+      if (samples.Empty()) continue;
+      const std::string q = p + k.name + ".";
+      x += Tag(q + "frame", std::to_string(samples.frame));
+      x += Tag(q + "time", Fixed(samples.seconds, 6));
+      for (int c = 0; c < 3; ++c) x += Tag(q + ChannelLetter(*l, c), SampleList(samples.channel[c]));
+    }
+  }
+  x += "  </format>\n</ffprobe:ffprobe>\n";
+  bool ok = Put(x);
+  if (ok && !buffer_.empty()) {
+    ok = gzwrite(file_, buffer_.data(), static_cast<unsigned>(buffer_.size())) == static_cast<int>(buffer_.size());
+  }
+  buffer_.clear();
+  const bool closed = gzclose(file_) == Z_OK;
+  file_ = nullptr;
+  return ok && closed;
+}

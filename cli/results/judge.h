@@ -1,0 +1,29 @@
+// The verdict on one analysed line: the thresholds a user sets, and the spans of frames that
+// cross them.
+#pragma once
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "cli/results/timeline.h"
+
+struct Thresholds {
+  double minSnr = NAN;          // --min-snr: a frame below it on a shown channel is flagged; NaN: none
+  int64_t maxDropped = -1;      // --max-dropped: more lost frames flag the input; -1: none
+  double flagGap = 1.0;         // --flag-gap: flagged spans closer than this (seconds) join
+};
+
+struct Segment {
+  int64_t firstFrame = 0, lastFrame = 0;  // frame numbers of its first and last flagged frame
+  double start = 0.0, end = 0.0;          // their times
+  double worst = 0.0;                     // the lowest SNR in it
+  int channel = 0;                        // the channel (0..2) of that lowest value
+};
+
+struct Verdict {
+  bool flagged = false;
+  bool tooManyDropped = false;
+  std::vector<Segment> segments;
+};
+
+Verdict Judge(const Timeline& t, const Thresholds& limits);

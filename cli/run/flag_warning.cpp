@@ -1,0 +1,31 @@
+#include "cli/run/flag_warning.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/common/clock.h"
+
+void WarnFlagged(const Timeline& t, const Verdict& v, const Thresholds& limits, Diagnostics& diag) {
+  std::string text = t.input.empty() ? "the built-in signal" : "'" + t.input + "'";
+  if (t.line >= 0) text += " line " + std::to_string(t.line);
+  text += ": flagged";
+  if (!v.segments.empty()) {
+    char b[160];
+    std::snprintf(b, sizeof b, ": %zu %s below %g dB:", v.segments.size(), v.segments.size() == 1 ? "segment" : "segments",
+                  limits.minSnr);
+    text += b;
+    constexpr size_t kListed = 5;
+    for (size_t i = 0; i < std::min(v.segments.size(), kListed); ++i) {
+      const Segment& g = v.segments[i];
+      std::snprintf(b, sizeof b, " %s-%s (worst %.2f dB %s)", Clock(g.start, true).c_str(), Clock(g.end, true).c_str(),
+                    g.worst, t.channelNames[g.channel]);
+      text += b + std::string(i + 1 < std::min(v.segments.size(), kListed) ? "," : "");
+    }
+    if (v.segments.size() > kListed) text += " and " + std::to_string(v.segments.size() - kListed) + " more";
+  }
+  if (v.tooManyDropped) {
+    text += (v.segments.empty() ? ": " : "; ") + std::to_string(t.framesDropped) + " frames lost, more than --max-dropped " +
+            std::to_string(limits.maxDropped);
+  }
+  diag.Warn(kExitFlagged, text);
+}
