@@ -9,6 +9,7 @@
 
 #include "cli/common/diagnostics.h"
 #include "cli/common/exit_codes.h"
+#include "cli/input/library_log.h"
 #include "cli/input/stop.h"
 #include "cli/live/live_window.h"
 #include "cli/options/cli_options.h"
@@ -129,6 +130,7 @@ int RunLineview(const std::vector<std::string>& args, std::ostream& out, std::os
     return exitCode;
   }
   Diagnostics diag(err);
+  diag.SetErrorNote(TakeLibraryNote);
   InstallStopHandlers();
   const RunSettings settings = ResolveSettings(options, diag);
   if (!options.pngDir.empty() && !PrepareFolder(options.pngDir, diag)) return kExitFailure;

@@ -1,7 +1,5 @@
 #include "cli/common/diagnostics.h"
 
-#include "cli/input/library_log.h"
-
 void Diagnostics::Warn(ExitCode code, const std::string& text) {
   if (lineOpen_) err_ << '\n', lineOpen_ = false;
   err_ << "lineview: warning: " << text << '\n';
@@ -9,8 +7,8 @@ void Diagnostics::Warn(ExitCode code, const std::string& text) {
 }
 
 int Diagnostics::Fail(ExitCode code, const std::string& text) {
-  // One message: what FFmpeg said on the way is folded into it.
-  lastError_ = text + TakeLibraryNote();
+  // One message: what the libraries said on the way is folded into it.
+  lastError_ = text + (note_ ? note_() : std::string());
   if (lineOpen_) err_ << '\n', lineOpen_ = false;
   err_ << "lineview: " << lastError_ << '\n';
   err_.flush();

@@ -19,6 +19,9 @@ class Diagnostics {
   // The text of the last error, for a summary that names it.
   const std::string& LastError() const { return lastError_; }
   std::ostream& Stream() { return err_; }
+  // What an error adds of what happened on the way (the libraries' messages): called once per
+  // error; none by default.
+  void SetErrorNote(std::string (*note)()) { note_ = note; }
   // A progress line is drawn and not yet ended: a message first ends it, so that no message
   // lands inside it.
   void SetLineOpen(bool open) { lineOpen_ = open; }
@@ -28,4 +31,5 @@ class Diagnostics {
   int status_ = kExitOk;
   std::string lastError_;
   bool lineOpen_ = false;
+  std::string (*note_)() = nullptr;
 };
