@@ -18,8 +18,9 @@ constexpr double kFullScale = 1.914828431372549e-06;  // 1 / (2048 * 255)
 // The line stretched to 2048 points and weighted, in re (ResampleLine's arithmetic, then the
 // window's product), one point at a time: for lines of fewer than two samples, and on the
 // shared tables, which keep no positions. Those are the scalar path's: the vector paths always
-// run on tables of their own, and take ResampleWindowAt.
-LV_INLINE void ResampleWindow(const int32_t* samples, int n, const double* w, double* re) {
+// run on tables of their own, and take ResampleWindowAt. Not inlined: kept out of the paths'
+// functions, whose registers the hot loops need (eight vector registers on the 32-bit target).
+__attribute__((noinline)) void ResampleWindow(const int32_t* samples, int n, const double* w, double* re) {
   if (n < 2) {
     const double v = n == 1 ? samples[0] : 0.0;
     for (int i = 0; i < kFftPoints; ++i) re[i] = v * w[i];
