@@ -1,9 +1,11 @@
 // The store's file operations on the platform's own calls: the wide Win32 functions on Windows,
 // POSIX elsewhere. No C++ library file layer: the DLL links neither <filesystem> nor streams.
+#include "settings/ini_files.h"
+
 #include <cerrno>
 #include <string>
 
-#include "settings/ini_store.h"
+#include "settings/ini_text.h"  // the temporary files' numbers
 
 #ifdef _WIN32
 #include <windows.h>

@@ -5,21 +5,22 @@
 #include <new>
 #include <string_view>
 
+#include "settings/ini_files.h"
+#include "settings/ini_text.h"
+
 namespace {
 
 constexpr char kBom[] = "\xEF\xBB\xBF";
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-
 size_t FirstNonSpace(std::string_view s) {
   size_t i = 0;
-  while (i < s.size() && IsSpace(s[i])) ++i;
+  while (i < s.size() && IsIniSpace(s[i])) ++i;
   return i;
 }
 
 std::string_view TrimRight(std::string_view s) {
   size_t n = s.size();
-  while (n > 0 && IsSpace(s[n - 1])) --n;
+  while (n > 0 && IsIniSpace(s[n - 1])) --n;
   return s.substr(0, n);
 }
 
@@ -31,32 +32,6 @@ std::string_view TrimView(std::string_view s) {
 std::string Trim(const char* text) { return std::string(TrimView(text ? text : "")); }
 
 }  // namespace
-
-uint64_t ParseDecimal(const char* text) {
-  if (!text) return 0;
-  const char* p = text;
-  while (IsSpace(*p)) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  uint64_t v = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) v = v * 10u + static_cast<uint64_t>(*p - '0');
-  return negative ? 0u - v : v;
-}
-
-std::string FormatUInt64(uint64_t value) {
-  char buf[24];
-  char* p = buf + sizeof buf;
-  do {
-    *--p = static_cast<char>('0' + value % 10u);
-    value /= 10u;
-  } while (value != 0);
-  return std::string(p, buf + sizeof buf);
-}
-
-std::string FormatInt64(int64_t value) {
-  if (value >= 0) return FormatUInt64(static_cast<uint64_t>(value));
-  return "-" + FormatUInt64(0u - static_cast<uint64_t>(value));
-}
 
 bool SplitModulePath(const std::string& modulePath, std::string& folder, std::string& baseName) {
   size_t sep = modulePath.find_last_of("\\/");

@@ -1,13 +1,14 @@
 // The settings file store: a small INI file, read whole into memory when opened and looked up
 // there by section and key, and written top-down. Portable: file access through the platform's
-// own calls (see ini_files.cpp), or through file operations the caller installs. Paths are
-// UTF-8 text on every platform.
+// own calls (ini_files.h), or through file operations the caller installs. Paths are UTF-8 text
+// on every platform. The numbers' text is ini_text.h's.
 #pragma once
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "settings/ini_files.h"
 
 // Type codes of a SettingRecord.
 enum SettingType : int32_t {
@@ -32,66 +33,10 @@ struct SettingRecord {
 
 inline int64_t TextDefault(const char* text) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(text)); }
 
-// Leading white space, one optional sign, decimal digits up to the first non-digit; no digits
-// give 0. Accumulates modulo 2^64, so the low 32 bits are the modulo 2^32 result.
-uint64_t ParseDecimal(const char* text);
-
-// Signed / unsigned 64-bit decimal, the same on every C library.
-std::string FormatInt64(int64_t value);
-std::string FormatUInt64(uint64_t value);
-
 // Splits a module's full path into its folder (up to and including the last backslash or
 // slash) and its base name (file name without extension). False when there is no folder part
 // or no file name.
 bool SplitModulePath(const std::string& modulePath, std::string& folder, std::string& baseName);
-
-// How a file is opened. Every open is binary, for reading and writing, and (where the platform
-// can refuse other openers) exclusive while the store holds it.
-enum class FileOpen {
-  Existing,          // the file must exist; its content stays
-  OpenOrCreate,      // created empty when absent; an existing content stays
-  CreateNew,         // created; fails with EEXIST when the name is taken, by anything
-  TruncateExisting,  // the file must exist, and is emptied; never created
-};
-
-// The file operations of the store. Paths are UTF-8. Tests install failing ones.
-struct IniFileSystem {
-  // Null on failure, with errno set: ENOENT when the file or its folder does not exist, EEXIST
-  // when CreateNew meets a taken name, EACCES or EPERM when access is refused.
-  std::FILE* (*open)(const std::string& path, FileOpen how);
-  // Moves the completely written file `from` over `to` (which may not exist) in one step,
-  // keeping what the platform lets it of `to`'s permissions or attributes, and waits until the
-  // move is on the disk; true on success. A read-only `to` is refused on Windows.
-  bool (*replace)(const std::string& from, const std::string& to);
-  void (*remove)(const std::string& path);
-  // Flushes the C library's buffer and then the system's to the disk; false on any error.
-  bool (*sync)(std::FILE* file);
-};
-
-// The operations a store uses unless told otherwise (ini_files.cpp): CreateFileW, FlushFileBuffers
-// and MoveFileExW on Windows; open, fsync and rename (with the folder synced) elsewhere.
-std::FILE* PortableOpen(const std::string& path, FileOpen how);
-bool PortableReplace(const std::string& from, const std::string& to);
-void PortableRemove(const std::string& path);
-bool PortableSync(std::FILE* file);
-extern const IniFileSystem kPortableFileSystem;
-
-// Sets the size of an open file (after flushing its buffer); false on failure, e.g. a full disk.
-bool PortableResize(std::FILE* file, uint64_t size);
-
-// A temporary file of our own beside `path`, "<path>.N.tmp", created exclusively: a name that
-// is taken, by anything, is passed over, so nothing that carries it is written over or removed.
-// Null on failure, with errno from the last attempt.
-std::FILE* CreateTemporaryFile(const IniFileSystem& fs, const std::string& path, std::string& tempPath);
-// Whether a failure to create a file means the folder refuses new files (access denied), as
-// opposed to a full disk, a name too long, and so on.
-inline bool FolderRefusesNewFiles(int error) { return error == EACCES || error == EPERM; }
-
-#ifdef _WIN32
-// UTF-16 <-> UTF-8; empty for text that does not convert (an unpaired surrogate, bad UTF-8).
-std::string Utf8FromWide(const std::wstring& wide);
-std::wstring WideFromUtf8(const std::string& utf8);
-#endif
 
 class IniStore {
  public:
@@ -142,10 +87,6 @@ class IniStore {
   // could not be read, so the save that follows leaves it alone.
   void AbandonLoad();
 
-  void ResetSectionCursor() {
-    sectionCursor_ = 0;
-    cursorLine_ = 0;
-  }
   uint32_t SectionCursor() const { return sectionCursor_; }
   bool FindSection(const char* section);
   bool ReadValue(const char* section, const char* key, std::string& value);

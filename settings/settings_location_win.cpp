@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/ini_files.h"  // Utf8FromWide
+
 namespace {
 
 bool IsNtFamily(bool& known) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/ini_files.h"
 #include "settings/ini_store.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "settings/ini_text.h"
 #include "settings_test_util.h"
 
 #ifndef _WIN32

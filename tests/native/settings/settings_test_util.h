@@ -10,6 +10,7 @@
 #include <iterator>
 #include <string>
 
+#include "settings/ini_files.h"
 #include "settings/ini_store.h"
 
 class ScratchFolder : public ::testing::Test {
