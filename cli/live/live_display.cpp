@@ -1,3 +1,4 @@
+// SDL's side of the live window: textures for the frame, the decoder's planes and the panel.
 #include "cli/live/live_display.h"
 
 #include <SDL.h>

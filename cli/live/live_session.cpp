@@ -44,7 +44,6 @@ void LivePicture::TakeCanvas(HeadlessWindow& window, int mode) {
 void LiveSession::Started(AnalysisState& state, FrameSource& source, const std::vector<int>& rows) {
   std::lock_guard<std::mutex> lock(mutex_);
   state_ = &state;
-  source_ = &source;
   width_ = state.width;
   height_ = state.height;
   pixelFormat_ = state.pixelFormat;

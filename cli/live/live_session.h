@@ -92,7 +92,6 @@ class LiveSession final : public RunObserver {
   std::mutex mutex_;
   std::condition_variable changed_;
   AnalysisState* state_ = nullptr;
-  FrameSource* source_ = nullptr;
   int width_ = 0, height_ = 0, pixelFormat_ = 0;
   std::vector<int> rows_;  // the rows analysed
   bool started_ = false, finished_ = false, quit_ = false;

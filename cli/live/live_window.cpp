@@ -1,3 +1,5 @@
+// The window's thread: its event loop, the keys and clicks, a frame analysed again while
+// paused, and RunLive, which starts the analysis beside it.
 #include "cli/live/live_window.h"
 
 #include <SDL.h>
