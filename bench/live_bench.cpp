@@ -22,7 +22,7 @@ extern "C" {
 #include <vector>
 
 #include "cli/run/headless_window.h"
-#include "cli/live/live_window.h"
+#include "cli/live/live_display.h"
 #include "host/test_signals.h"
 #include "plugin/analysis_state.h"
 #include "settings/settings_table.h"

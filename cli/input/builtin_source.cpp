@@ -1,17 +1,16 @@
-// The input of a run without one: the host's 75 % colour bars.
+#include "cli/input/builtin_source.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
-#include "cli/input/frame_source.h"
 #include "host/test_signals.h"
 
 namespace {
 
 class BuiltInSource final : public FrameSource {
  public:
-  // -ss, -t and -to count frames at the signal's rate, as on raw input.
   BuiltInSource(int pixelFormat, double start, double end)
       : next_(std::min<int64_t>(kBuiltInFrames, std::llround(start * kBuiltInRate))),
         last_(end >= 0 ? std::min<int64_t>(kBuiltInFrames, next_ + std::llround((end - start) * kBuiltInRate))

@@ -10,15 +10,7 @@
 #include "cli/options/cli_options.h"
 #include "cli/common/diagnostics.h"
 #include "cli/common/line_choice.h"
-
-// The decoder's own planes of a frame, in a layout a window shows as it is (SDL's IYUV, NV12
-// and YUY2), so that a picture needs no conversion of the whole frame.
-struct FramePlanes {
-  enum Layout { None, Iyuv, Nv12, Yuy2 };
-  Layout layout = None;
-  const uint8_t* data[3] = {};
-  int pitch[3] = {};
-};
+#include "cli/input/plane_layout.h"
 
 struct InputFrame {
   uint8_t* pixels = nullptr;  // Width() x Height() in PixelFormat(); valid until the next call
@@ -61,8 +53,6 @@ class FrameSource {
   // The frame to come is wanted as a picture: the source gives its planes where it can, else
   // converts it whole.
   virtual void SetPictureWanted(bool wanted) { (void)wanted; }
-  // One row; -1 for whole frames.
-  void SetAnalysedRow(int row) { SetAnalysedRows(row < 0 ? std::vector<int>{} : std::vector<int>{row}); }
 
  protected:
   int width_ = 0;

@@ -75,19 +75,12 @@ void InstallStopHandlers() {
 
 void RequestStop() { g_stop.store(true); }
 bool StopRequested() { return g_stop.load(); }
-int StopSignal() { return g_signal.load(); }
 
 void EndAsSignalled() {
   const int sig = g_signal.load();
   if (sig == 0) return;
   signal(sig, SIG_DFL);
   raise(sig);
-}
-
-void ResetStop() {
-  g_stop.store(false);
-  g_signal.store(0);
-  g_timedOut.store(false);
 }
 
 InputWait::InputWait(double timeoutSeconds) {

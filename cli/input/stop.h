@@ -12,14 +12,9 @@ void InstallStopHandlers();
 // Asked from the program itself (the live window's q or close).
 void RequestStop();
 bool StopRequested();
-// The signal that asked for the stop; 0 when none did.
-int StopSignal();
 // After the outputs are complete: a run stopped by a signal ends by that signal, as shells
 // expect of a program they interrupted (status 128 + its number); otherwise returns.
 void EndAsSignalled();
-
-// For the tests of a run in this process: forget an earlier stop.
-void ResetStop();
 
 // While one lives, the thread that made it is waiting for its input: after `timeoutSeconds`
 // (0: never) or once a stop is asked, its blocking calls are interrupted and Interrupted()
@@ -34,5 +29,5 @@ class InputWait {
 
 // For FFmpeg's interrupt callback: a stop is asked or the input has timed out.
 bool InputInterrupted();
-// True once an input has delivered nothing for its timeout (until ResetStop).
+// True once an input has delivered nothing for its timeout (until the next InputWait).
 bool InputTimedOut();

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "analysis/waveform.h"
-#include "cli/options/cli_options.h"
+#include "cli/common/names.h"
 #include "cli/run/headless_window.h"
 
 void DefaultWindowSize(int frameWidth, int frameHeight, int* width, int* height) {
@@ -168,12 +168,12 @@ void ComposePanel(Picture& panel, const PlotCanvas& canvas, const AnalysisSettin
     }
     FillRect(panel, 0, kPageHeight + 3, kPanelWidth, kPanelHeight - kPageHeight - 3, kPageWhite);
   }
-  static const char* const kNames[2][3] = {{"R", "G", "B"}, {"Y", "U", "V"}};
+  const char* const* names = ChannelNames(s.ColorMode);
   const int cell = kPanelWidth / 3;
   const int top = kPageHeight + 10;
   for (int c = 0; c < 3; ++c) {
     const int x = c * cell + 20;
-    if (text.name) text.name->Draw(panel, x, top, std::string("SNR ") + kNames[s.ColorMode == 1][c] + ", dB", kLabelColor);
+    if (text.name) text.name->Draw(panel, x, top, std::string("SNR ") + names[c] + ", dB", kLabelColor);
     if (text.value) {
       char figure[32];
       std::snprintf(figure, sizeof figure, "%.2f", snr[c]);

@@ -121,7 +121,7 @@ TEST_F(FrameSourceRows, OneConvertedRowEqualsTheSameRowOfAWholeFrame) {
         auto band = Open(o);
         ASSERT_TRUE(band);
         ASSERT_EQ(band->Height(), clip.height);
-        band->SetAnalysedRow(row);
+        band->SetAnalysedRows({row});
         const size_t offset = RowOffset(layout, clip.height, row);
         InputFrame b;
         for (int i = 0; i < kFrames; ++i) {
