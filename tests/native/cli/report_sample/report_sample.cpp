@@ -31,8 +31,7 @@ int main(int argc, char** argv) {
                                      SyntheticTimeline("", 20 * 25, 25.0)};
   Timeline& yuv = timelines[1];
   yuv.settings.ColorMode = 1;
-  static const char* const kYuv[3] = {"Y", "U", "V"};
-  for (int c = 0; c < 3; ++c) yuv.channelNames[c] = kYuv[c];
+  yuv.channelNames = ChannelNames(1);
   yuv.line = 100, yuv.field = 0, yuv.tvLine = 51;
 
   // Values a sidecar may carry: a noiseless frame, one that measured nothing, 0 frames.
@@ -52,7 +51,7 @@ int main(int argc, char** argv) {
   for (const Timeline& t : timelines) {
     RunSummary s;
     s.input = t.input;
-    for (int c = 0; c < 3; ++c) s.channelNames[c] = t.channelNames[c];
+    s.channelNames = t.channelNames;
     s.line = t.line, s.field = t.field, s.tvLine = t.tvLine;
     s.framesAnalysed = static_cast<int64_t>(t.frames.size());
     s.framesDropped = t.framesDropped;
