@@ -61,6 +61,11 @@ class PlotCanvas {
   int plotHeight = 0;
   std::vector<PlotPoint> points;  // one per column, x = column, y rewritten by every trace
 
+ protected:
+  // For a canvas over buffers of its own (the Windows edge's double buffer): the next picture is
+  // drawn into `pixels` (plotWidth x plotHeight words), from its Present on.
+  void DrawInto(uint32_t* pixels) { pixels_ = pixels; }
+
  private:
   // Below two pixels in either direction the column and row mappings would divide by zero.
   bool Drawable() const;
