@@ -34,7 +34,7 @@ class PlotCanvas {
 
   // A canvas that owns its pixels (native builds, tests, benchmarks). Starts black.
   PlotCanvas(int width, int height);
-  // A canvas over pixels owned by someone else (the DIB section on Windows). Starts black.
+  // A canvas over pixels owned by someone else (the Windows edge's buffers). Starts black.
   PlotCanvas(uint32_t* pixels, int width, int height, PresentFn present, void* presentContext);
   virtual ~PlotCanvas();
   PlotCanvas(const PlotCanvas&) = delete;

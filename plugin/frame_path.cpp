@@ -173,15 +173,19 @@ void ConfigureState(AnalysisState& state, const FrameFormat& format) {
   // On a failure the state stays released: frames are ignored.
   if (format.width > 0 && format.height > 0) AllocateBuffers(fresh, format.width);
 
-  AnalysisLockGuard hold(state.analysisLock);
-  state.pixelFormat = format.pixelFormat;
-  state.width = format.width;
-  state.height = format.height;
-  if (LoadSetting(state.liveSettings.TVLine) >= format.height) {
-    StoreSetting(state.liveSettings.TVLine, format.height - 1);
+  {
+    AnalysisLockGuard hold(state.analysisLock);
+    state.pixelFormat = format.pixelFormat;
+    state.width = format.width;
+    state.height = format.height;
+    if (LoadSetting(state.liveSettings.TVLine) >= format.height) {
+      StoreSetting(state.liveSettings.TVLine, format.height - 1);
+    }
+    std::fill(std::begin(state.snrHistoryIndex), std::end(state.snrHistoryIndex), 0);
+    ExchangeBuffers(state, fresh);
   }
-  std::fill(std::begin(state.snrHistoryIndex), std::end(state.snrHistoryIndex), 0);
-  ExchangeBuffers(state, fresh);  // `fresh` now holds the released state's nulls
+  // The released state's nulls, or the set of a Configure that another thread ran meanwhile.
+  FreeBuffers(fresh);
 }
 
 void ProcessFrameState(AnalysisState& state, const FrameInfo& frame, ToolWindowLink* window) {

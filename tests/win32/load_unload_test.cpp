@@ -4,6 +4,7 @@
 // video thread of the host's that outlives the plug-in). Handles are counted per type with
 // NtQuerySystemInformation (SystemHandleInformation); Wine answers GetProcessHandleCount with 0.
 #include <windows.h>
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
@@ -112,6 +113,13 @@ int ThreadCount() {
   }
   CloseHandle(snapshot);
   return n;
+}
+
+// The process's private bytes (Wine counts whole heap blocks: printed, not judged).
+long long PrivateBytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.PagefileUsage : -1;
 }
 
 // "Thread +20 (+1.00 per cycle), ..." for what grew from `before` to `after` over `cycles` cycles.
@@ -237,12 +245,13 @@ TEST(LoadUnload, WholeSessionsLeaveNothing) {
   Pump(50);
   const std::map<int, int> before = HandlesByType();
   const int threadsBefore = ThreadCount();
+  const long long bytesBefore = PrivateBytes();
   const int cycles = 6;
   for (int i = 0; i < cycles; ++i) session(2 + i);
   Pump(50);
   const std::map<int, int> after = HandlesByType();
-  std::printf("whole sessions, %d cycles: handles %d -> %d; grew: %s\n", cycles, before.at(-1), after.at(-1),
-              Growth(before, after, cycles).c_str());
+  std::printf("whole sessions, %d cycles: handles %d -> %d; grew: %s; private bytes %+lld\n", cycles,
+              before.at(-1), after.at(-1), Growth(before, after, cycles).c_str(), PrivateBytes() - bytesBefore);
   EXPECT_EQ(after, before) << "grew: " << Growth(before, after, cycles);
   EXPECT_EQ(ThreadCount(), threadsBefore);
   DestroyWindow(host);
