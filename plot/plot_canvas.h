@@ -34,7 +34,7 @@ class PlotCanvas {
 
   // A canvas that owns its pixels (native builds, tests, benchmarks). Starts black.
   PlotCanvas(int width, int height);
-  // A canvas over pixels owned by someone else (the DIB section on Windows). Starts black.
+  // A canvas over pixels owned by someone else (the Windows edge's buffers). Starts black.
   PlotCanvas(uint32_t* pixels, int width, int height, PresentFn present, void* presentContext);
   virtual ~PlotCanvas();
   PlotCanvas(const PlotCanvas&) = delete;
@@ -60,6 +60,11 @@ class PlotCanvas {
   int plotWidth = 0;
   int plotHeight = 0;
   std::vector<PlotPoint> points;  // one per column, x = column, y rewritten by every trace
+
+ protected:
+  // For a canvas over buffers of its own (the Windows edge's double buffer): the next picture is
+  // drawn into `pixels` (plotWidth x plotHeight words), from its Present on.
+  void DrawInto(uint32_t* pixels) { pixels_ = pixels; }
 
  private:
   // Below two pixels in either direction the column and row mappings would divide by zero.

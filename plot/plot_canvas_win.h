@@ -1,5 +1,7 @@
-// The Windows edge of the plot canvas: its pixels are the bits of a 32-bpp top-down DIB
-// section that is attached to the page's picture control; presenting has the control repaint it.
+// The Windows edge of the plot canvas: the page's picture control shows a 32-bpp top-down DIB
+// section attached to it. The frame thread draws each picture into a buffer of its own and
+// presenting hands the whole picture over; the control's paint copies the newest one into the
+// bitmap and shows it, so a paint never shows a picture half drawn.
 #pragma once
 #include <windows.h>
 
@@ -9,10 +11,15 @@
 BITMAPINFO CanvasBitmapInfo(int width, int height);
 
 // A black canvas sized to the control's client area, its bitmap attached to the control
-// (STM_SETIMAGE) and plotRect set in the client coordinates of the control's parent.
+// (STM_SETIMAGE), the control subclassed so that its paint takes the newest presented picture,
+// and plotRect set in the client coordinates of the control's parent.
 // Returns nullptr when there is no such control or the bitmap cannot be created.
 PlotCanvas* CreatePlotCanvas(HWND frameControl);
 
 // Detaches the bitmap from the control and deletes it with the canvas. The caller has first
 // made the canvas unreachable to frames (under analysisLock), so none is drawing into it.
 void DestroyPlotCanvas(PlotCanvas* canvas);
+
+// Test hook: with false, canvases created from then on draw straight into the bitmap the control
+// shows (no double buffer), so a paint while a picture is drawn shows it half drawn.
+void SetPlotCanvasDoubleBuffer(bool on);

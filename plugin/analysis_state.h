@@ -21,12 +21,13 @@ struct AnalysisState {
   AnalysisSettings liveSettings{};
   AnalysisSettings storedSettings{};
 
-  // Frame format, kept after ReleaseBuffers.
+  // Frame format, kept after ReleaseBuffers; written under analysisLock.
   int32_t width = 0;
   int32_t height = 0;
   int32_t pixelFormat = 0;
 
-  // Working buffers: all valid between Configure and ReleaseBuffers, all null outside.
+  // Working buffers: all valid between Configure and ReleaseBuffers, all null outside; they and
+  // the frame format change only under analysisLock.
   int32_t* channels[ChannelCount] = {};
   double* snrHistory[ChannelCount] = {};
   double* spectrumReal = nullptr;
@@ -53,6 +54,9 @@ struct AnalysisState {
 
 // Copies the format, clamps TVLine, allocates every working buffer (releasing first if the host
 // skipped ReleaseBuffers). On an allocation failure everything is released: frames are ignored.
+// Both take analysisLock (never nested) for the moment the buffers, the format and the ring
+// positions change, so a frame on another thread sees the old set or the new one, never a freed
+// one; they allocate and free outside it. Call neither with the lock held.
 void ConfigureState(AnalysisState& state, const FrameFormat& format);
 void ReleaseStateBuffers(AnalysisState& state);
 // The whole per-frame work; `window` may be null (no tool window).

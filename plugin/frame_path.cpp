@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "analysis/level_histogram.h"
 #include "analysis/line_sampling.h"
@@ -96,47 +97,103 @@ void RenderPage(AnalysisState& state, const AnalysisSettings& s, int page, PlotC
 
 void SetBufferAllocator(BufferAllocator allocate) { g_allocate = allocate ? allocate : DefaultAllocate; }
 
+namespace {
+
+// The per-format buffers, moved in and out of the state as one set: a frame sees all of the old
+// set or all of the new one, never a mixture or a freed one.
+struct WorkingBuffers {
+  int32_t* channels[ChannelCount] = {};
+  double* snrHistory[ChannelCount] = {};
+  double* spectrumReal = nullptr;
+  double* spectrumImag = nullptr;
+  double* spectrumMagnitude = nullptr;
+  double* levelHistogram = nullptr;
+  SpectrumTables* spectrumTables = nullptr;
+};
+
+void FreeBuffers(WorkingBuffers& b) {
+  for (int32_t*& p : b.channels) Free(p);
+  for (double*& p : b.snrHistory) Free(p);
+  Free(b.spectrumReal);
+  Free(b.spectrumImag);
+  Free(b.spectrumMagnitude);
+  Free(b.levelHistogram);
+  DestroySpectrumTables(b.spectrumTables);
+  b.spectrumTables = nullptr;
+}
+
+// All or nothing: on a failure nothing stays allocated. The SNR rings come zeroed (calloc).
+bool AllocateBuffers(WorkingBuffers& b, int width) {
+  const size_t n = static_cast<size_t>(width);
+  bool ok = true;
+  for (int32_t*& p : b.channels) ok = ok && (p = AllocateZeroed<int32_t>(n)) != nullptr;
+  for (double*& p : b.snrHistory) ok = ok && (p = AllocateZeroed<double>(kSnrRingLength)) != nullptr;
+  ok = ok && (b.spectrumReal = AllocateZeroed<double>(kFftPoints)) != nullptr;
+  ok = ok && (b.spectrumImag = AllocateZeroed<double>(kFftPoints)) != nullptr;
+  ok = ok && (b.spectrumMagnitude = AllocateZeroed<double>(kFftPoints)) != nullptr;
+  ok = ok && (b.levelHistogram = AllocateZeroed<double>(kHistogramBins)) != nullptr;
+  ok = ok && (b.spectrumTables = CreateSpectrumTables()) != nullptr;
+  if (!ok) FreeBuffers(b);
+  return ok;
+}
+
+// Swaps the state's buffers with `b`; the caller holds analysisLock.
+void ExchangeBuffers(AnalysisState& state, WorkingBuffers& b) {
+  for (int c = 0; c < ChannelCount; ++c) {
+    std::swap(state.channels[c], b.channels[c]);
+    std::swap(state.snrHistory[c], b.snrHistory[c]);
+  }
+  std::swap(state.spectrumReal, b.spectrumReal);
+  std::swap(state.spectrumImag, b.spectrumImag);
+  std::swap(state.spectrumMagnitude, b.spectrumMagnitude);
+  std::swap(state.levelHistogram, b.levelHistogram);
+  std::swap(state.spectrumTables, b.spectrumTables);
+}
+
+}  // namespace
+
+// A host may release or reconfigure while its video thread is still inside ProcessFrame (Part 1.1
+// leaves that unsettled; it crashed the viewer). So the buffers leave and enter the state under
+// analysisLock, and the frees and allocations run outside it: a frame waits only for the swap.
 void ReleaseStateBuffers(AnalysisState& state) {
-  for (int32_t*& p : state.channels) Free(p);
-  for (double*& p : state.snrHistory) Free(p);
-  Free(state.spectrumReal);
-  Free(state.spectrumImag);
-  Free(state.spectrumMagnitude);
-  Free(state.levelHistogram);
-  DestroySpectrumTables(state.spectrumTables);
-  state.spectrumTables = nullptr;
+  WorkingBuffers old;
+  {
+    AnalysisLockGuard hold(state.analysisLock);
+    ExchangeBuffers(state, old);
+  }
+  FreeBuffers(old);
 }
 
 void ConfigureState(AnalysisState& state, const FrameFormat& format) {
-  // A host that configures twice without releasing gets the release it skipped.
+  // A host that configures twice without releasing gets the release it skipped; freeing the old
+  // set first keeps the peak memory of a 32-bit process what it was.
   ReleaseStateBuffers(state);
 
-  state.pixelFormat = format.pixelFormat;
-  state.width = format.width;
-  state.height = format.height;
-  if (LoadSetting(state.liveSettings.TVLine) >= format.height) {
-    StoreSetting(state.liveSettings.TVLine, format.height - 1);
-  }
-  if (format.width <= 0 || format.height <= 0) return;  // nothing to analyse: frames are ignored
+  WorkingBuffers fresh;
+  // On a failure the state stays released: frames are ignored.
+  if (format.width > 0 && format.height > 0) AllocateBuffers(fresh, format.width);
 
-  const size_t n = static_cast<size_t>(format.width);
-  bool ok = true;
-  for (int32_t*& p : state.channels) ok = ok && (p = AllocateZeroed<int32_t>(n)) != nullptr;
-  for (double*& p : state.snrHistory) ok = ok && (p = AllocateZeroed<double>(kSnrRingLength)) != nullptr;
-  std::fill(std::begin(state.snrHistoryIndex), std::end(state.snrHistoryIndex), 0);
-  ok = ok && (state.spectrumReal = AllocateZeroed<double>(kFftPoints)) != nullptr;
-  ok = ok && (state.spectrumImag = AllocateZeroed<double>(kFftPoints)) != nullptr;
-  ok = ok && (state.spectrumMagnitude = AllocateZeroed<double>(kFftPoints)) != nullptr;
-  ok = ok && (state.levelHistogram = AllocateZeroed<double>(kHistogramBins)) != nullptr;
-  ok = ok && (state.spectrumTables = CreateSpectrumTables()) != nullptr;
-  // Never half-allocated: a failure leaves the released state, in which frames are ignored.
-  if (!ok) ReleaseStateBuffers(state);
+  {
+    AnalysisLockGuard hold(state.analysisLock);
+    state.pixelFormat = format.pixelFormat;
+    state.width = format.width;
+    state.height = format.height;
+    if (LoadSetting(state.liveSettings.TVLine) >= format.height) {
+      StoreSetting(state.liveSettings.TVLine, format.height - 1);
+    }
+    std::fill(std::begin(state.snrHistoryIndex), std::end(state.snrHistoryIndex), 0);
+    ExchangeBuffers(state, fresh);
+  }
+  // The released state's nulls, or the set of a Configure that another thread ran meanwhile.
+  FreeBuffers(fresh);
 }
 
 void ProcessFrameState(AnalysisState& state, const FrameInfo& frame, ToolWindowLink* window) {
   AnalysisLockGuard guard(state.analysisLock);
   if (frame.pixels == nullptr) return;
-  if (!state.BuffersReady()) return;  // before Configure, after ReleaseBuffers, or allocation failed
+  // Before Configure, after ReleaseBuffers, or an allocation failed: the frame is ignored. Under
+  // the lock the buffers are all there or all gone (ConfigureState, ReleaseStateBuffers).
+  if (!state.BuffersReady()) return;
   if (window == nullptr || !window->IsVisible()) return;
 
   // The window thread may change any field at any moment: read each once, here.

@@ -493,8 +493,17 @@ void AnalyzerDialog::SaveMeasurements() {
   // OFN_NOCHANGEDIR: the host's current folder is the host's business.
   ofn.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST;
   KeepModuleLoaded();
+  // comdlg32 only for this dialog, not imported: loaded and unloaded with the plug-in, Wine's
+  // comdlg32 leaves a Mutex handle behind on every load (and this button is hidden anyway).
+  HMODULE comdlg = LoadLibraryW(L"comdlg32.dll");
+  using GetSaveFileNameFn = BOOL(WINAPI*)(LPOPENFILENAMEW);
+  auto getSaveFileName = comdlg != nullptr ? reinterpret_cast<GetSaveFileNameFn>(reinterpret_cast<void (*)()>(
+                                                 GetProcAddress(comdlg, "GetSaveFileNameW")))
+                                           : nullptr;
+  const bool chosen = getSaveFileName != nullptr && getSaveFileName(&ofn);
+  if (comdlg != nullptr) FreeLibrary(comdlg);
   // The host may end the session while the dialog is open: then there is no window to report to.
-  if (!GetSaveFileNameW(&ofn) || Handle() == nullptr) return;
+  if (!chosen || Handle() == nullptr) return;
   const ReportWriteResult result = WriteReportFile(path, ReportText(measurements_));
   if (result == ReportWriteResult::WriteFailed) {
     MessageBoxW(Handle(), L"Не удалось записать файл отчёта.", L"KVP_LineView плагин",

@@ -97,8 +97,12 @@ TEST(FramesDuringWindowWork, EveryFrameIsProcessedAndTheLastPictureReachesTheScr
     for (int period : {8, 45}) {
       FillSquareWave(frame, period, period == 8 ? 40 : 70, period == 8 ? 200 : 170);
       RunFrames(*plugin.d, frame.info, 1, [](int) {});
+      // The control's paint takes the new picture into its bitmap: wait for it to differ.
       Picture now;
-      PumpUntil([&] { return (now = PictureOf(control)).screen == now.bitmap; }, 2000);
+      PumpUntil([&] {
+        now = PictureOf(control);
+        return now.screen == now.bitmap && (before.bitmap.empty() || now.bitmap != before.bitmap);
+      }, 2000);
       ASSERT_FALSE(now.bitmap.empty()) << mode;
       EXPECT_EQ(now.screen, now.bitmap) << "page " << mode << ", square wave of period " << period;
       EXPECT_NE(now.bitmap, before.bitmap) << "page " << mode << ": the new frame drew nothing new";

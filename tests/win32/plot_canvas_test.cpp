@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "plot/plot_canvas_win.h"
@@ -74,7 +76,8 @@ TEST_F(PictureControl, NewCanvasIsBlackSizedToTheClientAreaAndAttached) {
   for (int i = 0; i < canvas->plotWidth; ++i) ASSERT_EQ(canvas->points[i].x, i);
   for (uint32_t p : Pixels(*canvas)) ASSERT_EQ(p, 0u);
 
-  // Attached: the control's image is a 32-bpp DIB whose bits are the canvas pixels.
+  // Attached: the control's image is a black 32-bpp DIB of the canvas's size. The canvas draws
+  // elsewhere (its double buffer): the bitmap takes only whole pictures.
   HBITMAP image = reinterpret_cast<HBITMAP>(SendMessageW(control, STM_GETIMAGE, IMAGE_BITMAP, 0));
   ASSERT_NE(image, nullptr);
   DIBSECTION section{};
@@ -82,7 +85,9 @@ TEST_F(PictureControl, NewCanvasIsBlackSizedToTheClientAreaAndAttached) {
   EXPECT_EQ(section.dsBm.bmBitsPixel, 32);
   EXPECT_EQ(section.dsBm.bmWidth, canvas->plotWidth);
   EXPECT_EQ(section.dsBm.bmHeight, canvas->plotHeight);
-  EXPECT_EQ(section.dsBm.bmBits, static_cast<void*>(canvas->Pixels()));
+  EXPECT_NE(section.dsBm.bmBits, static_cast<void*>(canvas->Pixels()));
+  const auto* shown = static_cast<const uint32_t*>(section.dsBm.bmBits);
+  for (int i = 0; i < canvas->plotWidth * canvas->plotHeight; ++i) ASSERT_EQ(shown[i], 0u) << i;
   // The centred image does not resize the control.
   RECT after;
   GetClientRect(control, &after);
@@ -111,10 +116,11 @@ TEST_F(PictureControl, PresentShowsThePictureAndTheControlRepaintsIt) {
   canvas->PlotSeries(wave.data(), 300, 0x00FF00, kRopMergePen, Fill, 1, 400);
   canvas->DrawScaledLine(0, 16, 1000, 16, 0xFFFF00, kRopCopyPen, 1000, 255);
   for (uint32_t p : Pixels(*canvas)) ASSERT_EQ(p >> 24, 0u);  // alpha stays 0
+  const std::vector<uint32_t> first = Pixels(*canvas);
   // Presenting leaves the copy to the screen to the control's paint on this (the window) thread.
   canvas->Present();
   UpdateWindow(control);
-  EXPECT_EQ(Screen(w, h), Pixels(*canvas));
+  EXPECT_EQ(Screen(w, h), first);
 
   // Nothing outside the client area is touched: the page around the control keeps its colour.
   HDC pageDc = GetDC(page);
@@ -122,12 +128,117 @@ TEST_F(PictureControl, PresentShowsThePictureAndTheControlRepaintsIt) {
   ReleaseDC(page, pageDc);
   EXPECT_EQ(beside, GetSysColor(COLOR_BTNFACE));
 
-  // Drawn but not presented; the control's own repaint shows the bitmap as it now is.
+  // Drawn but not presented: a repaint of the control still shows the last presented picture.
   canvas->Clear(0x000080);
   canvas->DrawGrid(4, 4, 0xFFFFFF);
+  const std::vector<uint32_t> second = Pixels(*canvas);
   InvalidateRect(control, nullptr, TRUE);
   UpdateWindow(control);
-  EXPECT_EQ(Screen(w, h), Pixels(*canvas));
+  EXPECT_EQ(Screen(w, h), first);
+  // Presented, it shows; and so again after the next repaint.
+  canvas->Present();
+  UpdateWindow(control);
+  EXPECT_EQ(Screen(w, h), second);
+  InvalidateRect(control, nullptr, TRUE);
+  UpdateWindow(control);
+  EXPECT_EQ(Screen(w, h), second);
+  // Pictures presented faster than the control paints: the paint shows the newest.
+  for (uint32_t colour : {0x112233u, 0x445566u, 0x778899u}) {
+    canvas->Clear(colour);
+    canvas->Present();
+  }
+  UpdateWindow(control);
+  EXPECT_EQ(Screen(w, h), std::vector<uint32_t>(static_cast<size_t>(w) * h, 0x998877u));
+  DestroyPlotCanvas(canvas);
+}
+
+// The page's two pictures, as the frame thread draws them: a background, a grid, a trace. The
+// second is drawn in two halves, with a pause between them in which the window repaints.
+struct TwoPictures {
+  static void Begin(PlotCanvas& c, int picture) {
+    c.Clear(picture == 0 ? 0x400000 : 0x000080);
+    c.DrawGrid(20, 16, 0x005C00);
+  }
+  static void End(PlotCanvas& c, int picture) {
+    std::vector<int32_t> wave(300);
+    for (int i = 0; i < 300; ++i) wave[i] = picture == 0 ? (i * 7) % 256 : 255 - (i * 3) % 256;
+    c.PlotSeries(wave.data(), 300, 0x0000FF, kRopMergePen, Outline, 1, 255);
+  }
+  // The whole picture, drawn by a canvas of its own.
+  static std::vector<uint32_t> Whole(int width, int height, int picture) {
+    PlotCanvas c(width, height);
+    Begin(c, picture);
+    End(c, picture);
+    return std::vector<uint32_t>(c.Pixels(), c.Pixels() + width * height);
+  }
+};
+
+// Draws picture 1 on a thread of its own, as the frame thread does, and has this (the window)
+// thread repaint the control in the middle of it. Returns what the screen showed then.
+std::vector<uint32_t> RepaintWhileDrawing(PlotCanvas* canvas, HWND control) {
+  HANDLE halfDrawn = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE repainted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  std::thread frameThread([&] {
+    TwoPictures::Begin(*canvas, 1);
+    SetEvent(halfDrawn);
+    WaitForSingleObject(repainted, 10000);
+    TwoPictures::End(*canvas, 1);
+    canvas->Present();
+  });
+  WaitForSingleObject(halfDrawn, 10000);
+  InvalidateRect(control, nullptr, FALSE);
+  UpdateWindow(control);
+  const std::vector<uint32_t> screen = lvtest::ScreenPixels(control, canvas->plotWidth, canvas->plotHeight);
+  SetEvent(repainted);
+  frameThread.join();
+  CloseHandle(halfDrawn);
+  CloseHandle(repainted);
+  return screen;
+}
+
+// The window repaints while the frame thread draws the next picture: it shows the last whole
+// picture, never one half drawn; the new one follows once presented. With the environment
+// variable LINEVIEW_TEST_SINGLE_BUFFER set the double buffer is off, and this test fails.
+TEST_F(PictureControl, ARepaintDuringDrawingShowsTheLastWholePicture) {
+  const bool singleBuffer = std::getenv("LINEVIEW_TEST_SINGLE_BUFFER") != nullptr;
+  SetPlotCanvasDoubleBuffer(!singleBuffer);
+  PlotCanvas* canvas = CreatePlotCanvas(control);
+  SetPlotCanvasDoubleBuffer(true);
+  ASSERT_NE(canvas, nullptr);
+  const int w = canvas->plotWidth, h = canvas->plotHeight;
+  TwoPictures::Begin(*canvas, 0);
+  TwoPictures::End(*canvas, 0);
+  canvas->Present();
+  UpdateWindow(control);
+  ASSERT_EQ(Screen(w, h), TwoPictures::Whole(w, h, 0));
+
+  EXPECT_EQ(RepaintWhileDrawing(canvas, control), TwoPictures::Whole(w, h, 0))
+      << "a repaint during drawing showed a picture half drawn";
+  UpdateWindow(control);
+  EXPECT_EQ(Screen(w, h), TwoPictures::Whole(w, h, 1));
+  DestroyPlotCanvas(canvas);
+}
+
+// The check above catches a torn picture: without the double buffer (the test hook) the same
+// repaint shows the second picture's background and grid without its trace.
+TEST_F(PictureControl, WithoutTheDoubleBufferARepaintShowsHalfAPicture) {
+  SetPlotCanvasDoubleBuffer(false);
+  PlotCanvas* canvas = CreatePlotCanvas(control);
+  SetPlotCanvasDoubleBuffer(true);
+  ASSERT_NE(canvas, nullptr);
+  const int w = canvas->plotWidth, h = canvas->plotHeight;
+  TwoPictures::Begin(*canvas, 0);
+  TwoPictures::End(*canvas, 0);
+  canvas->Present();
+  UpdateWindow(control);
+  ASSERT_EQ(Screen(w, h), TwoPictures::Whole(w, h, 0));
+
+  const std::vector<uint32_t> torn = RepaintWhileDrawing(canvas, control);
+  EXPECT_NE(torn, TwoPictures::Whole(w, h, 0));
+  EXPECT_NE(torn, TwoPictures::Whole(w, h, 1));
+  PlotCanvas half(w, h);
+  TwoPictures::Begin(half, 1);
+  EXPECT_EQ(torn, std::vector<uint32_t>(half.Pixels(), half.Pixels() + w * h));
   DestroyPlotCanvas(canvas);
 }
 

@@ -4,6 +4,7 @@
 // lock. Run under ThreadSanitizer (preset native-tsan) it checks the locking of the whole pattern.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -109,5 +110,99 @@ TEST(FramePathWindowLifetime, WindowComesAndGoesWhileFramesRunAndSettingsChange)
   for (double v : shownSnr) EXPECT_TRUE(std::isfinite(v));
   EXPECT_TRUE(shownCode >= -3 && shownCode <= 8) << shownCode;
   EXPECT_TRUE(shownName.empty() || shownName.rfind("ch", 0) == 0) << shownName;
+  ReleaseStateBuffers(state);
+}
+
+namespace {
+
+// A visible window with a canvas per page, as the frame path finds the open tool window.
+class OpenWindow final : public ToolWindowLink {
+ public:
+  bool IsVisible() override { return true; }
+  void PostNotify(int) override { posted.fetch_add(1, std::memory_order_relaxed); }
+  PlotCanvas* PageCanvas(int mode) override { return mode >= 0 && mode < 3 ? &canvases[mode] : nullptr; }
+  PlotCanvas canvases[3] = {PlotCanvas(320, 120), PlotCanvas(320, 120), PlotCanvas(320, 120)};
+  std::atomic<int> posted{0};
+};
+
+}  // namespace
+
+// A host that breaks the calling order: ReleaseBuffers and Configure with new formats (two very
+// wide ones among them) on one thread while its video thread keeps calling ProcessFrame. Each
+// frame sees a whole set of buffers or none; under ThreadSanitizer this checks the locking of
+// the reconfiguration. Afterwards the next ordinary frame is marked and measured exactly.
+TEST(FramePathReconfiguration, ReleaseAndConfigureStormAgainstFrames) {
+  const FrameFormat formats[] = {{131072, 4, 0, PixelFormatYuy2}, {100000, 6, 0, PixelFormatBgr24},
+                                 {720, 576, 0, PixelFormatYuy2},  {720, 576, 0, PixelFormatBgr24},
+                                 {64, 16, 0, PixelFormatYuy2},    {0, 0, 0, PixelFormatYuy2}};
+  size_t largest = 0;
+  for (const FrameFormat& f : formats) {
+    largest = std::max(largest, static_cast<size_t>(f.width) * f.height * (f.pixelFormat == PixelFormatBgr24 ? 3 : 2));
+  }
+  AnalysisState state;
+  state.liveSettings = DefaultSettings();
+  ConfigureState(state, formats[2]);
+  OpenWindow window;
+
+  std::atomic<bool> stormDone{false};
+  std::atomic<int> framesCalled{0}, framesReturned{0};
+  std::thread video([&] {
+    // The host's frame is as large as the largest format: whichever format the plug-in holds
+    // when a frame comes, the frame has its bytes.
+    std::vector<uint8_t> pixels(largest, 128);
+    ChannelInfo channel{};
+    channel.channelNumber = -1;
+    FrameInfo frame{};
+    frame.pixels = pixels.data();
+    frame.channelInfo = &channel;
+    for (int n = 0; !stormDone.load() || n < 20; ++n) {
+      StoreSetting(state.liveSettings.Mode, n % 3);
+      framesCalled.fetch_add(1);
+      ProcessFrameState(state, frame, &window);
+      framesReturned.fetch_add(1);
+    }
+  });
+  const int rounds = 60;
+  for (int round = 0; round < rounds; ++round) {
+    ReleaseStateBuffers(state);
+    ConfigureState(state, formats[round % 6]);
+    if (round % 4 == 3) ConfigureState(state, formats[(round + 1) % 6]);  // twice, no release between
+    std::this_thread::yield();
+  }
+  stormDone = true;
+  video.join();
+  EXPECT_EQ(framesReturned.load(), framesCalled.load());
+  EXPECT_GE(framesCalled.load(), 20);
+  // Configure lowered the line to each height (the empty format's: to -1), and the frames
+  // clamped it back into their frame.
+  EXPECT_EQ(LoadSetting(state.liveSettings.TVLine), -1);
+
+  // An ordinary session again: 720x576 YUY2, flat grey, line 100 on the scope page.
+  ReleaseStateBuffers(state);
+  StoreSetting(state.liveSettings.TVLine, 100);
+  StoreSetting(state.liveSettings.Mode, 0);
+  ConfigureState(state, formats[2]);
+  std::vector<uint8_t> pixels(720 * 576 * 2, 128);
+  ChannelInfo channel{};
+  channel.channelNumber = -1;
+  FrameInfo frame{};
+  frame.pixels = pixels.data();
+  frame.channelInfo = &channel;
+  ProcessFrameState(state, frame, &window);
+  // The red marker on lines 100 and 101 over grey 128: Y +76, U -43, V +127 (clamped to 255).
+  int wrong = 0;
+  for (int line = 0; line < 576; ++line) {
+    const bool marked = line == 100 || line == 101;
+    const uint8_t want[4] = {static_cast<uint8_t>(marked ? 204 : 128), static_cast<uint8_t>(marked ? 85 : 128),
+                             static_cast<uint8_t>(marked ? 204 : 128), static_cast<uint8_t>(marked ? 255 : 128)};
+    for (int i = 0; i < 720 * 2; ++i) wrong += pixels[static_cast<size_t>(line) * 720 * 2 + i] != want[i % 4];
+  }
+  EXPECT_EQ(wrong, 0);
+  // Flat grey lies at the noise floor: 20 log10(220 / 0.036060891) dB, one entry in a ring of 50
+  // that Configure emptied.
+  const double floorSnr = 20 * std::log10(220 / 0.036060891);
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(state.snrDisplay[c], floorSnr / 50, 1e-9) << c;
+  for (int i = 1; i < 50; ++i) ProcessFrameState(state, frame, &window);
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(state.snrDisplay[c], floorSnr, 1e-9) << c;
   ReleaseStateBuffers(state);
 }
