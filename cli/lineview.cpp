@@ -1,8 +1,5 @@
 #include "cli/lineview.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -19,6 +16,7 @@
 #include "cli/output/output_files.h"
 #include "cli/output/page_picture.h"
 #include "cli/output/report.h"
+#include "cli/output/safe_file.h"
 #include "cli/output/sidecar_keys.h"
 #include "cli/output/sidecar_reader.h"
 #include "cli/output/time_plot.h"
@@ -102,18 +100,26 @@ bool WriteReports(const CliOptions& options, const std::vector<Timeline>& timeli
   ro.limits = options.limits;
   ro.snrLow = options.snrLow, ro.snrHigh = options.snrHigh;
   if (!options.report.empty()) {
-    const std::string page = ReportHtml(timelines, ro, text.get());
-    std::ofstream f(options.report, std::ios::binary | std::ios::trunc);
-    f << page;
-    f.close();
-    if (!f) {
-      diag.Fail(kExitFailure, "cannot write '" + options.report + "': " + std::strerror(errno));
+    if (!WriteWholeFile(options.report, ReportHtml(timelines, ro, text.get()), &error)) {
+      diag.Fail(kExitFailure, "cannot write '" + options.report + "': " + error);
       return false;
     }
   }
   if (!options.plot.empty() && !WritePng(PlotPicture(timelines, ro, text.get()), options.plot, &error)) {
     diag.Fail(kExitFailure, "cannot write '" + options.plot + "': " + error);
     return false;
+  }
+  return true;
+}
+
+// The files written at the end, proven writable before the first frame is decoded.
+bool CheckOutputFiles(const CliOptions& options, Diagnostics& diag) {
+  for (const std::string* path : {&options.report, &options.plot}) {
+    std::string reason;
+    if (!path->empty() && !CheckOutputPath(*path, &reason)) {
+      diag.Fail(kExitFailure, "cannot write '" + *path + "': " + reason);
+      return false;
+    }
   }
   return true;
 }
@@ -135,6 +141,7 @@ int RunLineview(const std::vector<std::string>& args, std::ostream& out, std::os
   const RunSettings settings = ResolveSettings(options, diag);
   if (!options.pngDir.empty() && !PrepareFolder(options.pngDir, diag)) return kExitFailure;
   if (!options.sidecarDir.empty() && !PrepareFolder(options.sidecarDir, diag)) return kExitFailure;
+  if (!CheckOutputFiles(options, diag)) return kExitFailure;
   std::vector<Timeline> timelines;
   std::vector<Timeline>* kept = options.report.empty() && options.plot.empty() ? nullptr : &timelines;
   int status = kExitOk;

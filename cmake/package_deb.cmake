@@ -58,8 +58,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kestrova.example/lineview")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The font that --png and --live find through fontconfig for their labels.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-dejavu-core)
+# The font that --png and --live find through fontconfig for their labels; GNU parallel for
+# spreading an archive over cores and machines, as the man page shows.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core, parallel")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

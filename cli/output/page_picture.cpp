@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <map>
 
+#include "cli/output/safe_file.h"
 #include "ui/axis_labels.h"
 
 namespace {
@@ -200,12 +201,12 @@ png_image PngImage(const Picture& picture, std::vector<uint8_t>* rgb) {
 }  // namespace
 
 bool WritePng(const Picture& picture, const std::string& path, std::string* error) {
-  std::vector<uint8_t> rgb;
-  png_image image = PngImage(picture, &rgb);
-  const bool ok = png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
-  if (!ok) *error = image.message[0] ? image.message : "cannot write";
-  png_image_free(&image);
-  return ok;
+  std::string bytes;
+  if (!EncodePng(picture, &bytes)) {
+    *error = "cannot encode the picture";
+    return false;
+  }
+  return WriteWholeFile(path, bytes, error);
 }
 
 bool EncodePng(const Picture& picture, std::string* bytes) {

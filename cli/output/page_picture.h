@@ -46,6 +46,7 @@ std::unique_ptr<TextPainter> CreateTextPainter(std::string* error, int pixels = 
 Picture ComposePage(int mode, const PlotCanvas& canvas, const AnalysisSettings& settings, TextPainter* text,
                     int width, int height);
 
+// Replaces `path` whole or not at all; *error: the reason.
 bool WritePng(const Picture& picture, const std::string& path, std::string* error);
 // The same PNG in memory, byte for byte as WritePng writes it; false for an empty picture.
 bool EncodePng(const Picture& picture, std::string* bytes);

@@ -1,5 +1,6 @@
 #include "cli/output/sidecar_writer.h"
 
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cerrno>
@@ -49,20 +50,37 @@ SidecarWriter::~SidecarWriter() {
 }
 
 bool SidecarWriter::Open(const std::string& path, std::string* error) {
-  file_ = gzopen(path.c_str(), "wb6");
+  std::string reason;
+  // zlib closes its own copy of the descriptor; the file keeps the other to flush and rename.
+  const int fd = target_.Open(path, &reason, true) ? dup(target_.Fd()) : -1;
+  file_ = fd >= 0 ? gzdopen(fd, "wb6") : nullptr;
   if (!file_) {
-    *error = "cannot write '" + path + "': " + std::strerror(errno != 0 ? errno : EIO);
+    if (fd >= 0) close(fd);
+    if (reason.empty()) reason = std::strerror(errno != 0 ? errno : EIO);
+    target_.Abort();
+    *error = "cannot write '" + path + "': " + reason;
     return false;
   }
   return Put(std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<") + kRoot + ">\n  <frames>\n");
 }
 
+// The system's reason, taken before anything else can change errno.
+bool SidecarWriter::Failed(int err) {
+  error_ = std::strerror(err != 0 ? err : EIO);
+  return false;
+}
+
+bool SidecarWriter::Flush() {
+  errno = 0;
+  const bool ok = buffer_.empty() ||
+                  gzwrite(file_, buffer_.data(), static_cast<unsigned>(buffer_.size())) == static_cast<int>(buffer_.size());
+  buffer_.clear();
+  return ok || Failed(errno);
+}
+
 bool SidecarWriter::Put(const std::string& text) {
   buffer_ += text;
-  if (buffer_.size() < (1u << 16)) return true;
-  const bool ok = gzwrite(file_, buffer_.data(), static_cast<unsigned>(buffer_.size())) == static_cast<int>(buffer_.size());
-  buffer_.clear();
-  return ok;
+  return buffer_.size() < (1u << 16) || Flush();
 }
 
 bool SidecarWriter::Frame(const std::vector<const Timeline*>& lines, int width, int height, double frameRate) {
@@ -129,12 +147,14 @@ bool SidecarWriter::Finish(const std::vector<const Timeline*>& lines, bool stopp
     }
   }
   x += "  </format>\n</ffprobe:ffprobe>\n";
-  bool ok = Put(x);
-  if (ok && !buffer_.empty()) {
-    ok = gzwrite(file_, buffer_.data(), static_cast<unsigned>(buffer_.size())) == static_cast<int>(buffer_.size());
-  }
-  buffer_.clear();
+  bool ok = Put(x) && Flush();
+  errno = 0;
   const bool closed = gzclose(file_) == Z_OK;
   file_ = nullptr;
-  return ok && closed;
+  if (ok && !closed) ok = Failed(errno);
+  if (!ok) {
+    target_.Abort();
+    return false;
+  }
+  return target_.Commit(&error_);
 }

@@ -241,7 +241,7 @@ bool Run::Record(const InputFrame& frame) {
     l->recorder.Add(f, samples, l->state.width);
   }
   if (sidecarPath_.empty() || sidecar_.Frame(kept_, source_.Width(), source_.Height(), source_.FrameRate())) return true;
-  diag_.Fail(kExitFailure, "cannot write '" + sidecarPath_ + "'");
+  diag_.Fail(kExitFailure, "cannot write '" + sidecarPath_ + "': " + sidecar_.Error());
   return false;
 }
 
@@ -257,7 +257,7 @@ bool Run::Conclude() {
     flagged_ = flagged_ || l->summary.verdict.flagged;
   }
   if (!sidecarPath_.empty() && !sidecar_.Finish(kept_, StopRequested() || source_.Interrupted())) {
-    diag_.Fail(kExitFailure, "cannot write '" + sidecarPath_ + "'");
+    diag_.Fail(kExitFailure, "cannot write '" + sidecarPath_ + "': " + sidecar_.Error());
     return false;
   }
   return true;

@@ -74,7 +74,7 @@ done
 field() { dpkg-deb -f "dist/$deb" "$1"; }
 [ "$(field Package)" = lineview ] || problem "package name $(field Package)"
 [ "$(field Version)" = "$version-1" ] || problem "package version $(field Version)"
-[ "$(field Recommends)" = fonts-dejavu-core ] || problem "Recommends: $(field Recommends)"
+[ "$(field Recommends)" = "fonts-dejavu-core, parallel" ] || problem "Recommends: $(field Recommends)"
 [ "$(field Architecture)" = amd64 ] || problem "architecture $(field Architecture)"
 for lib in libavformat libswscale libc6 libpng; do
   field Depends | grep -q "$lib" || problem "Depends lacks $lib: $(field Depends)"
