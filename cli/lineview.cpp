@@ -82,8 +82,12 @@ int RunFromSidecars(const CliOptions& options, std::ostream& out, Diagnostics& d
     bool cut = false;
     int code = kExitOk;
     if (!ReadSidecar(path, &lines, &error, &cut)) {
-      code = diag.Fail(kExitCannotOpen, error);
+      // Listed all the same: in the report as the sidecar, with why it could not be read.
+      code = diag.Fail(cut ? kExitIncomplete : kExitCannotOpen, error);
       if (options.json) out << FailedInputJson(path, error, code, cut ? "incomplete" : "failed");
+      Timeline unread;
+      unread.input = path, unread.error = error, unread.complete = !cut;
+      timelines->push_back(std::move(unread));
     }
     for (Timeline& t : lines) {
       const RunSummary summary = SummaryOf(t, options.limits);

@@ -133,8 +133,10 @@ TEST_F(Verdicts, ACutOrForeignSidecarGivesOneStableMessage) {
     EXPECT_EQ(cut, c.cut) << c.name << ": " << first;
     EXPECT_EQ(first, second) << c.name;
     EXPECT_TRUE(ValidUtf8(first)) << c.name << ": " << first;
-    const RunResult r = Lineview("--json --from " + Quote(path));
+    const RunResult r = Lineview("--json --report " + Quote(*dir_ / "broken.html") + " --from " + Quote(path));
+    EXPECT_EQ(r.status, c.cut ? kExitIncomplete : kExitCannotOpen) << c.name << ": " << r.err;
     EXPECT_TRUE(ValidUtf8(r.out)) << c.name << ": " << r.out;
+    EXPECT_NE(ReadText(*dir_ / "broken.html").find(c.cut ? "1 incomplete</span>" : "1 failed</span>"), std::string::npos) << c.name;
     EXPECT_NE(r.out.find(c.cut ? "\"verdict\": \"incomplete\"" : "\"verdict\": \"failed\""), std::string::npos) << r.out;
   }
 }
