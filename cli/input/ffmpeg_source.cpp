@@ -148,6 +148,7 @@ class FfmpegSource final : public FrameSource {
   int64_t truncatedFrames_ = 0;  // 1 after a cut-short last raw frame
   int64_t lastPts_ = AV_NOPTS_VALUE;  // the time of the frame before, in the stream's time base
   int64_t gapFrames_ = 0;             // frames missing by the frames' times
+  int64_t droppedBefore_ = 0;         // dropped_ when the frame before was handed over
   std::vector<DropRange> gaps_;
   std::vector<uint8_t> pixels_;
 };
@@ -412,13 +413,15 @@ bool FfmpegSource::Convert() {
 // 1.5 frame durations lost the frames between; a time repeated (or going back) replaced one.
 void FfmpegSource::CheckGap(int64_t pts) {
   const int64_t last = lastPts_;
-  lastPts_ = pts;
+  // Frames the decoder or the converter lost since the frame before are counted already.
+  const int64_t lost = dropped_ - droppedBefore_;
+  lastPts_ = pts, droppedBefore_ = dropped_;
   if (pts == AV_NOPTS_VALUE || last == AV_NOPTS_VALUE || frameRate_ <= 0 || av_q2d(timeBase_) <= 0) return;
   const double duration = 1.0 / (frameRate_ * av_q2d(timeBase_));  // one frame, in ticks
   const double step = static_cast<double>(pts - last);
   int64_t missing = 0;
   if (step <= 0) missing = 1;
-  else if (step > 1.5 * duration) missing = std::max<int64_t>(std::llround(step / duration) - 1, 1);
+  else if (step > 1.5 * duration) missing = std::max<int64_t>(std::llround(step / duration) - 1 - lost, 0);
   if (missing == 0) return;
   const double at = (last - firstPts_) * av_q2d(timeBase_) + (step > 0 ? 1.0 / frameRate_ : 0.0);
   gapFrames_ += missing;
