@@ -38,12 +38,20 @@ int RunArchive(const CliOptions& options, const RunSettings& settings, std::ostr
   bool headerPending = true;
   std::set<std::string> pictureNames, sidecars;
   for (const std::string& input : options.inputs) {
-    if (StopRequested()) break;
     CliOptions one = options;
     one.input = input;
     const std::string pictures = PictureName(input, pictureNames);
     const std::string sidecar = options.sidecar ? UniqueSidecarPath(input, options.sidecarDir, sidecars) : "";
     int code = kExitOk;
+    if (StopRequested()) {
+      // Not reached: still in every output, as incomplete.
+      std::ostringstream json;
+      code = RecordNotAnalysed(one, settings, json, diag, kExitStopped, "not analysed: the run was stopped before it",
+                               timelines, sidecar);
+      if (options.json) out << json.str() << std::flush;
+      if (code == kExitFailure) return code;
+      continue;
+    }
     if (options.json) {
       std::ostringstream json;
       code = RunInput(one, settings, json, diag, errIsTerminal, "", nullptr, nullptr, timelines, sidecar, pictures);
@@ -69,17 +77,30 @@ int RunFromSidecars(const CliOptions& options, std::ostream& out, Diagnostics& d
   for (const std::string& path : options.from) {
     std::vector<Timeline> lines;
     std::string error;
+    bool cut = false;
     int code = kExitOk;
-    if (!ReadSidecar(path, &lines, &error)) {
-      code = diag.Fail(kExitCannotOpen, error);
-      if (options.json) out << FailedInputJson(path, error, code);
+    if (!ReadSidecar(path, &lines, &error, &cut)) {
+      // Listed all the same: in the report as the sidecar, with why it could not be read.
+      code = diag.Fail(cut ? kExitIncomplete : kExitCannotOpen, error);
+      if (options.json) out << FailedInputJson(path, error, code, cut ? "incomplete" : "failed");
+      Timeline unread;
+      unread.input = path, unread.error = error, unread.complete = !cut;
+      timelines->push_back(std::move(unread));
     }
     for (Timeline& t : lines) {
       const RunSummary summary = SummaryOf(t, options.limits);
+      if (!t.error.empty()) {
+        // The run could not analyse its input: the sidecar says why.
+        code = WithInput(code, t.complete ? kExitCannotOpen : kExitIncomplete);
+        if (options.json) out << FailedInputJson(t.input, t.error, code, VerdictName(summary.verdict));
+        timelines->push_back(std::move(t));
+        continue;
+      }
       if (summary.verdict.flagged) {
         WarnFlagged(t, summary.verdict, options.limits, diag);
-        code = kExitFlagged;
+        code = WithInput(code, kExitFlagged);
       }
+      if (!t.complete) code = WithInput(code, kExitIncomplete);
       if (options.json) out << CompactJson(SummaryJson(summary)) << '\n';
       timelines->push_back(std::move(t));
     }

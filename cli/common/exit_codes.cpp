@@ -1,6 +1,6 @@
 #include "cli/common/exit_codes.h"
 
-const ExitMeaning kExitMeanings[17] = {
+const ExitMeaning kExitMeanings[18] = {
     {kExitOk, "success"},
     {kExitFailure, "an output could not be written (the run ends at once), or an internal error"},
     {kExitUsage, "bad command line"},
@@ -16,19 +16,27 @@ const ExitMeaning kExitMeanings[17] = {
     {kExitNoFont, "no font for the axis labels: pictures without them"},
     {kExitTimeout, "the input delivered no frame for --timeout seconds"},
     {kExitDamaged, "the decoder found errors in some frames (concealed or flagged corrupt): analysed as decoded"},
-    {kExitFlagged, "an input was flagged: SNR below --min-snr, or more frames lost than --max-dropped"},
+    {kExitFlagged, "an input was flagged: SNR below --min-snr, more frames lost than --max-dropped or damaged than --max-damaged"},
+    {kExitIncomplete, "--from: a sidecar of a run stopped before its input's end (its verdict is incomplete)"},
     {kExitStopped, "stopped by SIGINT or SIGTERM: lineview ends by that signal once its outputs are complete"},
 };
-const char kExitNote[] = "Codes 6 to 15 are warnings: the outputs of what could be read are complete. 15 outweighs the "
-                         "other warnings, so that a collection sorts by the status alone. Several inputs: the first "
+const char kExitNote[] = "Codes 6 to 16 are warnings: the outputs of what could be read are complete. 15 outweighs the "
+                         "other warnings, so that a collection sorts by the status alone; a reading cut short (11, 13, "
+                         "16, 130, 143) is never outweighed: its verdict is incomplete. Several inputs: the first "
                          "failure's status, else 15 where one was flagged, else the first warning's.";
 
+bool EndedShort(int status) {
+  return status == kExitReadError || status == kExitTimeout || status == kExitIncomplete || status >= kExitStopped;
+}
+
 int Outweighed(int status, int flagged) {
-  return status == kExitOk || (status >= kExitTruncated && status < kExitStopped) ? flagged : status;
+  return status == kExitOk || (status >= kExitTruncated && !EndedShort(status)) ? flagged : status;
 }
 
 int WithInput(int status, int code) {
   const bool failed = code != kExitOk && code < kExitTruncated;
   if (status == kExitOk || (failed && status >= kExitTruncated)) status = code;
+  // A reading cut short outweighs the other warnings, a flag among them.
+  if (EndedShort(code) && status >= kExitTruncated && !EndedShort(status)) status = code;
   return code == kExitFlagged ? Outweighed(status, code) : status;
 }

@@ -19,7 +19,8 @@ enum ExitCode : int {
   kExitNoFont = 12,             // no font for the axis labels: pictures without them
   kExitTimeout = 13,            // the input delivered no frame for --timeout seconds: stopped there
   kExitDamaged = 14,            // the decoder flagged frames as corrupt or concealed errors in them
-  kExitFlagged = 15,            // an input crossed --min-snr or --max-dropped (outweighs the other warnings)
+  kExitFlagged = 15,            // an input crossed --min-snr, --max-dropped or --max-damaged (outweighs the other warnings)
+  kExitIncomplete = 16,         // --from: a sidecar of a run that ended before its input did (stopped, timed out, a read error)
   // Stopped by SIGINT or SIGTERM: the outputs are completed, then the process ends by the
   // signal (a shell shows 130 or 143); this code only where it could not.
   kExitStopped = 130,
@@ -30,11 +31,14 @@ struct ExitMeaning {
   ExitCode code;
   const char* text;
 };
-extern const ExitMeaning kExitMeanings[17];
+extern const ExitMeaning kExitMeanings[18];
 extern const char kExitNote[];
 
 // The status of several inputs with one more: an input that could not be analysed outweighs
-// the warnings of the others, a flagged one the other warnings.
+// the warnings of the others; one analysed only in part (a timeout, a read error, a stopped
+// sidecar) outweighs a flagged one, and a flagged one the other warnings.
 int WithInput(int status, int code);
 // A flagged input outweighs the other warnings, so that a collection sorts by status alone.
 int Outweighed(int status, int flagged);
+// The statuses of a reading that ended before the input's end: never outweighed by a flag.
+bool EndedShort(int status);

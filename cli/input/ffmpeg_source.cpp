@@ -75,10 +75,12 @@ class FfmpegSource final : public FrameSource {
 
   bool Next(InputFrame* frame) override;
   int64_t ExpectedFrames() const override { return expectedFrames_; }
-  int64_t Dropped() const override { return dropped_ + truncatedFrames_; }
+  int64_t Dropped() const override { return dropped_ + truncatedFrames_ + gapFrames_; }
+  const std::vector<DropRange>& Gaps() const override { return gaps_; }
   int64_t Undecoded() const override { return dropped_; }
   int64_t Damaged() const override { return damaged_; }
   bool Interrupted() const override { return interrupted_; }
+  bool ReadFailed() const override { return readFailed_; }
   FieldOrder Fields() const override { return fields_; }
   void SetAnalysedRows(const std::vector<int>& rows) override {
     rows_.clear();
@@ -105,6 +107,7 @@ class FfmpegSource final : public FrameSource {
   enum class Decoded { Frame, End };
   Decoded DecodeNext();
   bool Convert();
+  void CheckGap(int64_t pts);
 
   std::string name_;
   Diagnostics* diag_ = nullptr;
@@ -127,6 +130,7 @@ class FfmpegSource final : public FrameSource {
   bool flushing_ = false;
   bool pending_ = false;  // frame_ holds a decoded frame not yet handed over
   bool interrupted_ = false;  // the reading stopped for a stop or a timeout, not at the end
+  bool readFailed_ = false;   // the reading stopped at a read error
   int64_t next_ = 0;     // frames handed over
   int64_t decoded_ = 0;  // frames decoded, those before -ss included
   int64_t firstPts_ = AV_NOPTS_VALUE;  // the input's time 0: its stream's start, else its first frame
@@ -142,6 +146,10 @@ class FfmpegSource final : public FrameSource {
   int64_t damaged_ = 0;         // frames delivered with errors the decoder flagged or concealed
   double timeout_ = 0;          // --timeout: seconds an input may deliver nothing
   int64_t truncatedFrames_ = 0;  // 1 after a cut-short last raw frame
+  int64_t lastPts_ = AV_NOPTS_VALUE;  // the time of the frame before, in the stream's time base
+  int64_t gapFrames_ = 0;             // frames missing by the frames' times
+  int64_t droppedBefore_ = 0;         // dropped_ when the frame before was handed over
+  std::vector<DropRange> gaps_;
   std::vector<uint8_t> pixels_;
 };
 
@@ -366,6 +374,7 @@ FfmpegSource::Decoded FfmpegSource::DecodeNext() {
                                         " (--timeout): stopped after " + std::to_string(next_) + " frames");
         }
       } else if (r != AVERROR_EOF) {
+        readFailed_ = true;
         diag_->Warn(kExitReadError, "'" + name_ + "' could not be read to its end: " + AvError(r));
       }
       avcodec_send_packet(decoder_, nullptr);
@@ -398,6 +407,25 @@ bool FfmpegSource::Convert() {
   static const std::vector<int> kWhole;
   const std::vector<int>& rows = pictureWanted_ && planes_.layout == FramePlanes::None ? kWhole : rows_;
   return converter_.Convert(ImageOf(*frame_), width_, height_, pixelFormat_, rows, pixels_.data());
+}
+
+// A frame's time against the one before, in the stream's own time base: a step of more than
+// 1.5 frame durations lost the frames between; a time repeated (or going back) replaced one.
+void FfmpegSource::CheckGap(int64_t pts) {
+  const int64_t last = lastPts_;
+  // Frames the decoder or the converter lost since the frame before are counted already.
+  const int64_t lost = dropped_ - droppedBefore_;
+  lastPts_ = pts, droppedBefore_ = dropped_;
+  if (pts == AV_NOPTS_VALUE || last == AV_NOPTS_VALUE || frameRate_ <= 0 || av_q2d(timeBase_) <= 0) return;
+  const double duration = 1.0 / (frameRate_ * av_q2d(timeBase_));  // one frame, in ticks
+  const double step = static_cast<double>(pts - last);
+  int64_t missing = 0;
+  if (step <= 0) missing = 1;
+  else if (step > 1.5 * duration) missing = std::max<int64_t>(std::llround(step / duration) - 1 - lost, 0);
+  if (missing == 0) return;
+  const double at = (last - firstPts_) * av_q2d(timeBase_) + (step > 0 ? 1.0 / frameRate_ : 0.0);
+  gapFrames_ += missing;
+  gaps_.push_back(DropRange{Stored(at, 6), missing});
 }
 
 bool FfmpegSource::Next(InputFrame* frame) {
@@ -435,6 +463,7 @@ bool FfmpegSource::Next(InputFrame* frame) {
     }
     // Errors the decoder found in the stream: it hands the frame over all the same, patched up.
     if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) != 0 || frame_->decode_error_flags != 0) ++damaged_;
+    CheckGap(pts);
     frame->pixels = pixels_.data();
     // The frame's number in the input: counted, or from its time after a seek.
     frame->index = byCount_ ? skip_ + next_ : start_ > 0 ? std::llround(seconds * frameRate_) : next_;

@@ -11,6 +11,7 @@
 #include "cli/common/diagnostics.h"
 #include "cli/common/line_choice.h"
 #include "cli/input/plane_layout.h"
+#include "cli/results/timeline.h"
 
 struct InputFrame {
   uint8_t* pixels = nullptr;  // Width() x Height() in PixelFormat(); valid until the next call
@@ -36,10 +37,18 @@ class FrameSource {
   // truncated last raw frame, which has its own warning.
   virtual int64_t Dropped() const { return 0; }
   virtual int64_t Undecoded() const { return 0; }
+  // The gaps in the frames' times (more than 1.5 frame durations, or a time repeated): where
+  // and how many frames; their sum is counted in Dropped.
+  virtual const std::vector<DropRange>& Gaps() const {
+    static const std::vector<DropRange> kNone;
+    return kNone;
+  }
   // Frames delivered although the decoder found errors in them (concealed or flagged corrupt).
   virtual int64_t Damaged() const { return 0; }
   // The reading ended early: a stop, or no frame within the timeout.
   virtual bool Interrupted() const { return false; }
+  // The reading ended at a read error, before the input's end.
+  virtual bool ReadFailed() const { return false; }
   // A recording (a file, the built-in signal) can be read faster than it plays; a device or a
   // pipe delivers frames as they happen.
   virtual bool IsRecording() const { return true; }

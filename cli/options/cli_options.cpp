@@ -211,6 +211,9 @@ void AddArchiveOptions(CLI::App& app, CliOptions* o, Unparsed& u) {
   app.add_option("--max-dropped", o->limits.maxDropped, "Flag an input that lost more than N frames")
       ->option_text("N")
       ->check(CLI::NonNegativeNumber);
+  app.add_option("--max-damaged", o->limits.maxDamaged, "Flag an input with more than N frames the decoder found damaged")
+      ->option_text("N")
+      ->check(CLI::NonNegativeNumber);
   app.add_option("--flag-gap", o->limits.flagGap, "Flagged spans closer than this join into one segment (default 1)")
       ->option_text("SECONDS")
       ->check(CLI::NonNegativeNumber);

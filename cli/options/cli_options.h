@@ -50,11 +50,12 @@ struct CliOptions {
   std::string report;              // --report FILE.html
   std::string plot;                // --plot FILE.png
   double snrLow = 10.0, snrHigh = 70.0;  // --snr-range: the plot's dB axis
-  Thresholds limits;               // --min-snr, --max-dropped, --flag-gap
+  Thresholds limits;               // --min-snr, --max-dropped, --max-damaged, --flag-gap
 
   // Whether the run keeps each frame's results (memory grows with the input).
   bool KeepsTimeline() const {
-    return sidecar || !report.empty() || !plot.empty() || !std::isnan(limits.minSnr) || limits.maxDropped >= 0;
+    return sidecar || !report.empty() || !plot.empty() || !std::isnan(limits.minSnr) || limits.maxDropped >= 0 ||
+           limits.maxDamaged >= 0;
   }
 };
 

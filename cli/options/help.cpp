@@ -35,7 +35,9 @@ const struct {
      "NAME.lineview.xml.gz: ffprobe's XML, one <frame> per frame with tags lineview.snr.r (the frame's own "
      "SNR) and lineview.snr50.r (the 50-frame mean), the settings, and the line's samples of the worst and a "
      "typical frame. --min-snr flags frames where a shown channel's own SNR lies below it, merged into "
-     "segments; --max-dropped flags an input that lost more frames. --report writes one page for all inputs: "
+     "segments; --max-dropped flags an input that lost more frames (also those missing by their times), "
+     "--max-damaged one with more frames the decoder found damaged. Verdicts: pass, flag, failed, incomplete "
+     "(a run stopped, timed out or cut by a read error: never pass). --report writes one page for all inputs: "
      "a table of verdicts, a plot over time per input, the pages at the worst and a typical frame. --from "
      "builds the report, the plot and the verdicts from sidecars, without decoding again: lineview --sidecar "
      "on many machines, then lineview --report all.html --from *.lineview.xml.gz on one."},

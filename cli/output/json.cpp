@@ -38,10 +38,22 @@ std::string SummaryJson(const RunSummary& s) {
   std::string j = "{\n";
   j += "  \"input\": " + (s.input.empty() ? std::string("null") : "\"" + Escape(s.input) + "\"") + ",\n";
   if (s.line >= 0) j += "  \"line\": " + std::to_string(s.line) + ",\n";
-  if (s.field >= 0) j += std::string("  \"field\": \"") + FieldName(s.field) + "\",\n";
+  // null: no field was chosen (the row is taken as it comes, whichever field it belongs to)
+  j += "  \"field\": " + (s.field >= 0 ? "\"" + std::string(FieldName(s.field)) + "\"" : std::string("null")) + ",\n";
   if (s.tvLine > 0) j += "  \"tv_line\": " + std::to_string(s.tvLine) + ",\n";
+  j += std::string("  \"color\": \"") + (s.settings.ColorMode == 1 ? "yuv" : "rgb") + "\",\n";
+  char interval[64];
+  std::snprintf(interval, sizeof interval, "  \"interval\": [%.1f, %.1f],\n", s.settings.StartCount * 0.1,
+                s.settings.StopCount * 0.1);
+  j += interval;
   j += "  \"frames_analysed\": " + std::to_string(s.framesAnalysed) + ",\n";
   j += "  \"frames_dropped\": " + std::to_string(s.framesDropped) + ",\n";
+  j += "  \"dropped\": [";
+  for (size_t i = 0; i < s.dropped.size(); ++i) {
+    j += std::string(i == 0 ? "" : ", ") + "{\"at\": " + Number(s.dropped[i].at) + ", \"frames\": " +
+         std::to_string(s.dropped[i].frames) + "}";
+  }
+  j += "],\n";
   j += "  \"frames_damaged\": " + std::to_string(s.framesDamaged) + ",\n";
   j += "  \"snr_db\": {\n";
   for (int c = 0; c < 3; ++c) {
@@ -56,7 +68,7 @@ std::string SummaryJson(const RunSummary& s) {
     j += c < 2 ? ",\n" : "\n";
   }
   j += "  },\n";
-  j += std::string("  \"verdict\": \"") + (s.verdict.flagged ? "flag" : "pass") + "\",\n";
+  j += std::string("  \"verdict\": \"") + VerdictName(s.verdict) + "\",\n";
   j += "  \"segments\": [";
   for (size_t i = 0; i < s.verdict.segments.size(); ++i) {
     const Segment& g = s.verdict.segments[i];
@@ -68,9 +80,9 @@ std::string SummaryJson(const RunSummary& s) {
   return j;
 }
 
-std::string FailedInputJson(const std::string& input, const std::string& error, int status) {
-  return "{\"input\": \"" + Escape(input) + "\", \"error\": \"" + Escape(error) + "\", \"status\": " +
-         std::to_string(status) + "}\n";
+std::string FailedInputJson(const std::string& input, const std::string& error, int status, const char* verdict) {
+  return "{\"input\": \"" + Escape(input) + "\", \"verdict\": \"" + verdict + "\", \"error\": \"" + Escape(error) +
+         "\", \"status\": " + std::to_string(status) + "}\n";
 }
 
 std::string CompactJson(const std::string& json) {

@@ -8,7 +8,8 @@
 std::string SummaryJson(const RunSummary& summary);
 // An input of an archive run that could not be analysed, on one line: its name, the error as
 // printed and the exit status it would have had alone.
-std::string FailedInputJson(const std::string& input, const std::string& error, int status);
+std::string FailedInputJson(const std::string& input, const std::string& error, int status,
+                            const char* verdict = "failed");
 // The summary on one line: the line breaks and indentation between its fields dropped (no
 // string in it holds a raw line break: they are escaped).
 std::string CompactJson(const std::string& json);

@@ -63,12 +63,30 @@ std::string Base64(const std::string& bytes) {
 
 std::string Time(double seconds) { return Clock(seconds, true); }
 
+// One form for every line: "line 73 (row 100), top field"; "row 100" where the height has no
+// standard line; the field only where one was chosen.
 std::string LineText(const Timeline& t) {
-  if (t.line < 0) return std::to_string(t.settings.TVLine);
-  std::string s = "row " + std::to_string(t.line);
+  const int row = t.line >= 0 ? t.line : t.settings.TVLine;
+  std::string s = t.tvLine > 0 ? "line " + std::to_string(t.tvLine) + " (row " + std::to_string(row) + ")"
+                               : "row " + std::to_string(row);
   if (t.field >= 0) s += t.field == 1 ? ", bottom field" : ", top field";
-  if (t.tvLine > 0) s += ", line " + std::to_string(t.tvLine);
   return s;
+}
+
+// The verdicts counted over all inputs, each in its colour.
+void VerdictCounts(std::string& h, const std::vector<TimePlot>& plots) {
+  const char* kinds[] = {"pass", "flag", "failed", "incomplete"};
+  int counts[4] = {};
+  for (const TimePlot& p : plots) {
+    const std::string name = VerdictName(p.verdict);
+    for (int k = 0; k < 4; ++k) counts[k] += name == kinds[k];
+  }
+  h += "<p class=\"counts\">" + std::to_string(plots.size()) + (plots.size() == 1 ? " input: " : " inputs: ");
+  for (int k = 0; k < 4; ++k) {
+    h += std::string(k ? ", " : "") + "<span class=\"" + kinds[k] + "\" data-key=\"count-" + kinds[k] + "\" data-value=\"" +
+         std::to_string(counts[k]) + "\">" + std::to_string(counts[k]) + " " + kinds[k] + "</span>";
+  }
+  h += "</p>\n";
 }
 
 std::string InputName(const Timeline& t) { return t.input.empty() ? "built-in signal" : t.input; }
@@ -79,6 +97,7 @@ h3{font-size:15px;margin:14px 0 4px}
 table{border-collapse:collapse}th,td{border:1px solid #ccc;padding:3px 7px}th{background:#f0f0f0}
 td.n{text-align:right;font-variant-numeric:tabular-nums}
 .pass{color:#08660f;font-weight:bold}.flag{color:#b00000;font-weight:bold}
+.failed{color:#6a1b9a;font-weight:bold}.incomplete{color:#a05a00;font-weight:bold}
 svg.plot{display:block;max-width:100%;height:auto}
 svg.plot text{font:12px sans-serif;fill:#202020}
 .legend span{display:inline-block;margin-right:18px}
@@ -110,7 +129,7 @@ std::string ChannelHeading(const std::vector<Timeline>& timelines, int c) {
 
 void SummaryTable(std::string& h, const std::vector<Timeline>& timelines, const std::vector<TimePlot>& plots) {
   h += "<table class=\"summary\">\n<tr><th rowspan=\"2\">Input</th><th rowspan=\"2\">Line</th><th rowspan=\"2\">Frames</th>"
-       "<th rowspan=\"2\">Dropped</th>";
+       "<th rowspan=\"2\">Dropped</th><th rowspan=\"2\">Damaged</th>";
   for (int c = 0; c < 3; ++c) h += "<th colspan=\"3\">" + EscapeMarkup(ChannelHeading(timelines, c)) + " SNR, dB</th>";
   h += "<th rowspan=\"2\">Verdict</th><th rowspan=\"2\">Flagged spans</th></tr>\n<tr>";
   for (int c = 0; c < 3; ++c) h += "<th>mean</th><th>min</th><th>max</th>";
@@ -124,7 +143,8 @@ void SummaryTable(std::string& h, const std::vector<Timeline>& timelines, const 
     h += "<tr data-input=\"" + EscapeMarkup(t.input) + "\" data-line=\"" + std::to_string(t.line) + "\"><td><a href=\"#t" +
          std::to_string(i) + "\">" + EscapeMarkup(InputName(t)) + "</a></td><td>" + EscapeMarkup(LineText(t)) +
          "</td>";
-    h += CountCell(t, "frames", static_cast<int64_t>(t.frames.size())) + CountCell(t, "dropped", t.framesDropped);
+    h += CountCell(t, "frames", static_cast<int64_t>(t.frames.size())) + CountCell(t, "dropped", t.framesDropped) +
+         CountCell(t, "damaged", t.framesDamaged);
     for (int c = 0; c < 3; ++c) {
       const std::string name = t.channelNames[c];
       const bool none = stats[c].count == 0;
@@ -132,9 +152,10 @@ void SummaryTable(std::string& h, const std::vector<Timeline>& timelines, const 
            NumberCell(t, name + ".max", none ? NAN : stats[c].max);
     }
     const Verdict& v = plots[i].verdict;
-    const char* verdict = v.flagged ? "flag" : "pass";
+    const char* verdict = VerdictName(v);
+    const std::string why = t.error.empty() ? "" : ": " + EscapeMarkup(t.error);
     h += "<td class=\"" + std::string(verdict) + "\" data-input=\"" + EscapeMarkup(t.input) + "\" data-key=\"verdict\" data-value=\"" +
-         verdict + "\">" + verdict + "</td>";
+         verdict + "\">" + verdict + why + "</td>";
     h += CountCell(t, "segments", static_cast<int64_t>(v.segments.size())) + "</tr>\n";
   }
   h += "</table>\n";
@@ -292,6 +313,13 @@ void SegmentList(std::string& h, const Timeline& t, const Verdict& v, const Thre
     h += "<p class=\"flag\">" + std::to_string(t.framesDropped) + " frames dropped, more than the " +
          std::to_string(limits.maxDropped) + " allowed</p>\n";
   }
+  if (v.tooManyDamaged) {
+    h += "<p class=\"flag\">" + std::to_string(t.framesDamaged) + " frames damaged, more than the " +
+         std::to_string(limits.maxDamaged) + " allowed</p>\n";
+  }
+  for (const DropRange& d : t.dropped) {
+    h += "<p>" + std::to_string(d.frames) + (d.frames == 1 ? " frame" : " frames") + " missing at " + Time(d.at) + "</p>\n";
+  }
   if (std::isnan(limits.minSnr)) return;
   if (v.segments.empty()) {
     h += "<p>No frame below " + Shown(limits.minSnr) + " dB.</p>\n";
@@ -359,6 +387,7 @@ void Settings(std::string& h, const Timeline& t, const Thresholds& limits) {
   rows.push_back({"pages", pages.empty() ? "—" : pages});
   rows.push_back({"minimum SNR", std::isnan(limits.minSnr) ? "—" : Shown(limits.minSnr) + " dB"});
   rows.push_back({"most frames dropped", limits.maxDropped < 0 ? "—" : std::to_string(limits.maxDropped)});
+  rows.push_back({"most frames damaged", limits.maxDamaged < 0 ? "—" : std::to_string(limits.maxDamaged)});
   rows.push_back({"spans joined across", Format("%g", limits.flagGap) + " s"});
   h += "<h3>Settings</h3>\n<table class=\"settings\">";
   for (const auto& [name, value] : rows) h += "<tr><th>" + name + "</th><td>" + EscapeMarkup(value) + "</td></tr>";
@@ -373,13 +402,19 @@ std::string ReportHtml(const std::vector<Timeline>& timelines, const ReportOptio
   std::string h = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>lineview report</title>\n<style>\n";
   h += kStyle;
   h += "</style>\n</head>\n<body>\n<h1>lineview report</h1>\n";
+  VerdictCounts(h, plots);
   SummaryTable(h, timelines, plots);
   for (size_t i = 0; i < timelines.size(); ++i) {
     const Timeline& t = timelines[i];
     const TimePlot& plot = plots[i];
-    const char* verdict = plot.verdict.flagged ? "flag" : "pass";
+    const char* verdict = VerdictName(plot.verdict);
     h += "<section id=\"t" + std::to_string(i) + "\">\n<h2>" + EscapeMarkup(TimelineTitle(t)) + " <span class=\"" + verdict +
          "\">" + verdict + "</span></h2>\n";
+    if (!t.error.empty()) {
+      h += "<p class=\"" + std::string(verdict) + "\">" + verdict + ": " + EscapeMarkup(t.error) + "</p>\n</section>\n";
+      continue;
+    }
+    if (!t.complete) h += "<p class=\"incomplete\">The run ended before the input did: not analysed to its end.</p>\n";
     h += "<p>" + std::to_string(t.frames.size()) + " frames";
     if (!t.frames.empty()) h += ", " + Time(plot.start) + " to " + Time(plot.end);
     h += "; " + std::to_string(t.framesDropped) + " dropped, " + std::to_string(t.framesDamaged) + " damaged.</p>\n";

@@ -111,7 +111,7 @@ bool NextElement(const std::string& text, size_t& at, Element* e) {
   }
 }
 
-bool ReadGzip(const std::string& path, std::string* text, std::string* error) {
+bool ReadGzip(const std::string& path, std::string* text, std::string* error, bool* cut) {
   gzFile f = gzopen(path.c_str(), "rb");
   if (!f) {
     *error = "cannot open '" + path + "': " + std::strerror(errno != 0 ? errno : ENOENT);
@@ -121,13 +121,38 @@ bool ReadGzip(const std::string& path, std::string* text, std::string* error) {
   int n = 0;
   while ((n = gzread(f, buf, sizeof buf)) > 0) text->append(buf, n);
   int code = Z_OK;
-  const std::string message = gzerror(f, &code);  // gzerror's text lives only as long as the file
+  gzerror(f, &code);  // only the code: the text lives only as long as the file, and names zlib's details
+  const int readErrno = errno;
   gzclose(f);
-  if (n < 0 || (code != Z_OK && code != Z_STREAM_END)) {
-    *error = "'" + path + "' is damaged (" + message + ")";
-    return false;
+  if (n >= 0 && (code == Z_OK || code == Z_STREAM_END)) return true;
+  *cut = code == Z_BUF_ERROR;
+  // One fixed text per kind of fault, so that the same file gives the same message every time.
+  const std::string why = code == Z_BUF_ERROR    ? "it is cut short: its run did not finish writing it"
+                          : code == Z_DATA_ERROR ? "its compressed data are damaged"
+                          : code == Z_ERRNO      ? std::strerror(readErrno != 0 ? readErrno : EIO)
+                                                 : "it cannot be decompressed";
+  *error = "'" + path + "' is damaged: " + why;
+  return false;
+}
+
+// Text for a message: bytes that are not valid UTF-8 (a foreign file's, a name's) and control
+// characters become '?', so that a message always reads and parses the same.
+std::string CleanText(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    bool valid = n > 0 && i + n <= s.size() && !(n == 2 && c < 0xC2) && !(n == 4 && c > 0xF4);
+    for (size_t k = 1; valid && k < n; ++k) valid = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+    if (!valid || (n == 1 && (c < 0x20 || c == 0x7F))) {
+      out += '?';
+      ++i;
+    } else {
+      out.append(s, i, n);
+      i += n;
+    }
   }
-  return true;
+  return out;
 }
 
 bool ParseDouble(const std::string& s, double* v) {
@@ -331,6 +356,20 @@ bool KeptSamples(std::map<std::string, std::string>& tags, const std::string& q,
   return true;
 }
 
+// "4.000000:13,8.000000:2": the gaps in the frames' times; what does not read is left out.
+std::vector<DropRange> DropRangesOf(const std::string& list) {
+  std::vector<DropRange> ranges;
+  for (const std::string& item : ListItems(list)) {
+    const size_t colon = item.find(':');
+    DropRange d;
+    if (colon != std::string::npos && ParseDouble(item.substr(0, colon), &d.at) &&
+        ParseInt(item.substr(colon + 1), &d.frames) && d.frames > 0) {
+      ranges.push_back(d);
+    }
+  }
+  return ranges;
+}
+
 // What every line of the file shares, then what is its own.
 void CompleteLines(SidecarContent& s) {
   std::map<std::string, std::string>& tags = s.formatTags;
@@ -346,6 +385,9 @@ void CompleteLines(SidecarContent& s) {
     t.pages = pages;
     t.framesDropped = dropped;
     t.framesDamaged = damaged;
+    t.dropped = DropRangesOf(tags["lineview.dropped"]);
+    t.complete = tags["lineview.complete"] != "stopped";
+    t.error = tags["lineview.error"];
     t.channelNames = ChannelNames(settings.ColorMode);
     const std::string p = LinePrefix(s.names[i]);
     if (t.line >= 0) t.settings.TVLine = t.line;
@@ -356,11 +398,9 @@ void CompleteLines(SidecarContent& s) {
   }
 }
 
-}  // namespace
-
-bool ReadSidecar(const std::string& path, std::vector<Timeline>* lines, std::string* error) {
+bool ReadSidecarText(const std::string& path, std::vector<Timeline>* lines, std::string* error, bool* cut) {
   std::string text;
-  if (!ReadGzip(path, &text, error)) return false;
+  if (!ReadGzip(path, &text, error, cut)) return false;
   SidecarContent s;
   if (!ReadElements(text, "'" + path + "' is not a lineview sidecar", s, error)) return false;
   if (!s.sawRoot) {
@@ -368,6 +408,7 @@ bool ReadSidecar(const std::string& path, std::vector<Timeline>* lines, std::str
     return false;
   }
   if (!s.sawFormat || !s.sawEnd) {
+    *cut = true;
     *error = "'" + path + "' ends early: its run did not finish writing it";
     return false;
   }
@@ -375,5 +416,18 @@ bool ReadSidecar(const std::string& path, std::vector<Timeline>* lines, std::str
   if (s.found.empty()) s.LineOf("");
   CompleteLines(s);
   *lines = std::move(s.found);
+  return true;
+}
+
+}  // namespace
+
+bool ReadSidecar(const std::string& path, std::vector<Timeline>* lines, std::string* error, bool* cut) {
+  bool wasCut = false;
+  if (cut) *cut = false;
+  if (!ReadSidecarText(path, lines, error, &wasCut)) {
+    if (cut) *cut = wasCut;
+    *error = CleanText(*error);
+    return false;
+  }
   return true;
 }

@@ -5,5 +5,7 @@
 
 #include "cli/results/timeline.h"
 
-// A sidecar back as one timeline per analysed line; false with *error when it is not one.
-bool ReadSidecar(const std::string& path, std::vector<Timeline>* lines, std::string* error);
+// A sidecar back as one timeline per analysed line; false with *error when it is not one, and
+// *cut where it is one cut short (its run did not finish writing it). The error is valid UTF-8
+// and the same on every read of the same file.
+bool ReadSidecar(const std::string& path, std::vector<Timeline>* lines, std::string* error, bool* cut = nullptr);

@@ -109,7 +109,8 @@ bool SidecarWriter::Finish(const std::vector<const Timeline*>& lines, bool stopp
                   "\" nb_streams=\"1\" nb_programs=\"0\" format_name=\"lineview\" duration=\"" + Fixed(duration, 6) +
                   "\">\n";
   x += Tag("lineview.version", LINEVIEW_VERSION_TEXT);
-  x += Tag("lineview.complete", stopped ? "stopped" : "yes");
+  x += Tag("lineview.complete", stopped ? "stopped" : !t.error.empty() ? "failed" : "yes");
+  if (!t.error.empty()) x += Tag("lineview.error", t.error);
   const AnalysisSettings& s = t.settings;
   x += Tag("lineview.colour_space", s.ColorMode == 1 ? "yuv" : "rgb");
   x += Tag("lineview.interval", Fixed(s.StartCount * 0.1, 1) + ":" + Fixed(s.StopCount * 0.1, 1));
@@ -119,6 +120,9 @@ bool SidecarWriter::Finish(const std::vector<const Timeline*>& lines, bool stopp
   for (int p : t.pages) pages += (pages.empty() ? "" : ",") + std::string(PageName(p));
   x += Tag("lineview.pages", pages);
   x += Tag("lineview.frames_dropped", std::to_string(t.framesDropped));
+  std::string gaps;
+  for (const DropRange& d : t.dropped) gaps += (gaps.empty() ? "" : ",") + Fixed(d.at, 6) + ":" + std::to_string(d.frames);
+  if (!gaps.empty()) x += Tag("lineview.dropped", gaps);
   x += Tag("lineview.frames_damaged", std::to_string(t.framesDamaged));
   // All of them, under the settings file's names: the report draws its pictures with them.
   AnalysisSettings copy = s;
@@ -136,6 +140,8 @@ bool SidecarWriter::Finish(const std::vector<const Timeline*>& lines, bool stopp
       x += Tag(p + "row", std::to_string(l->line));
       if (l->field >= 0) x += Tag(p + "field", FieldName(l->field));
       if (l->tvLine > 0) x += Tag(p + "tv_line", std::to_string(l->tvLine));
+    } else if (l->tvLine > 0) {
+      x += Tag(p + "tv_line", std::to_string(l->tvLine));  // the one line of the settings, as a standard line
     }
     for (const KeptFrame& k : kKeptFrames) {
       const LineSamples& samples = l->*k.samples;

@@ -24,7 +24,7 @@ class SidecarWriter {
   // The last frame of each line's timeline, all of one input frame.
   bool Frame(const std::vector<const Timeline*>& lines, int width, int height, double frameRate);
   // Closes the file with the settings, the counts and the kept samples; `stopped`: the run
-  // ended before its input did.
+  // ended before its input did. A timeline with an error records the input's failure.
   bool Finish(const std::vector<const Timeline*>& lines, bool stopped);
   // Why the last Frame or Finish failed, in the system's words.
   const std::string& Error() const { return error_; }

@@ -79,6 +79,7 @@ TimePlot ReduceTimeline(const Timeline& t, const ReportOptions& options, int col
     const int a = ColumnOf(p, s.start), b = ColumnOf(p, s.end);
     for (int x = std::min(a, b); x <= std::max(a, b); ++x) p.flagged[x] = true;
   }
+  for (const DropRange& d : t.dropped) p.gaps.push_back(ColumnOf(p, d.at));
   return p;
 }
 
@@ -169,6 +170,7 @@ constexpr int kGap = 10;
 constexpr int kBlock = kTitle + kPlotHeight + kTimeLabels + kGap;
 static_assert(kBlock == kPlotPictureBlock);
 constexpr uint32_t kGridColor = 0xE4E4E4;
+constexpr uint32_t kGapColor = 0x505050;  // where frames are missing
 constexpr uint32_t kFrameColor = 0x808080;
 constexpr uint32_t kTextColor = 0x202020;
 
@@ -230,6 +232,7 @@ void DrawPlot(Picture& pic, const Timeline& t, const TimePlot& plot, int top, Te
     }
   }
   if (!std::isnan(plot.threshold)) r.Row(r.Y(plot.threshold), kThresholdColor, 6);
+  for (int x : plot.gaps) r.Span(x, plotTop, bottom, kGapColor);  // a thin mark where frames are missing
   for (int c : plot.channels) {
     const uint32_t color = ChannelColor(t.settings, c);
     for (int x = 0; x < plot.columns; ++x) {

@@ -33,6 +33,7 @@ struct TimePlot {
   std::vector<int> channels;         // the channels drawn: those the settings show
   std::vector<bool> flagged;         // per column: a flagged span reaches into it
   double threshold = NAN;            // the minimum SNR within [low, high]; NaN: none
+  std::vector<int> gaps;             // the columns where frames are missing by their times
   Verdict verdict;
 };
 

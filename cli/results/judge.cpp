@@ -3,6 +3,9 @@
 Verdict Judge(const Timeline& t, const Thresholds& limits) {
   Verdict v;
   v.tooManyDropped = limits.maxDropped >= 0 && t.framesDropped > limits.maxDropped;
+  v.tooManyDamaged = limits.maxDamaged >= 0 && t.framesDamaged > limits.maxDamaged;
+  v.failed = !t.error.empty();
+  v.incomplete = !t.complete;
   if (!std::isnan(limits.minSnr)) {
     const std::vector<int> judged = JudgedChannels(t.settings);
     bool inSegment = false;  // the frame before was flagged
@@ -27,6 +30,10 @@ Verdict Judge(const Timeline& t, const Thresholds& limits) {
       inSegment = true;
     }
   }
-  v.flagged = v.tooManyDropped || !v.segments.empty();
+  v.flagged = v.tooManyDropped || v.tooManyDamaged || !v.segments.empty();
   return v;
+}
+
+const char* VerdictName(const Verdict& v) {
+  return v.incomplete ? "incomplete" : v.failed ? "failed" : v.flagged ? "flag" : "pass";
 }

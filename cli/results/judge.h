@@ -10,6 +10,7 @@
 struct Thresholds {
   double minSnr = NAN;          // --min-snr: a frame below it on a shown channel is flagged; NaN: none
   int64_t maxDropped = -1;      // --max-dropped: more lost frames flag the input; -1: none
+  int64_t maxDamaged = -1;      // --max-damaged: more frames the decoder found damaged flag it; -1: none
   double flagGap = 1.0;         // --flag-gap: flagged spans closer than this (seconds) join
 };
 
@@ -23,7 +24,13 @@ struct Segment {
 struct Verdict {
   bool flagged = false;
   bool tooManyDropped = false;
+  bool tooManyDamaged = false;
+  bool incomplete = false;  // the input was not analysed to its end
+  bool failed = false;      // not analysed at all
   std::vector<Segment> segments;
 };
 
 Verdict Judge(const Timeline& t, const Thresholds& limits);
+// "incomplete", "failed", "flag" or "pass": the first that holds. A run cut short is never a
+// pass, whatever its frames showed.
+const char* VerdictName(const Verdict& v);

@@ -29,7 +29,11 @@ RunSummary SummaryOf(const Timeline& t, const Thresholds& limits) {
   s.framesAnalysed = static_cast<int64_t>(t.frames.size());
   s.framesDropped = t.framesDropped;
   s.framesDamaged = t.framesDamaged;
-  s.line = t.line, s.field = t.field, s.tvLine = t.tvLine;
+  s.line = t.line >= 0 ? t.line : t.settings.TVLine;
+  s.field = t.field, s.tvLine = t.tvLine;
+  s.settings = t.settings;
+  s.dropped = t.dropped;
+  s.error = t.error;
   s.verdict = Judge(t, limits);
   return s;
 }

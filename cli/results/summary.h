@@ -31,6 +31,9 @@ struct RunSummary {
   // Where a run analyses several lines or a field: which one (the row), its field (0 top,
   // 1 bottom) and its standard number; -1, -1 and 0 leave them out.
   int line = -1, field = -1, tvLine = 0;
+  AnalysisSettings settings{};     // as used: the colour space and the measuring interval
+  std::vector<DropRange> dropped;  // the gaps in the frames' times
+  std::string error;               // not "": the input failed, and why
   Verdict verdict;  // pass, with no segments, where no threshold was given
 };
 

@@ -26,6 +26,12 @@ struct LineSamples {
   bool Empty() const { return frame < 0 || channel[0].empty(); }
 };
 
+// Frames missing by their timestamps: the time the first of them was due, and how many.
+struct DropRange {
+  double at = 0.0;
+  int64_t frames = 0;
+};
+
 struct Timeline {
   std::string input;  // as named on the command line; "" for the built-in signal
   const char* const* channelNames = ChannelNames(0);
@@ -34,6 +40,9 @@ struct Timeline {
   int line = -1, field = -1, tvLine = 0;  // which line where a run analyses several (see RunSummary)
   int64_t framesDropped = 0;
   int64_t framesDamaged = 0;
+  std::vector<DropRange> dropped;  // the gaps among framesDropped found by the frames' times
+  bool complete = true;            // false: stopped, timed out or cut by a read error before the end
+  std::string error;               // not "": the input could not be analysed at all, and why
   std::vector<TimelineFrame> frames;
   LineSamples worst;    // the frame with the lowest SNR of a shown channel
   LineSamples typical;  // a frame whose lowest shown SNR lies nearest the run's median

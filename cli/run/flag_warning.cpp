@@ -5,6 +5,16 @@
 
 #include "cli/common/clock.h"
 
+std::string DropList(const Timeline& t) {
+  std::string s;
+  char b[64];
+  for (const DropRange& d : t.dropped) {
+    std::snprintf(b, sizeof b, "%s%lld at %s", s.empty() ? " (" : ", ", static_cast<long long>(d.frames), Clock(d.at, true).c_str());
+    s += b;
+  }
+  return s.empty() ? s : s + ")";
+}
+
 void WarnFlagged(const Timeline& t, const Verdict& v, const Thresholds& limits, Diagnostics& diag) {
   std::string text = t.input.empty() ? "the built-in signal" : "'" + t.input + "'";
   if (t.line >= 0) text += " line " + std::to_string(t.line);
@@ -25,7 +35,11 @@ void WarnFlagged(const Timeline& t, const Verdict& v, const Thresholds& limits, 
   }
   if (v.tooManyDropped) {
     text += (v.segments.empty() ? ": " : "; ") + std::to_string(t.framesDropped) + " frames lost, more than --max-dropped " +
-            std::to_string(limits.maxDropped);
+            std::to_string(limits.maxDropped) + DropList(t);
+  }
+  if (v.tooManyDamaged) {
+    text += (v.segments.empty() && !v.tooManyDropped ? ": " : "; ") + std::to_string(t.framesDamaged) +
+            " frames damaged, more than --max-damaged " + std::to_string(limits.maxDamaged);
   }
   diag.Warn(kExitFlagged, text);
 }

@@ -55,6 +55,7 @@ class Run {
   }
 
   int Execute(bool errIsTerminal);
+  int64_t FramesAnalysed() const { return frames_; }
 
  private:
   bool ChooseLines(std::vector<AnalysedLine>* lines);
@@ -181,6 +182,7 @@ void Run::FollowWindow() {
     LineRun& l = *lines_.front();
     l.line.row = std::clamp(LoadSetting(control.liveSettings.TVLine), 0, std::max(source_.Height() - 1, 0));
     rows_ = {l.line.row};
+    l.summary.line = l.line.row, l.summary.tvLine = TvLineOfRow(l.line.row, source_.Height());
   } else {
     const AnalysisSettings c = SnapshotSettings(control.liveSettings);
     for (const auto& l : lines_) {
@@ -248,15 +250,18 @@ bool Run::Record(const InputFrame& frame) {
 // The end of the reading, by the input's end or a stop: the verdicts, and the sidecar closed
 // with what was analysed.
 bool Run::Conclude() {
+  const bool complete = !StopRequested() && !source_.Interrupted() && !source_.ReadFailed();
   for (const auto& l : lines_) {
     l->summary.framesDropped = l->timeline.framesDropped = source_.Dropped();
     l->summary.framesDamaged = l->timeline.framesDamaged = source_.Damaged();
-    if (kept_.empty()) continue;
-    l->recorder.Finish();
+    l->summary.dropped = l->timeline.dropped = source_.Gaps();
+    l->timeline.complete = complete;
+    if (!kept_.empty()) l->recorder.Finish();
+    // Without thresholds the timeline holds no frames: its verdict is then pass or incomplete.
     l->summary.verdict = Judge(l->timeline, o_.limits);
     flagged_ = flagged_ || l->summary.verdict.flagged;
   }
-  if (!sidecarPath_.empty() && !sidecar_.Finish(kept_, StopRequested() || source_.Interrupted())) {
+  if (!sidecarPath_.empty() && !sidecar_.Finish(kept_, !complete)) {
     diag_.Fail(kExitFailure, "cannot write '" + sidecarPath_ + "': " + sidecar_.Error());
     return false;
   }
@@ -282,6 +287,10 @@ int Run::SetUpLines() {
       l->summary.field = l->timeline.field = columns_.field ? line.field : -1;
       l->summary.tvLine = l->timeline.tvLine = line.tvLine;
     }
+    // What was measured, said in every summary: the row, its standard line where the height has one.
+    l->summary.line = line.row;
+    if (line.tvLine == 0) l->summary.tvLine = l->timeline.tvLine = TvLineOfRow(line.row, source_.Height());
+    l->summary.settings = l->state.liveSettings;
     l->timeline.settings = l->state.liveSettings;
     l->timeline.pages = rs_.pages;
     if (o_.KeepsTimeline()) kept_.push_back(&l->timeline);
@@ -297,7 +306,8 @@ int Run::SetUpLines() {
 bool Run::CountFrame(const InputFrame& frame, int* status) {
   for (const auto& l : lines_) {
     ++l->summary.framesAnalysed;
-    for (int c = 0; c < 3; ++c) l->summary.channels[c].Add(l->frameSnr[c]);
+    // As the sidecar stores them: a summary read back from it then gives the same figures.
+    for (int c = 0; c < 3; ++c) l->summary.channels[c].Add(Stored(l->frameSnr[c]));
     // A reader that has gone (a closed pipe) ends the run now, not at the end of the input.
     if (!o_.json && !WriteRow(frame, *l)) {
       const int e = errno;
@@ -358,6 +368,12 @@ int Run::CheckAnalysed() {
     diag_.Warn(kExitFramesDropped, std::to_string(undecoded) + (undecoded == 1 ? " frame" : " frames") + " of '" +
                                        o_.input + "' could not be decoded or converted: left out");
   }
+  int64_t gaps = 0;
+  for (const DropRange& d : source_.Gaps()) gaps += d.frames;
+  if (!source_.Gaps().empty()) {
+    diag_.Warn(kExitFramesDropped, std::to_string(gaps) + (gaps == 1 ? " frame" : " frames") + " of '" + o_.input +
+                                       "' missing by the frames' times" + DropList(lines_.front()->timeline));
+  }
   const int64_t damaged = source_.Damaged();
   if (damaged > 0) {
     diag_.Warn(kExitDamaged, std::to_string(damaged) + (damaged == 1 ? " frame" : " frames") + " of '" + o_.input +
@@ -409,16 +425,38 @@ int Run::Execute(bool errIsTerminal) {
 
 }  // namespace
 
+int RecordNotAnalysed(const CliOptions& o, const RunSettings& rs, std::ostream& out, Diagnostics& diag, int code,
+                      const std::string& error, std::vector<Timeline>* timelines, const std::string& sidecarPath) {
+  const bool stopped = code == kExitStopped || code == kExitTimeout;
+  Timeline t;
+  t.input = o.input;
+  t.settings = rs.settings;
+  t.channelNames = ChannelNames(rs.settings.ColorMode);
+  t.error = error.empty() ? "not one frame could be analysed" : error;
+  t.complete = !stopped;
+  if (!sidecarPath.empty()) {
+    SidecarWriter sidecar;
+    std::string error;
+    if (!sidecar.Open(sidecarPath, &error)) return diag.Fail(kExitFailure, error);
+    if (!sidecar.Finish({&t}, stopped)) return diag.Fail(kExitFailure, "cannot write '" + sidecarPath + "'");
+  }
+  if (o.json) out << FailedInputJson(o.input, t.error, code, stopped ? "incomplete" : "failed") << std::flush;
+  if (timelines) timelines->push_back(std::move(t));
+  return code;
+}
+
 int RunInput(const CliOptions& options, const RunSettings& settings, std::ostream& out, Diagnostics& diag,
              bool errIsTerminal, const std::string& rowPrefix, bool* headerPending, RunObserver* observer,
              std::vector<Timeline>* timelines, const std::string& sidecarPath,
              const std::string& pictureName) {
   int exitCode = 0;
   std::unique_ptr<FrameSource> source = OpenFrameSource(options, diag, &exitCode);
-  if (!source) return exitCode;
+  if (!source) return RecordNotAnalysed(options, settings, out, diag, exitCode, diag.LastError(), timelines, sidecarPath);
   Run run(options, settings, *source, out, diag, observer);
   if (headerPending) run.SetRowPrefix(rowPrefix, headerPending);
   run.SetPictureName(pictureName);
   run.SetTimelines(timelines, sidecarPath);
-  return run.Execute(errIsTerminal);
+  const int code = run.Execute(errIsTerminal);
+  if (run.FramesAnalysed() > 0 || code == kExitOk || code == kExitFailure) return code;
+  return RecordNotAnalysed(options, settings, out, diag, code, diag.LastError(), timelines, sidecarPath);
 }

@@ -20,3 +20,9 @@ int RunInput(const CliOptions& options, const RunSettings& settings, std::ostrea
              bool errIsTerminal, const std::string& rowPrefix, bool* headerPending, RunObserver* observer,
              std::vector<Timeline>* timelines, const std::string& sidecarPath,
              const std::string& pictureName = "lineview-");
+// An input that gave no frame (`code` its status, `error` why) in every output all the same: its
+// JSON line, a timeline for the report with its error, and a sidecar that records it. One
+// stopped (130) or timed out (13) before its first frame is incomplete, the others failed.
+// Returns `code`, or kExitFailure where the sidecar cannot be written.
+int RecordNotAnalysed(const CliOptions& options, const RunSettings& settings, std::ostream& out, Diagnostics& diag,
+                      int code, const std::string& error, std::vector<Timeline>* timelines, const std::string& sidecarPath);

@@ -150,4 +150,29 @@ TEST(Stop, ASignalOrATimeoutCompletesTheOutputsOfAStalledInput) {
   }
 }
 
+// A run cut short is never a pass: its JSON, its sidecar and a --from of that sidecar say
+// incomplete, and the exit status is the stop's own.
+TEST(Stop, ARunCutShortIsIncomplete) {
+  const struct {
+    std::string name, args;
+    int frames, sig;
+    int status, signal;
+  } cases[] = {
+      {"SIGINT", "--json --min-snr 1 --sidecar={dir}", 6, SIGINT, -1, SIGINT},
+      {"timeout", "--json --timeout 0.5 --sidecar={dir}", 5, 0, kExitTimeout, 0},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const std::string args = std::regex_replace(c.args, std::regex("\\{dir\\}"), dir.Path());
+    const Ended e = StallAndStop(dir, args, c.frames, c.sig, false);
+    const std::string out = ReadText(dir / "out"), err = ReadText(dir / "err");
+    EXPECT_EQ(e.status, c.status) << c.name << ": " << err;
+    EXPECT_EQ(e.signal, c.signal) << c.name << ": " << err;
+    EXPECT_NE(out.find("\"verdict\": \"incomplete\""), std::string::npos) << c.name << ": " << out;
+    const RunResult from = Lineview("--json --from " + Quote(dir / "stdin.lineview.xml.gz"));
+    EXPECT_EQ(from.status, kExitIncomplete) << c.name << ": " << from.err;
+    EXPECT_NE(from.out.find("\"verdict\": \"incomplete\""), std::string::npos) << c.name << ": " << from.out;
+  }
+}
+
 }  // namespace
