@@ -33,6 +33,7 @@ struct TimePlot {
   std::vector<int> channels;         // the channels drawn: those the settings show
   std::vector<bool> flagged;         // per column: a flagged span reaches into it
   double threshold = NAN;            // the minimum SNR within [low, high]; NaN: none
+  double minSnr = NAN;               // the minimum as given, for its label
   Verdict verdict;
 };
 
@@ -63,7 +64,7 @@ std::string TimelineTitle(const Timeline& t);
 // The PNG's layout, for whoever reads it back.
 constexpr int kPlotPictureLeft = 48;      // the first column of the plot
 constexpr int kPlotPictureColumns = 1000;
-constexpr int kPlotPictureBlock = 296;    // the height each timeline takes
+constexpr int kPlotPictureBlock = 318;    // the height each timeline takes
 constexpr int kPlotPictureTop = 22;       // the plot's first row within its block
 
 // The plot over time of every timeline, one under the other.

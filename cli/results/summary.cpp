@@ -31,5 +31,6 @@ RunSummary SummaryOf(const Timeline& t, const Thresholds& limits) {
   s.framesDamaged = t.framesDamaged;
   s.line = t.line, s.field = t.field, s.tvLine = t.tvLine;
   s.verdict = Judge(t, limits);
+  s.quietLine = t.quietLine;
   return s;
 }

@@ -32,6 +32,7 @@ struct RunSummary {
   // 1 bottom) and its standard number; -1, -1 and 0 leave them out.
   int line = -1, field = -1, tvLine = 0;
   Verdict verdict;  // pass, with no segments, where no threshold was given
+  int quietLine = -1;  // 1: only noise in the measuring interval; 0: picture too; -1: not known
 };
 
 // The summary of a timeline read back: its statistics over the values as stored.

@@ -34,6 +34,7 @@ struct Timeline {
   int line = -1, field = -1, tvLine = 0;  // which line where a run analyses several (see RunSummary)
   int64_t framesDropped = 0;
   int64_t framesDamaged = 0;
+  int quietLine = -1;  // as RunSummary's: -1 where not known (a sidecar read back)
   std::vector<TimelineFrame> frames;
   LineSamples worst;    // the frame with the lowest SNR of a shown channel
   LineSamples typical;  // a frame whose lowest shown SNR lies nearest the run's median

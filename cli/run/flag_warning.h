@@ -1,7 +1,11 @@
-// A flagged line said on stderr: where, how low, how many frames lost.
+// A flagged line said on stderr: where, how low, how many frames lost; and a line whose
+// measuring interval holds picture.
 #pragma once
 #include "cli/common/diagnostics.h"
 #include "cli/results/judge.h"
 #include "cli/results/timeline.h"
 
 void WarnFlagged(const Timeline& t, const Verdict& v, const Thresholds& limits, Diagnostics& diag);
+// Once per line that was not quiet: what that means and where to measure instead. Leaves the
+// exit status as it is.
+void WarnNotQuiet(const Timeline& t, double ratio, Diagnostics& diag);
