@@ -117,6 +117,11 @@ TEST_F(JudgedLine, ALineWithPictureIsNamed) {
       EXPECT_NE(r.err.find("a black or grey line in the picture's border"), std::string::npos);
     }
   }
+  // The sidecar keeps it for the report and the summaries made from it.
+  TempDir side;
+  ASSERT_EQ(Lineview(Clip("moving.mkv") + " --line 60 --sidecar=" + Quote(side.Path())).status, kExitOk);
+  const RunResult from = Lineview("--json --from " + Quote(side.Path()) + "/*.gz");
+  EXPECT_NE(from.out.find("\"quiet_line\": false"), std::string::npos) << from.out << from.err;
 }
 
 // Records what the plot writes, and where.
