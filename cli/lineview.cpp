@@ -87,6 +87,9 @@ int RunFromSidecars(const CliOptions& options, std::ostream& out, Diagnostics& d
       unread.input = path, unread.error = error, unread.complete = !cut;
       timelines->push_back(std::move(unread));
     }
+    // Both fields of a judged interlaced run: one summary, as the run gave it.
+    const bool paired = options.json && JudgedAsFieldPair(lines, options.limits);
+    std::vector<RunSummary> fields;
     for (Timeline& t : lines) {
       const RunSummary summary = SummaryOf(t, options.limits);
       if (!t.error.empty()) {
@@ -101,9 +104,11 @@ int RunFromSidecars(const CliOptions& options, std::ostream& out, Diagnostics& d
         code = WithInput(code, kExitFlagged);
       }
       if (!t.complete) code = WithInput(code, kExitIncomplete);
-      if (options.json) out << CompactJson(SummaryJson(summary)) << '\n';
+      if (options.json && !paired) out << CompactJson(SummaryJson(summary)) << '\n';
+      if (paired) fields.push_back(summary);
       timelines->push_back(std::move(t));
     }
+    if (paired) out << CompactJson(FieldPairJson(fields[0], fields[1])) << '\n';
     out.flush();
     if (!out) return diag.Fail(kExitFailure, "cannot write the output");
     status = WithInput(status, code);

@@ -1,6 +1,8 @@
 #include "cli/output/json.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 
 #include "cli/common/names.h"
@@ -30,6 +32,12 @@ std::string Number(double v) {
   char b[32];
   std::snprintf(b, sizeof b, "%.4f", v);
   return b;
+}
+
+double Worst(const Verdict& v) {
+  double w = INFINITY;
+  for (const Segment& g : v.segments) w = std::min(w, g.worst);
+  return w;
 }
 
 }  // namespace
@@ -68,6 +76,7 @@ std::string SummaryJson(const RunSummary& s) {
     j += c < 2 ? ",\n" : "\n";
   }
   j += "  },\n";
+  if (s.quietLine >= 0) j += std::string("  \"quiet_line\": ") + (s.quietLine ? "true" : "false") + ",\n";
   j += std::string("  \"verdict\": \"") + VerdictName(s.verdict) + "\",\n";
   j += "  \"segments\": [";
   for (size_t i = 0; i < s.verdict.segments.size(); ++i) {
@@ -78,6 +87,30 @@ std::string SummaryJson(const RunSummary& s) {
   }
   j += "]\n}\n";  // on one line: a line that starts with a brace starts the next summary
   return j;
+}
+
+std::string FieldPairJson(const RunSummary& a, const RunSummary& b) {
+  const bool both = a.verdict.flagged && b.verdict.flagged;
+  // The input's figures are those of the field that decides its verdict: the one flagged, the
+  // one with the lower worst value where both are, the first where neither is.
+  const bool second = b.verdict.flagged && (!a.verdict.flagged || Worst(b.verdict) < Worst(a.verdict));
+  std::string j = SummaryJson(second ? b : a);
+  j.erase(j.size() - 3);  // "\n}\n"
+  std::string failed = "null";
+  if (both) {
+    failed = "\"both\"";
+  } else if (a.verdict.flagged || b.verdict.flagged) {
+    failed = std::string("\"") + FieldName((a.verdict.flagged ? a : b).field) + "\"";
+  }
+  j += ",\n  \"failed_field\": " + failed + ",\n";
+  j += "  \"fields\": [" + CompactJson(SummaryJson(a)) + ", " + CompactJson(SummaryJson(b)) + "]\n}\n";
+  return j;
+}
+
+bool JudgedAsFieldPair(const std::vector<Timeline>& lines, const Thresholds& limits) {
+  if (lines.size() != 2 || std::isnan(limits.minSnr)) return false;
+  const Timeline &a = lines[0], &b = lines[1];
+  return a.input == b.input && a.field >= 0 && b.field >= 0 && a.field != b.field && std::abs(a.line - b.line) == 1;
 }
 
 std::string FailedInputJson(const std::string& input, const std::string& error, int status, const char* verdict) {

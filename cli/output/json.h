@@ -2,10 +2,17 @@
 // puts each on one line.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "cli/results/summary.h"
 
 std::string SummaryJson(const RunSummary& summary);
+// Both fields of one input judged together: the figures of the field that decides the verdict,
+// "failed_field" ("top", "bottom", "both" or null) and each field's own summary under "fields".
+std::string FieldPairJson(const RunSummary& a, const RunSummary& b);
+// Whether the lines of one sidecar are such a pair: two rows next to each other, one of each
+// field, judged against a minimum.
+bool JudgedAsFieldPair(const std::vector<Timeline>& lines, const Thresholds& limits);
 // An input of an archive run that could not be analysed, on one line: its name, the error as
 // printed and the exit status it would have had alone.
 std::string FailedInputJson(const std::string& input, const std::string& error, int status,

@@ -418,6 +418,10 @@ std::string ReportHtml(const std::vector<Timeline>& timelines, const ReportOptio
     h += "<p>" + std::to_string(t.frames.size()) + " frames";
     if (!t.frames.empty()) h += ", " + Time(plot.start) + " to " + Time(plot.end);
     h += "; " + std::to_string(t.framesDropped) + " dropped, " + std::to_string(t.framesDamaged) + " damaged.</p>\n";
+    if (t.quietLine == 0) {
+      h += "<p class=\"flag\">Not a quiet line: its measuring interval carries picture, so its SNR measures the picture. "
+           "Measure on a quiet line: a black or grey line in the picture's border, a VBI line or a test line.</p>\n";
+    }
     SvgPlot(h, t, plot);
     Legend(h, t, plot);
     SegmentList(h, t, plot.verdict, options.limits);

@@ -394,6 +394,7 @@ void CompleteLines(SidecarContent& s) {
     if (tags.count(p + "field")) t.field = tags[p + "field"] == FieldName(1) ? 1 : 0;
     int64_t tv = 0;
     if (ParseInt(tags[p + "tv_line"], &tv) && tv > 0 && tv < 10000) t.tvLine = static_cast<int>(tv);
+    if (tags.count(p + "quiet_line")) t.quietLine = tags[p + "quiet_line"] == "true" ? 1 : 0;
     for (const KeptFrame& k : kKeptFrames) KeptSamples(tags, p + k.name + ".", t, &(t.*k.samples));
   }
 }

@@ -143,6 +143,7 @@ bool SidecarWriter::Finish(const std::vector<const Timeline*>& lines, bool stopp
     } else if (l->tvLine > 0) {
       x += Tag(p + "tv_line", std::to_string(l->tvLine));  // the one line of the settings, as a standard line
     }
+    if (l->quietLine >= 0) x += Tag(p + "quiet_line", l->quietLine ? "true" : "false");
     for (const KeptFrame& k : kKeptFrames) {
       const LineSamples& samples = l->*k.samples;
       if (samples.Empty()) continue;

@@ -73,6 +73,7 @@ TimePlot ReduceTimeline(const Timeline& t, const ReportOptions& options, int col
   for (int c = 0; c < 3; ++c) Bridge(p.snr[c], maxGap), Bridge(p.mean[c], maxGap);
 
   if (!std::isnan(options.limits.minSnr)) p.threshold = std::clamp(options.limits.minSnr, p.low, p.high);
+  p.minSnr = options.limits.minSnr;
   p.verdict = Judge(t, options.limits);
   p.flagged.assign(p.columns, false);
   for (const Segment& s : p.verdict.segments) {
@@ -166,13 +167,16 @@ constexpr int kRight = 16;
 constexpr int kTitle = kPlotPictureTop;
 constexpr int kPlotHeight = 240;
 constexpr int kTimeLabels = 24;
+constexpr int kLegend = 22;
 constexpr int kGap = 10;
-constexpr int kBlock = kTitle + kPlotHeight + kTimeLabels + kGap;
+constexpr int kBlock = kTitle + kPlotHeight + kTimeLabels + kLegend + kGap;
 static_assert(kBlock == kPlotPictureBlock);
 constexpr uint32_t kGridColor = 0xE4E4E4;
 constexpr uint32_t kGapColor = 0x505050;  // where frames are missing
 constexpr uint32_t kFrameColor = 0x808080;
 constexpr uint32_t kTextColor = 0x202020;
+constexpr uint32_t kPassColor = 0x08660F;  // as the report's verdicts
+constexpr uint32_t kFlagColor = 0xB00000;
 
 uint32_t Mix(uint32_t under, uint32_t over, int percent) {
   uint32_t out = 0;
@@ -212,6 +216,58 @@ class Raster {
   int top_;
 };
 
+void Box(Picture& pic, int x, int y, int w, int h, uint32_t rgb, int percent = 100) {
+  for (int j = std::max(y, 0); j < std::min(y + h, pic.height); ++j) {
+    for (int i = std::max(x, 0); i < std::min(x + w, pic.width); ++i) {
+      uint32_t& d = pic.pixels[size_t(j) * pic.width + i];
+      d = percent >= 100 ? rgb : Mix(d, rgb, percent);
+    }
+  }
+}
+
+// A swatch as the plot draws the item, then its name; returns the x after it.
+int LegendItem(Picture& pic, TextPainter& text, int x, int y, int swatch, const std::string& name, uint32_t rgb,
+               int percent) {
+  const int h = text.LineHeight();
+  if (swatch == 0) Box(pic, x, y + h / 2 - 4, 16, 8, rgb, percent);  // each frame: a light band
+  if (swatch == 1) Box(pic, x, y + h / 2 - 1, 16, 2, rgb);           // the mean: a line
+  for (int i = 0; swatch == 2 && i < 16; i += 6) Box(pic, x + i, y + h / 2 - 1, 4, 1, rgb);  // dashed
+  text.Draw(pic, x + 20, y, name, kTextColor);
+  return x + 20 + text.Width(name) + 14;
+}
+
+// Under the plot: what each colour and line means, the threshold's value.
+void DrawLegend(Picture& pic, const Timeline& t, const TimePlot& plot, int y, TextPainter& text) {
+  int x = kLeft;
+  for (int c : plot.channels) {
+    const uint32_t color = ChannelColor(t.settings, c);
+    x = LegendItem(pic, text, x, y, 0, std::string(t.channelNames[c]) + " each frame", color, 60);
+    x = LegendItem(pic, text, x, y, 1, std::string(t.channelNames[c]) + " 50-frame mean", color, 100);
+  }
+  if (!std::isnan(plot.threshold)) {
+    char b[64];
+    std::snprintf(b, sizeof b, "minimum %g dB", plot.minSnr);
+    x = LegendItem(pic, text, x, y, 2, b, kThresholdColor, 100);
+  }
+  if (!std::isnan(plot.threshold) || plot.verdict.tooManyDropped) LegendItem(pic, text, x, y, 0, "flagged", kFlagShade, 100);
+}
+
+// The title row: the input and line on the left, the axis's unit over its labels, the verdict
+// on the right.
+void DrawTitle(Picture& pic, const Timeline& t, const TimePlot& plot, int top, TextPainter& text) {
+  text.Draw(pic, kLeft, top + 3, TimelineTitle(t), kTextColor);
+  text.Draw(pic, kLeft - 5 - text.Width("dB"), top + 3, "dB", kTextColor);
+  std::string verdict = plot.verdict.flagged ? "flag" : "pass";
+  if (!plot.verdict.segments.empty()) {
+    const size_t n = plot.verdict.segments.size();
+    verdict += ": " + std::to_string(n) + (n == 1 ? " span" : " spans") + " below the minimum";
+  }
+  if (plot.verdict.tooManyDropped) verdict += ", " + std::to_string(t.framesDropped) + " frames lost";
+  verdict = "verdict " + verdict;
+  text.Draw(pic, kLeft + plot.columns - text.Width(verdict), top + 3, verdict,
+            plot.verdict.flagged ? kFlagColor : kPassColor);
+}
+
 void DrawPlot(Picture& pic, const Timeline& t, const TimePlot& plot, int top, TextPainter* text) {
   const int plotTop = top + kTitle;
   Raster r(pic, plot, plotTop);
@@ -249,13 +305,14 @@ void DrawPlot(Picture& pic, const Timeline& t, const TimePlot& plot, int top, Te
   }
   r.Span(-1, plotTop, bottom, kFrameColor), r.Span(plot.columns, plotTop, bottom, kFrameColor);
   if (text == nullptr) return;
-  text->Draw(pic, kLeft, top + 3, TimelineTitle(t), kTextColor);
+  DrawTitle(pic, t, plot, top, *text);
   const int h = text->LineHeight();
   for (const Tick& k : db) text->Draw(pic, kLeft - 5 - text->Width(k.label), r.Y(k.value) - h / 2, k.label, kTextColor);
   for (const Tick& k : time) {
     const int x = kLeft + ColumnOf(plot, k.value) - text->Width(k.label) / 2;
     text->Draw(pic, std::clamp(x, 0, pic.width - text->Width(k.label)), bottom + 5, k.label, kTextColor);
   }
+  DrawLegend(pic, t, plot, bottom + 1 + kTimeLabels, *text);
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ struct TimePlot {
   std::vector<bool> flagged;         // per column: a flagged span reaches into it
   double threshold = NAN;            // the minimum SNR within [low, high]; NaN: none
   std::vector<int> gaps;             // the columns where frames are missing by their times
+  double minSnr = NAN;               // the minimum as given, for its label
   Verdict verdict;
 };
 
@@ -64,7 +65,7 @@ std::string TimelineTitle(const Timeline& t);
 // The PNG's layout, for whoever reads it back.
 constexpr int kPlotPictureLeft = 48;      // the first column of the plot
 constexpr int kPlotPictureColumns = 1000;
-constexpr int kPlotPictureBlock = 296;    // the height each timeline takes
+constexpr int kPlotPictureBlock = 318;    // the height each timeline takes
 constexpr int kPlotPictureTop = 22;       // the plot's first row within its block
 
 // The plot over time of every timeline, one under the other.

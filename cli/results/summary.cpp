@@ -35,5 +35,6 @@ RunSummary SummaryOf(const Timeline& t, const Thresholds& limits) {
   s.dropped = t.dropped;
   s.error = t.error;
   s.verdict = Judge(t, limits);
+  s.quietLine = t.quietLine;
   return s;
 }

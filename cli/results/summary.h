@@ -35,6 +35,7 @@ struct RunSummary {
   std::vector<DropRange> dropped;  // the gaps in the frames' times
   std::string error;               // not "": the input failed, and why
   Verdict verdict;  // pass, with no segments, where no threshold was given
+  int quietLine = -1;  // 1: only noise in the measuring interval; 0: picture too; -1: not known
 };
 
 // The summary of a timeline read back: its statistics over the values as stored.

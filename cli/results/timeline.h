@@ -43,6 +43,7 @@ struct Timeline {
   std::vector<DropRange> dropped;  // the gaps among framesDropped found by the frames' times
   bool complete = true;            // false: stopped, timed out or cut by a read error before the end
   std::string error;               // not "": the input could not be analysed at all, and why
+  int quietLine = -1;  // as RunSummary's: -1 where not known (a sidecar read back)
   std::vector<TimelineFrame> frames;
   LineSamples worst;    // the frame with the lowest SNR of a shown channel
   LineSamples typical;  // a frame whose lowest shown SNR lies nearest the run's median

@@ -18,6 +18,7 @@ std::string DropList(const Timeline& t) {
 void WarnFlagged(const Timeline& t, const Verdict& v, const Thresholds& limits, Diagnostics& diag) {
   std::string text = t.input.empty() ? "the built-in signal" : "'" + t.input + "'";
   if (t.line >= 0) text += " line " + std::to_string(t.line);
+  if (t.field >= 0) text += std::string(" (") + FieldName(t.field) + " field)";
   text += ": flagged";
   if (!v.segments.empty()) {
     char b[160];
@@ -42,4 +43,16 @@ void WarnFlagged(const Timeline& t, const Verdict& v, const Thresholds& limits, 
             " frames damaged, more than --max-damaged " + std::to_string(limits.maxDamaged);
   }
   diag.Warn(kExitFlagged, text);
+}
+
+void WarnNotQuiet(const Timeline& t, double ratio, Diagnostics& diag) {
+  std::string text = t.input.empty() ? "the built-in signal" : "'" + t.input + "'";
+  text += " line " + std::to_string(t.settings.TVLine);
+  if (t.field >= 0) text += std::string(" (") + FieldName(t.field) + " field)";
+  char b[64];
+  std::snprintf(b, sizeof b, "%.0f", ratio);
+  // Said, not counted: the figures are still what the line gives, and the verdict stands.
+  diag.Stream() << "lineview: warning: " << text << " is not a quiet line: its measuring interval carries picture (a "
+                << b << " times wider spread than its noise), so the SNR measures the picture; measure on a quiet line: "
+                   "a black or grey line in the picture's border, a VBI line or a test line (--line, --tv-line)\n";
 }

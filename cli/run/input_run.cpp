@@ -15,6 +15,7 @@
 #include "cli/output/page_picture.h"
 #include "cli/output/sidecar_writer.h"
 #include "cli/results/judge.h"
+#include "cli/results/quiet_line.h"
 #include "cli/results/recorder.h"
 #include "cli/results/summary.h"
 #include "cli/run/flag_warning.h"
@@ -22,6 +23,7 @@
 #include "cli/run/progress.h"
 #include "cli/run/run_observer.h"
 #include "analysis/page_style.h"
+#include "analysis/waveform.h"
 #include "plugin/analysis_state.h"
 
 namespace {
@@ -34,6 +36,7 @@ struct LineRun {
   double frameSnr[3] = {};  // the frame's own ratios, as the last frame measured them
   Timeline timeline;        // every frame's results, where the run keeps them
   TimelineRecorder recorder{&timeline};
+  QuietLineCheck quiet;
   ~LineRun() { ReleaseStateBuffers(state); }
 };
 
@@ -59,6 +62,7 @@ class Run {
 
  private:
   bool ChooseLines(std::vector<AnalysedLine>* lines);
+  void AddOtherField(std::vector<AnalysedLine>* lines, int height);
   bool Analyse(InputFrame& frame, bool due, bool shown);
   void FollowWindow();
   void Measure(LineRun& l, HeadlessWindow& window, bool draw);
@@ -100,6 +104,7 @@ class Run {
   std::string sidecarPath_;
   SidecarWriter sidecar_;
   bool flagged_ = false;
+  bool pairedFields_ = false;  // two lines, the chosen row and the other field's next to it
 };
 
 // Which rows: the settings' line as the plug-in takes it (moved into the frame with a warning),
@@ -116,6 +121,7 @@ bool Run::ChooseLines(std::vector<AnalysedLine>* lines) {
     AnalysedLine l;
     l.row = std::clamp(rs_.settings.TVLine, 0, std::max(height - 1, 0));
     *lines = {l};
+    AddOtherField(lines, height);
     return true;
   }
   LineRequest request = r;
@@ -127,6 +133,20 @@ bool Run::ChooseLines(std::vector<AnalysedLine>* lines) {
   }
   if (!warning.empty()) diag_.Stream() << "lineview: " << warning << '\n';
   return true;
+}
+
+// A judged run on interlaced input watches both fields: a fault of one video head (one field)
+// would pass on a single row. Not in the live window, whose one line follows the window's.
+void Run::AddOtherField(std::vector<AnalysedLine>* lines, int height) {
+  const bool interlaced = o_.lines.order != FieldOrder::Unknown || source_.Fields() != FieldOrder::Unknown;
+  if (std::isnan(o_.limits.minSnr) || !interlaced || observer_ != nullptr || height < 2) return;
+  AnalysedLine& chosen = lines->front();
+  AnalysedLine other;
+  other.row = chosen.row + 1 < height ? chosen.row + 1 : chosen.row - 1;
+  for (AnalysedLine* l : {&chosen, &other}) l->field = l->row % 2, l->tvLine = TvLineOfRow(l->row, height);
+  lines->push_back(other);
+  pairedFields_ = columns_.line = columns_.field = true;
+  columns_.tvLine = TvLineOfRow(0, height) != 0;
 }
 
 // After the frame path has sampled a line (and marked it, and drawn the first selected page when
@@ -256,6 +276,7 @@ bool Run::Conclude() {
     l->summary.framesDamaged = l->timeline.framesDamaged = source_.Damaged();
     l->summary.dropped = l->timeline.dropped = source_.Gaps();
     l->timeline.complete = complete;
+    l->summary.quietLine = l->timeline.quietLine = l->quiet.Quiet() ? 1 : 0;
     if (!kept_.empty()) l->recorder.Finish();
     // Without thresholds the timeline holds no frames: its verdict is then pass or incomplete.
     l->summary.verdict = Judge(l->timeline, o_.limits);
@@ -306,6 +327,11 @@ int Run::SetUpLines() {
 bool Run::CountFrame(const InputFrame& frame, int* status) {
   for (const auto& l : lines_) {
     ++l->summary.framesAnalysed;
+    const AnalysisSettings s = SnapshotSettings(l->state.liveSettings);
+    const SnrInterval iv = WaveformInterval(l->state.width, s.StartCount, s.StopCount);
+    const int first = FirstChannel(rs_.settings);
+    const int32_t* samples[3] = {l->state.channels[first], l->state.channels[first + 1], l->state.channels[first + 2]};
+    l->quiet.Add(samples, iv.first, iv.last);
     // As the sidecar stores them: a summary read back from it then gives the same figures.
     for (int c = 0; c < 3; ++c) l->summary.channels[c].Add(Stored(l->frameSnr[c]));
     // A reader that has gone (a closed pipe) ends the run now, not at the end of the input.
@@ -385,6 +411,7 @@ int Run::CheckAnalysed() {
 // The verdicts said, the pictures of the last frame and the JSON summaries written.
 int Run::FinishOutputs() {
   for (const auto& l : lines_) {
+    if (!l->summary.quietLine) WarnNotQuiet(l->timeline, l->quiet.TypicalRatio(), diag_);
     if (l->summary.verdict.flagged) WarnFlagged(l->timeline, l->summary.verdict, o_.limits, diag_);
     if (!o_.pngDir.empty()) {
       // The pictures of the last frame, drawn now that it is known to be the last.
@@ -392,8 +419,9 @@ int Run::FinishOutputs() {
       for (int page : rs_.pages) DrawPage(*l, window_, page);
       if (!WritePictures(*l, window_, "")) return kExitFailure;
     }
-    if (o_.json) out_ << SummaryJson(l->summary);
+    if (o_.json && !pairedFields_) out_ << SummaryJson(l->summary);
   }
+  if (o_.json && pairedFields_) out_ << FieldPairJson(lines_[0]->summary, lines_[1]->summary);
   out_.flush();
   if (!out_) return diag_.Fail(kExitFailure, "cannot write the output");
   if (timelines_) {
