@@ -119,7 +119,8 @@ def number(v):
 
 for s in summaries:
     key = (s.get("input") or "", s.get("line", -1))
-    row = cells.rows.get(key)
+    # Every summary names its row now; the page names it only where a run analyses several.
+    row = cells.rows.get(key, cells.rows.get((key[0], -1)))
     if row is None:
         failures.append("no row for %r" % (key,))
         continue
