@@ -494,6 +494,10 @@ std::vector<std::vector<double>> References(const Lines& l, int colorMode, int w
 // Every window, sensitivity and style on the bundled signals (both pixel formats, clean and noisy)
 // and on the bar lines.
 TEST(SpectrumCorpus, SignalsAndBarsDrawTheSamePixels) {
+#if defined(__SANITIZE_THREAD__)
+  // One thread, nothing for the race detector: the plain and address-sanitized runs hold it.
+  GTEST_SKIP() << "single-threaded corpus: run in the other builds";
+#endif
   std::vector<std::pair<Lines, const char*>> corpus;
   for (int sig = 0; sig < kTestSignalCount; ++sig)
     for (int format : {0, 1})
@@ -518,6 +522,10 @@ TEST(SpectrumCorpus, SignalsAndBarsDrawTheSamePixels) {
 // 10,000 random line sets, mostly 720 samples but any length from 0 to 2048; window,
 // sensitivity and style take turns so that every combination comes up many times.
 TEST(SpectrumCorpus, RandomLinesDrawTheSamePixels) {
+#if defined(__SANITIZE_THREAD__)
+  // One thread, nothing for the race detector: the plain and address-sanitized runs hold it.
+  GTEST_SKIP() << "single-threaded corpus: run in the other builds";
+#endif
   std::mt19937 gen(2024);
   const std::vector<int> sens = Sensitivities();
   Page page(BestSpectrumPath());
