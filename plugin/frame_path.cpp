@@ -152,8 +152,8 @@ void ExchangeBuffers(AnalysisState& state, WorkingBuffers& b) {
 
 }  // namespace
 
-// A host may release or reconfigure while its video thread is still inside ProcessFrame (Part 1.1
-// leaves that unsettled; it crashed the viewer). So the buffers leave and enter the state under
+// A host may release or reconfigure while its video thread is still inside ProcessFrame (nothing
+// in the calling order forbids it, and it crashed the viewer). So the buffers leave and enter the state under
 // analysisLock, and the frees and allocations run outside it: a frame waits only for the swap.
 void ReleaseStateBuffers(AnalysisState& state) {
   WorkingBuffers old;

@@ -2,7 +2,7 @@
 // with ever new formats (two very wide ones among them: 131072x4 YUY2, 100000x6 BGR24) while its
 // video thread keeps calling ProcessFrame, and the window thread switches pages. The viewer must
 // not go down: every frame returns, and once the storm is over the next ordinary frame carries
-// the exact marker and SNR. Frames that lose the race are ignored, which Part 1.1 allows.
+// the exact marker and SNR. Frames that lose the race are ignored, as frames outside Configure..ReleaseBuffers are.
 #include <windows.h>
 
 #include <gtest/gtest.h>
