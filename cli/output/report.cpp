@@ -130,25 +130,28 @@ std::string ChannelHeading(const std::vector<Timeline>& timelines, int c) {
 void SummaryTable(std::string& h, const std::vector<Timeline>& timelines, const std::vector<TimePlot>& plots) {
   h += "<table class=\"summary\">\n<tr><th rowspan=\"2\">Input</th><th rowspan=\"2\">Line</th><th rowspan=\"2\">Frames</th>"
        "<th rowspan=\"2\">Dropped</th><th rowspan=\"2\">Damaged</th>";
-  for (int c = 0; c < 3; ++c) h += "<th colspan=\"3\">" + EscapeMarkup(ChannelHeading(timelines, c)) + " SNR, dB</th>";
+  int channels = 1;  // luminance alone where every input was measured so
+  for (const Timeline& t : timelines) channels = std::max(channels, t.method.Channels());
+  for (int c = 0; c < channels; ++c) h += "<th colspan=\"3\">" + EscapeMarkup(ChannelHeading(timelines, c)) + " SNR, dB</th>";
   h += "<th rowspan=\"2\">Verdict</th><th rowspan=\"2\">Flagged spans</th></tr>\n<tr>";
-  for (int c = 0; c < 3; ++c) h += "<th>mean</th><th>min</th><th>max</th>";
+  for (int c = 0; c < channels; ++c) h += "<th>mean</th><th>min</th><th>max</th>";
   h += "</tr>\n";
   for (size_t i = 0; i < timelines.size(); ++i) {
     const Timeline& t = timelines[i];
     RunningStats stats[3];
     for (const TimelineFrame& f : t.frames) {
-      for (int c = 0; c < 3; ++c) stats[c].Add(f.snr[c]);
+      for (int c = 0; c < t.method.Channels(); ++c) stats[c].Add(f.snr[c]);
     }
     h += "<tr data-input=\"" + EscapeMarkup(t.input) + "\" data-line=\"" + std::to_string(t.line) + "\"><td><a href=\"#t" +
          std::to_string(i) + "\">" + EscapeMarkup(InputName(t)) + "</a></td><td>" + EscapeMarkup(LineText(t)) +
          "</td>";
     h += CountCell(t, "frames", static_cast<int64_t>(t.frames.size())) + CountCell(t, "dropped", t.framesDropped) +
          CountCell(t, "damaged", t.framesDamaged);
-    for (int c = 0; c < 3; ++c) {
+    for (int c = 0; c < channels; ++c) {
       const std::string name = t.channelNames[c];
       const bool none = stats[c].count == 0;
-      h += NumberCell(t, name + ".mean", none ? NAN : stats[c].mean) + NumberCell(t, name + ".min", none ? NAN : stats[c].min) +
+      const double mean = t.method.Luma() ? stats[c].PowerMean() : stats[c].mean;  // a meter's mean, of the power
+      h += NumberCell(t, name + ".mean", none ? NAN : mean) + NumberCell(t, name + ".min", none ? NAN : stats[c].min) +
            NumberCell(t, name + ".max", none ? NAN : stats[c].max);
     }
     const Verdict& v = plots[i].verdict;
@@ -300,7 +303,7 @@ void Legend(std::string& h, const Timeline& t, const TimePlot& p) {
     const std::string color = Hex(ChannelColor(t.settings, c)), name = EscapeMarkup(t.channelNames[c]);
     h += "<span><i class=\"swatch\" style=\"background:" + color + ";opacity:.6\"></i>" + name +
          " each frame</span><span><i class=\"swatch\" style=\"background:" + color + ";height:3px\"></i>" + name +
-         " 50-frame mean</span>";
+         (t.method.Luma() ? " 1-s power mean</span>" : " 50-frame mean</span>");
   }
   if (!std::isnan(p.threshold)) {
     h += "<span><i class=\"swatch\" style=\"border-top:2px dashed " + Hex(kThresholdColor) + ";height:0\"></i>minimum</span>";
@@ -326,12 +329,13 @@ void SegmentList(std::string& h, const Timeline& t, const Verdict& v, const Thre
     return;
   }
   h += "<h3>Flagged spans: " + std::to_string(v.segments.size()) + "</h3>\n<table class=\"segments\"><tr><th>#</th>"
-       "<th>start</th><th>end</th><th>frames</th><th>lowest, dB</th><th>channel</th></tr>\n";
+       "<th>start</th><th>end</th><th>duration</th><th>frames</th><th>lowest, dB</th><th>mean, dB</th><th>channel</th></tr>\n";
   for (size_t i = 0; i < v.segments.size() && i < kListedSegments; ++i) {
     const Segment& s = v.segments[i];
     h += "<tr><td class=\"n\">" + std::to_string(i + 1) + "</td><td>" + Time(s.start) + "</td><td>" + Time(s.end) +
-         "</td><td class=\"n\">" + std::to_string(s.firstFrame) + "–" + std::to_string(s.lastFrame) + "</td><td class=\"n\">" +
-         Shown(s.worst) + "</td><td>" + EscapeMarkup(t.channelNames[s.channel % 3]) + "</td></tr>\n";
+         "</td><td class=\"n\">" + Format("%.2f", s.duration) + " s</td><td class=\"n\">" + std::to_string(s.firstFrame) +
+         "–" + std::to_string(s.lastFrame) + "</td><td class=\"n\">" + Shown(s.worst) + "</td><td class=\"n\">" +
+         Shown(s.mean) + "</td><td>" + EscapeMarkup(t.channelNames[s.channel % 3]) + "</td></tr>\n";
   }
   h += "</table>\n";
   if (v.segments.size() > kListedSegments) {
@@ -370,11 +374,24 @@ void Pictures(std::string& h, const Timeline& t, TextPainter* text) {
   h += "</div>\n";
 }
 
+// The method as a reader of a data sheet needs it: what was measured, in which band, against what.
+std::string SnrMethodText(const SnrMethod& m) {
+  if (!m.Luma()) return std::string(SnrMethodName(m.kind)) + ": the tool window's, per channel, 50-frame mean of dB";
+  std::string text = std::string(SnrMethodName(m.kind)) + ": luminance noise " + Format("%g", m.band.lowHz / 1e3) +
+                     " kHz–" + Format("%g", m.band.highHz / 1e6) + " MHz";
+  if (m.band.weighted) text += ", unified weighting (τ " + Format("%g", m.band.tauSeconds * 1e9) + " ns, a " + Format("%g", m.band.a) + ")";
+  text += ", against " + Format("%g", m.reference) + " codes (" + std::to_string(m.bits) + " bits), sampled at " +
+          Format("%g", m.band.sampleRateHz / 1e6) + " MHz, interval " + Format("%.2f", m.intervalUs[0]) + "–" +
+          Format("%.2f", m.intervalUs[1]) + " µs, 1-s power mean; floor " + Format("%.1f", m.floorDb) + " dB";
+  return text;
+}
+
 void Settings(std::string& h, const Timeline& t, const Thresholds& limits) {
   const AnalysisSettings& s = t.settings;
   std::vector<std::pair<std::string, std::string>> rows = {
       {"line", LineText(t)},
       {"colour space", s.ColorMode == 1 ? "YUV" : "RGB"},
+      {"SNR method", SnrMethodText(t.method)},
       {"measuring interval", Format("%.1f", s.StartCount * 0.1) + "–" + Format("%.1f", s.StopCount * 0.1) + " % of the line"},
       {"levels", std::to_string(s.BlackLevel) + "–" + std::to_string(s.WhiteLevel)},
       {"window function", WindowName(s.WindowFunction) ? WindowName(s.WindowFunction)
@@ -389,6 +406,7 @@ void Settings(std::string& h, const Timeline& t, const Thresholds& limits) {
   rows.push_back({"most frames dropped", limits.maxDropped < 0 ? "—" : std::to_string(limits.maxDropped)});
   rows.push_back({"most frames damaged", limits.maxDamaged < 0 ? "—" : std::to_string(limits.maxDamaged)});
   rows.push_back({"spans joined across", Format("%g", limits.flagGap) + " s"});
+  rows.push_back({"shortest span flagged", Format("%g", limits.minDuration) + " s"});
   h += "<h3>Settings</h3>\n<table class=\"settings\">";
   for (const auto& [name, value] : rows) h += "<tr><th>" + name + "</th><td>" + EscapeMarkup(value) + "</td></tr>";
   h += "</table>\n";
