@@ -89,6 +89,7 @@ class FfmpegSource final : public FrameSource {
     rows_.erase(std::unique(rows_.begin(), rows_.end()), rows_.end());
   }
   void SetPictureWanted(bool wanted) override { pictureWanted_ = wanted; }
+  void SetSignatureWanted(bool wanted) override { signatureWanted_ = wanted; }
   bool IsRecording() const override { return recording_; }
   double FrameRate() const override { return frameRate_; }
 
@@ -117,6 +118,7 @@ class FfmpegSource final : public FrameSource {
   AVFrame* frame_ = nullptr;
   AVFrame* picture_ = nullptr;  // the frame whose planes were handed over last
   bool pictureWanted_ = false;
+  bool signatureWanted_ = false;
   FramePlanes planes_;
   FrameConverter converter_;
   std::vector<int> rows_;  // the rows analysed, ascending; none: whole frames
@@ -471,6 +473,7 @@ bool FfmpegSource::Next(InputFrame* frame) {
     ++next_;
     // Handed-over planes stay valid until the next frame.
     frame->planes = planes_;
+    frame->signature = signatureWanted_ ? SignatureOfFrame(*frame_) : FrameSignature{};
     av_frame_unref(picture_);
     if (planes_.layout != FramePlanes::None) av_frame_move_ref(picture_, frame_);
     av_frame_unref(frame_);

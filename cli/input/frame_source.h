@@ -20,6 +20,7 @@ struct InputFrame {
   // Where a picture was asked for and the decoder's layout allows: its planes, valid until the
   // next call. `pixels` then holds only the rows analysed.
   FramePlanes planes;
+  FrameSignature signature;  // where asked for (SetSignatureWanted)
 };
 
 class FrameSource {
@@ -62,6 +63,8 @@ class FrameSource {
   // The frame to come is wanted as a picture: the source gives its planes where it can, else
   // converts it whole.
   virtual void SetPictureWanted(bool wanted) { (void)wanted; }
+  // Each frame's signature of the whole picture is wanted, taken before any conversion.
+  virtual void SetSignatureWanted(bool wanted) { (void)wanted; }
 
  protected:
   int width_ = 0;

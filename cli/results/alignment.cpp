@@ -85,10 +85,16 @@ class Follower {
     }
     return n > 0 ? sum / n : 0.0;
   }
+  // Whether frame x of a capture shows its predecessor again: closer to it than to its successor.
+  bool Repeats(const Signatures& s, int64_t x) const {
+    if (x < 1 || x >= int64_t(s.size())) return false;
+    const double back = SignatureDistance(s[x], s[x - 1]);
+    return back < same_ && (x + 1 >= int64_t(s.size()) || back < SignatureDistance(s[x + 1], s[x]));
+  }
   void SetThreshold(int64_t offset);
   bool Start(int64_t offset, int64_t a0, int64_t b0, AlignedPair* first) const;
   bool Step(AlignedPair* at) const;
-  void Accept(const AlignedPair& from, const AlignedPair& to);
+  void Accept(const AlignedPair& from, const AlignedPair& to, bool searched = false);
   void AddGap(char input, FrameGap::Kind kind, int64_t position);
 
   const Signatures& a_;
@@ -118,8 +124,8 @@ void Follower::SetThreshold(int64_t offset) {
     return v[v.size() / 2];
   };
   const double m0 = median(on, 0.0), m1 = median(near, m0 + 1.0), m3 = median(far, m1);
-  accept_ = std::max((m0 + m3) / 2, m0 + 0.02);
-  same_ = std::max((m0 + m1) / 2, 0.01);
+  accept_ = std::max((m0 + m3) / 2, 1e-4);
+  same_ = std::max((m0 + m1) / 2, 1e-5);
 }
 
 // The first pair from positions a0, b0 on near the offset that the pairs after it confirm.
@@ -156,6 +162,7 @@ bool Follower::Step(AlignedPair* at) const {
     for (int64_t in = skipB == 0 ? i : i + 1; in <= i + 1 + o_.maxSkip && in < na_; ++in) {
       const int64_t skips = skipB + std::llabs(in - (i + 1));
       if (0.05 * accept_ * skips >= best || Cost(in, jn) >= accept_) continue;
+      if (in == i && !Repeats(b_, jn)) continue;
       const double ahead = Ahead(in, jn);
       const double score = Cost(in, jn) + 0.05 * accept_ * skips;
       // A pair as close as one picture shown twice needs no confirmation: what follows it may be lost.
@@ -180,15 +187,21 @@ void Follower::AddGap(char input, FrameGap::Kind kind, int64_t position) {
 }
 
 // The frames between two pairs: a frame that shows its predecessor again is a repeat, any
-// other one the other capture lacks.
-void Follower::Accept(const AlignedPair& from, const AlignedPair& to) {
+// other one the other capture lacks. As many skipped in both is one poor stretch of pairs
+// (noise), not a frame lost in each; a jump found by searching again is all lost.
+void Follower::Accept(const AlignedPair& from, const AlignedPair& to, bool searched) {
+  if (to.a - from.a == to.b - from.b) {
+    for (int64_t t = 1; t < to.a - from.a; ++t) r_->pairs.push_back(AlignedPair{from.a + t, from.b + t});
+    r_->pairs.push_back(to);
+    return;
+  }
   if (to.a == from.a) AddGap('B', FrameGap::Repeated, to.b);
   for (int64_t x = from.a + 1; x < to.a; ++x) {
-    if (SignatureDistance(a_[x], a_[x - 1]) < same_) AddGap('A', FrameGap::Repeated, x);
+    if (!searched && Repeats(a_, x)) AddGap('A', FrameGap::Repeated, x);
     else AddGap('B', FrameGap::Missing, x);
   }
   for (int64_t y = from.b + 1; y < to.b; ++y) {
-    if (SignatureDistance(b_[y], b_[y - 1]) < same_) AddGap('B', FrameGap::Repeated, y);
+    if (!searched && Repeats(b_, y)) AddGap('B', FrameGap::Repeated, y);
     else AddGap('A', FrameGap::Missing, y);
   }
   r_->pairs.push_back(to);
@@ -210,7 +223,7 @@ void Follower::Run(int64_t offset) {
     if (++resyncs > 64) break;
     const Shift s = BestOffset(a_, b_, at.a + 1, at.b + 1, at.a - at.b, 15000, o_);
     if (s.correlation < o_.minCorrelation || !Start(s.offset, at.a + 1, at.b + 1, &next)) break;
-    Accept(at, next);
+    Accept(at, next, true);
     at = next;
   }
 }
@@ -222,7 +235,8 @@ double SignatureDistance(const FrameSignature& x, const FrameSignature& y) {
   Normalise(x, zx);
   Normalise(y, zy);
   double sum = 0;
-  for (int k = 0; k < kSignatureBlocks; ++k) sum += std::fabs(zx[k] - zy[k]);
+  // Squares: the few blocks where the picture moves weigh more than the noise of all the others.
+  for (int k = 0; k < kSignatureBlocks; ++k) sum += (zx[k] - zy[k]) * (zx[k] - zy[k]);
   return sum / kSignatureBlocks;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/common/names.h"
+#include "cli/results/frame_signature.h"
 #include "records/analysis_settings.h"
 
 struct TimelineFrame {
@@ -16,6 +17,7 @@ struct TimelineFrame {
   double seconds = 0.0;  // its time from the start of the stream
   double snr[3] = {};    // the frame's own SNR per channel of the run's colour space, dB
   double mean[3] = {};   // the 50-frame means, as the CSV gives them
+  FrameSignature signature;  // the whole picture's, where the run took it
 };
 
 // The sampled line of one frame: enough to draw its pages again.
@@ -37,7 +39,8 @@ struct Timeline {
   const char* const* channelNames = ChannelNames(0);
   AnalysisSettings settings{};  // as used: the line, the colour space, the interval, the window...
   std::vector<int> pages;       // the pages pictured (PageMode values)
-  int line = -1, field = -1, tvLine = 0;  // which line where a run analyses several (see RunSummary)
+  int line = -1, field = -1, tvLine = 0;
+  int height = 0;  // the frames' rows, where known  // which line where a run analyses several (see RunSummary)
   int64_t framesDropped = 0;
   int64_t framesDamaged = 0;
   std::vector<DropRange> dropped;  // the gaps among framesDropped found by the frames' times

@@ -258,6 +258,7 @@ bool Run::Record(const InputFrame& frame) {
     TimelineFrame f;
     f.index = frame.index;
     f.seconds = frame.seconds;
+    f.signature = frame.signature;
     for (int c = 0; c < 3; ++c) f.snr[c] = l->frameSnr[c], f.mean[c] = l->state.snrDisplay[c];
     const int32_t* samples[3] = {l->state.channels[first], l->state.channels[first + 1], l->state.channels[first + 2]};
     l->recorder.Add(f, samples, l->state.width);
@@ -303,6 +304,7 @@ int Run::SetUpLines() {
     if (!l->state.BuffersReady()) return diag_.Fail(kExitFailure, "out of memory");
     l->summary.channelNames = l->timeline.channelNames = ChannelNames(rs_.settings.ColorMode);
     l->summary.input = l->timeline.input = o_.input;
+    l->timeline.height = source_.Height();
     if (columns_.line) {
       l->summary.line = l->timeline.line = line.row;
       l->summary.field = l->timeline.field = columns_.field ? line.field : -1;
@@ -439,6 +441,7 @@ int Run::Execute(bool errIsTerminal) {
   const int lines = SetUpLines();
   if (lines != kExitOk) return lines;
   source_.SetAnalysedRows(rows_);
+  source_.SetSignatureWanted(!kept_.empty());
   if (!sidecarPath_.empty()) {
     std::string error;
     if (!sidecar_.Open(sidecarPath_, &error)) return diag_.Fail(kExitFailure, error);
