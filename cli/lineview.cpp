@@ -133,7 +133,10 @@ int CompareTimelines(const CliOptions& options, const Timeline& a, const Timelin
   for (const auto& [t, s] : {std::pair{&a, &sa}, std::pair{&b, &sb}}) {
     s->reserve(t->frames.size());
     for (const TimelineFrame& f : t->frames) {
-      if (!f.signature.valid) return diag.Fail(kExitCannotOpen, "'" + t->input + "': its frames' pictures cannot be read for the alignment");
+      if (!f.signature.valid) {
+        return diag.Fail(kExitCannotOpen, "'" + t->input + "': no signature of its frames' pictures to align them by "
+                                          "(a layout it cannot read, or a sidecar of an older lineview)");
+      }
       s->push_back(f.signature);
     }
   }
@@ -171,7 +174,14 @@ int RunCompare(const CliOptions& options, const RunSettings& settings, std::ostr
   std::vector<Timeline> lines[2];
   std::set<std::string> sidecars;
   int status = kExitOk;
-  for (int k = 0; k < 2; ++k) {
+  for (int k = 0; k < 2 && !options.from.empty(); ++k) {
+    // From sidecars: the values and signatures their runs kept, without decoding.
+    std::string error;
+    if (!ReadSidecar(options.from[k], &lines[k], &error) || lines[k].empty() || !lines[k].front().error.empty()) {
+      return diag.Fail(kExitCannotOpen, error.empty() ? "'" + options.from[k] + "': its run analysed no frame" : error);
+    }
+  }
+  for (int k = 0; k < 2 && options.from.empty(); ++k) {
     CliOptions one = options;
     one.input = options.inputs[k];
     one.json = true;  // each run's own summary is not printed: the comparison is
@@ -246,10 +256,10 @@ int RunLineview(const std::vector<std::string>& args, std::ostream& out, std::os
   std::vector<Timeline> timelines;
   std::vector<Timeline>* kept = options.report.empty() && options.plot.empty() ? nullptr : &timelines;
   int status = kExitOk;
-  if (!options.from.empty()) {
-    status = RunFromSidecars(options, out, diag, &timelines);
-  } else if (options.compare) {
+  if (options.compare) {
     return RunCompare(options, settings, out, diag, errIsTerminal);
+  } else if (!options.from.empty()) {
+    status = RunFromSidecars(options, out, diag, &timelines);
   } else if (options.inputs.size() > 1) {
     status = RunArchive(options, settings, out, diag, errIsTerminal, kept);
   } else {

@@ -292,8 +292,10 @@ std::string CheckCombinations(const CliOptions& o) {
     const char* clash = o.live ? "--live" : !o.pngDir.empty() ? "--png" : !o.report.empty() ? "--report"
                         : !o.plot.empty() ? "--plot" : nullptr;
     if (clash != nullptr) return std::string("--compare does not take ") + clash;
-    if (o.inputs.size() != 2) {
-      return "--compare takes two inputs, A and B (" + std::to_string(o.inputs.size()) + " given)";
+    const size_t given = o.from.empty() ? o.inputs.size() : o.from.size();
+    if (given != 2) {
+      return std::string("--compare takes two ") + (o.from.empty() ? "inputs" : "sidecars") + ", A and B (" +
+             std::to_string(given) + " given)";
     }
   }
   return "";

@@ -22,6 +22,11 @@ std::string LinePrefix(const std::string& name);
 // A channel's letter in keys: r, g, b or y, u, v.
 char ChannelLetter(const Timeline& t, int c);
 
+// A frame's picture signature as its tag's value: two hex digits a block; and read back,
+// false where the text is not one.
+std::string SignatureText(const FrameSignature& s);
+bool ParseSignature(const std::string& text, FrameSignature* s);
+
 // Where --sidecar puts an input's file: beside it, or in `dir` when given.
 std::string SidecarPath(const std::string& input, const std::string& dir);
 // The same, with NAME-2 (and so on) where an earlier input of the run took the name.

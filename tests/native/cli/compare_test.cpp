@@ -93,6 +93,18 @@ TEST_F(Compare, FindsOffsetGapsAndTheSegmentWhereBIsWorse) {
   EXPECT_NEAR(std::stod(s[3].str()), sum / n, 0.2);
 }
 
+TEST_F(Compare, SidecarsGiveTheSameComparison) {
+  const std::string direct =
+      Lineview("--compare " + Path("a.mkv") + " " + Path("b.mkv") + " --line 80 --json --no-progress").out;
+  ASSERT_EQ(Lineview(Path("a.mkv") + " " + Path("b.mkv") + " --line 80 --json --no-progress --sidecar=" +
+                     Path("sidecars")).status, 0);
+  const RunResult r = Lineview("--compare --from " + Path("sidecars/a.mkv.lineview.xml.gz") + " " +
+                               Path("sidecars/b.mkv.lineview.xml.gz") + " --json");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, direct);
+  EXPECT_NE(r.out.find("\"offset_frames\": 7,"), std::string::npos);
+}
+
 TEST_F(Compare, ACaptureAgainstItselfIsTheSame) {
   const RunResult r = Lineview("--compare " + Path("a.mkv") + " " + Path("a.mkv") + " --line 80 --json --no-progress");
   ASSERT_EQ(r.status, 0) << r.err;
