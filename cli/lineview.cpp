@@ -149,6 +149,10 @@ int CompareTimelines(const CliOptions& options, const Timeline& a, const Timelin
     return diag.Fail(kExitCannotOpen, "the picture does not move: the offset between the captures cannot be known; "
                                       "give it with --offset N (0: they start together)");
   }
+  if (al.status != AlignStatus::Aligned && options.offset) {
+    return diag.Fail(kExitCannotOpen, "at --offset " + std::to_string(*options.offset) + " the captures have no frame "
+                                      "in common");
+  }
   if (al.status != AlignStatus::Aligned) {
     return diag.Fail(kExitCannotOpen, "the captures do not overlap: the best correlation of their pictures' changes "
                                       "is " + std::string(corr) + " (at an offset of " + std::to_string(al.offset) +
