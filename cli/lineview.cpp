@@ -11,6 +11,7 @@
 #include "cli/live/live_window.h"
 #include "cli/options/cli_options.h"
 #include "cli/options/run_settings.h"
+#include "cli/output/comparison_output.h"
 #include "cli/output/csv.h"
 #include "cli/output/json.h"
 #include "cli/output/output_files.h"
@@ -20,6 +21,8 @@
 #include "cli/output/sidecar_keys.h"
 #include "cli/output/sidecar_reader.h"
 #include "cli/output/time_plot.h"
+#include "cli/results/alignment.h"
+#include "cli/results/comparison.h"
 #include "cli/results/summary.h"
 #include "cli/run/flag_warning.h"
 #include "cli/run/input_run.h"
@@ -116,6 +119,92 @@ int RunFromSidecars(const CliOptions& options, std::ostream& out, Diagnostics& d
   return status;
 }
 
+// Two captures' timelines lined up and compared: the CSV rows or the JSON object on `out`. A
+// comparison that cannot be trusted (inputs of other heights, no overlap, no motion) is refused
+// with its reason, never printed as fact.
+int CompareTimelines(const CliOptions& options, const Timeline& a, const Timeline& b, std::ostream& out,
+                     Diagnostics& diag, int status) {
+  if (a.height != b.height && a.height > 0 && b.height > 0 && !options.lines.tvLines) {
+    return diag.Fail(kExitUsage, "the inputs' frames are " + std::to_string(a.height) + " and " +
+                                     std::to_string(b.height) + " rows high: one --line is not one picture line in "
+                                     "both; name lines both hold with --tv-line");
+  }
+  Signatures sa, sb;
+  for (const auto& [t, s] : {std::pair{&a, &sa}, std::pair{&b, &sb}}) {
+    s->reserve(t->frames.size());
+    for (const TimelineFrame& f : t->frames) {
+      if (!f.signature.valid) {
+        return diag.Fail(kExitCannotOpen, "'" + t->input + "': no signature of its frames' pictures to align them by "
+                                          "(a layout it cannot read, or a sidecar of an older lineview)");
+      }
+      s->push_back(f.signature);
+    }
+  }
+  AlignOptions ao;
+  ao.offset = options.offset;
+  const Alignment al = Align(sa, sb, ao);
+  char corr[32];
+  std::snprintf(corr, sizeof corr, "%.2f", al.correlation);
+  if (al.status == AlignStatus::NoMotion) {
+    return diag.Fail(kExitCannotOpen, "the picture does not move: the offset between the captures cannot be known; "
+                                      "give it with --offset N (0: they start together)");
+  }
+  if (al.status != AlignStatus::Aligned && options.offset) {
+    return diag.Fail(kExitCannotOpen, "at --offset " + std::to_string(*options.offset) + " the captures have no frame "
+                                      "in common");
+  }
+  if (al.status != AlignStatus::Aligned) {
+    return diag.Fail(kExitCannotOpen, "the captures do not overlap: the best correlation of their pictures' changes "
+                                      "is " + std::string(corr) + " (at an offset of " + std::to_string(al.offset) +
+                                      " frames), 0.50 needed");
+  }
+  const Comparison c = Compare(a, b, al, options.minDelta, options.limits.flagGap);
+  if (options.json) {
+    out << ComparisonJson(a, b, al, c);
+  } else {
+    out << ComparisonCsvHeader(a.channelNames);
+    for (const AlignedPair& p : al.pairs) out << ComparisonCsvRow(a, b, p);
+  }
+  out.flush();
+  if (!out) return diag.Fail(kExitFailure, "cannot write the output");
+  diag.Stream() << "lineview: " << VerdictText(c, a.channelNames) << '\n';
+  return status;
+}
+
+// --compare A B: each input through a run of its own that keeps every frame's values and
+// signature (a few dozen bytes a frame), then the two lined up.
+int RunCompare(const CliOptions& options, const RunSettings& settings, std::ostream& out, Diagnostics& diag,
+               bool errIsTerminal) {
+  std::vector<Timeline> lines[2];
+  std::set<std::string> sidecars;
+  int status = kExitOk;
+  for (int k = 0; k < 2 && !options.from.empty(); ++k) {
+    // From sidecars: the values and signatures their runs kept, without decoding.
+    std::string error;
+    if (!ReadSidecar(options.from[k], &lines[k], &error) || lines[k].empty() || !lines[k].front().error.empty()) {
+      return diag.Fail(kExitCannotOpen, error.empty() ? "'" + options.from[k] + "': its run analysed no frame" : error);
+    }
+  }
+  for (int k = 0; k < 2 && options.from.empty(); ++k) {
+    CliOptions one = options;
+    one.input = options.inputs[k];
+    one.json = true;  // each run's own summary is not printed: the comparison is
+    std::ostringstream ignored;
+    const std::string sidecar = options.sidecar ? UniqueSidecarPath(one.input, options.sidecarDir, sidecars) : "";
+    const int code = RunInput(one, settings, ignored, diag, errIsTerminal, "", nullptr, nullptr, &lines[k], sidecar);
+    if (code == kExitFailure || StopRequested()) return code;
+    if (lines[k].empty() || !lines[k].front().error.empty() || lines[k].front().frames.empty()) {
+      return code != kExitOk ? code : kExitCannotOpen;
+    }
+    status = WithInput(status, code);
+  }
+  if (lines[0].size() > 1) {
+    diag.Stream() << "lineview: several lines analysed: the comparison is of the first, row "
+                  << lines[0].front().settings.TVLine << '\n';
+  }
+  return CompareTimelines(options, lines[0].front(), lines[1].front(), out, diag, status);
+}
+
 // --report and --plot over every timeline of the run (or of the sidecars read).
 bool WriteReports(const CliOptions& options, const std::vector<Timeline>& timelines, Diagnostics& diag) {
   if (options.report.empty() && options.plot.empty()) return true;
@@ -171,7 +260,9 @@ int RunLineview(const std::vector<std::string>& args, std::ostream& out, std::os
   std::vector<Timeline> timelines;
   std::vector<Timeline>* kept = options.report.empty() && options.plot.empty() ? nullptr : &timelines;
   int status = kExitOk;
-  if (!options.from.empty()) {
+  if (options.compare) {
+    return RunCompare(options, settings, out, diag, errIsTerminal);
+  } else if (!options.from.empty()) {
     status = RunFromSidecars(options, out, diag, &timelines);
   } else if (options.inputs.size() > 1) {
     status = RunArchive(options, settings, out, diag, errIsTerminal, kept);

@@ -91,6 +91,7 @@ class FfmpegSource final : public FrameSource {
   }
   void SetPictureWanted(bool wanted) override { pictureWanted_ = wanted; }
   void SetLumaWanted(bool wanted) override { lumaWanted_ = wanted; }
+  void SetSignatureWanted(bool wanted) override { signatureWanted_ = wanted; }
   bool IsRecording() const override { return recording_; }
   double FrameRate() const override { return frameRate_; }
 
@@ -121,6 +122,7 @@ class FfmpegSource final : public FrameSource {
   bool pictureWanted_ = false;
   bool lumaWanted_ = false;
   std::vector<uint16_t> luma_;  // the analysed rows as decoded, for the frame handed over last
+  bool signatureWanted_ = false;
   FramePlanes planes_;
   FrameConverter converter_;
   std::vector<int> rows_;  // the rows analysed, ascending; none: whole frames
@@ -477,6 +479,7 @@ bool FfmpegSource::Next(InputFrame* frame) {
     frame->planes = planes_;
     const bool sameShape = frame_->width == width_ && frame_->height == height_;
     frame->luma = lumaWanted_ && sameShape ? ReadLumaRows(*frame_, rows_, &luma_) : LumaRows{};
+    frame->signature = signatureWanted_ ? SignatureOfFrame(*frame_) : FrameSignature{};
     av_frame_unref(picture_);
     if (planes_.layout != FramePlanes::None) av_frame_move_ref(picture_, frame_);
     av_frame_unref(frame_);

@@ -43,6 +43,25 @@ void PlanesFrom(const DecodedImage& image, const AVPixFmtDescriptor& d, int top,
 
 }  // namespace
 
+FrameSignature SignatureOfFrame(const AVFrame& frame) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+  constexpr uint64_t kUnreadable = AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
+                                   AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BAYER | AV_PIX_FMT_FLAG_FLOAT;
+  if (d == nullptr || (d->flags & kUnreadable) != 0 || d->nb_components < 1) return FrameSignature{};
+  const bool rgb = (d->flags & AV_PIX_FMT_FLAG_RGB) != 0;
+  if (rgb && d->nb_components < 3) return FrameSignature{};
+  SampleComponent c[3];
+  const int count = rgb ? 3 : 1;
+  for (int i = 0; i < count; ++i) {
+    const AVComponentDescriptor& k = d->comp[i];
+    // A sample read whole: 8 bits or less in a byte, more in two.
+    c[i].bytes = k.depth + k.shift > 8 ? 2 : 1;
+    c[i].data = frame.data[k.plane] != nullptr ? frame.data[k.plane] + k.offset : nullptr;
+    c[i].pitch = frame.linesize[k.plane], c[i].step = k.step, c[i].shift = k.shift, c[i].depth = k.depth;
+  }
+  return SignatureOf(c, count, frame.width, frame.height);
+}
+
 DecodedImage ImageOf(const AVFrame& frame) {
   DecodedImage image;
   for (int p = 0; p < 4; ++p) {

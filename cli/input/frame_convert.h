@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/input/plane_layout.h"
+#include "cli/results/frame_signature.h"
 
 struct AVFrame;
 struct SwsContext;
@@ -22,6 +23,10 @@ struct DecodedImage {
 DecodedImage ImageOf(const AVFrame& frame);
 // Planes kept of a frame of width x height, read in their layout's FFmpeg format.
 DecodedImage ImageOf(const FramePlanes& planes, int width, int height);
+
+// The signature of a decoded frame from its own luma (or red, green and blue) planes, before
+// any conversion; invalid for layouts it cannot read (bit-packed, paletted, big-endian).
+FrameSignature SignatureOfFrame(const AVFrame& frame);
 
 // The planes of a decoded frame where a window can show them as they are; None elsewhere
 // (10-bit, 4:2:2 planar, RGB...: those are converted).

@@ -40,6 +40,7 @@ struct InputFrame {
   // next call. `pixels` then holds only the rows analysed.
   FramePlanes planes;
   LumaRows luma;  // where SetLumaWanted asked for it
+  FrameSignature signature;  // where asked for (SetSignatureWanted)
 };
 
 class FrameSource {
@@ -84,6 +85,8 @@ class FrameSource {
   virtual void SetPictureWanted(bool wanted) { (void)wanted; }
   // Each frame's analysed rows are wanted as decoded too (InputFrame::luma).
   virtual void SetLumaWanted(bool wanted) { (void)wanted; }
+  // Each frame's signature of the whole picture is wanted, taken before any conversion.
+  virtual void SetSignatureWanted(bool wanted) { (void)wanted; }
 
  protected:
   int width_ = 0;

@@ -231,6 +231,20 @@ void AddArchiveOptions(CLI::App& app, CliOptions* o, Unparsed& u) {
       ->check(CLI::NonNegativeNumber);
 }
 
+void AddCompareOptions(CLI::App& app, CliOptions* o) {
+  CLI::Option* compare =
+      app.add_flag("--compare", o->compare, "Line up two captures of one tape (INPUT A and B) frame by frame and "
+                                            "say where each is better");
+  app.add_option("--min-delta", o->minDelta, "With --compare: spans where one is better by more than DB (default 1)")
+      ->option_text("DB")
+      ->check(Positive(false))
+      ->needs(compare);
+  app.add_option("--offset", o->offset, "With --compare: A's frame that B's first shows, where the picture cannot "
+                                        "tell (a still picture)")
+      ->option_text("N")
+      ->needs(compare);
+}
+
 void AddProgramOptions(CLI::App& app, CliOptions* o, Unparsed& u) {
   app.add_flag("--verbose", o->verbose, "Every FFmpeg message as it comes, without a progress line (by default each kind once, with a count)");
   app.add_flag("--no-progress", u.noProgress, "No progress bar, even on a terminal");
@@ -293,6 +307,16 @@ std::string CheckCombinations(const CliOptions& o) {
            (o.colorMode == 0 ? "--color rgb" : "--convert bgr24");
   }
   if (o.snrMethod == 0 && o.sampleRateMhz > 0) return "--sample-rate serves --snr unweighted and weighted only";
+  if (o.compare) {
+    const char* clash = o.live ? "--live" : !o.pngDir.empty() ? "--png" : !o.report.empty() ? "--report"
+                        : !o.plot.empty() ? "--plot" : nullptr;
+    if (clash != nullptr) return std::string("--compare does not take ") + clash;
+    const size_t given = o.from.empty() ? o.inputs.size() : o.from.size();
+    if (given != 2) {
+      return std::string("--compare takes two ") + (o.from.empty() ? "inputs" : "sidecars") + ", A and B (" +
+             std::to_string(given) + " given)";
+    }
+  }
   return "";
 }
 
@@ -327,6 +351,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
   AddOutputOptions(app, o);
   AddRangeOptions(app, o, u);
   AddArchiveOptions(app, o, u);
+  AddCompareOptions(app, o);
   AddProgramOptions(app, o, u);
 
   std::vector<std::string> args = TranslateFfmpegSpelling(rawArgs);

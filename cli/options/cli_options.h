@@ -54,9 +54,14 @@ struct CliOptions {
   double snrLow = 10.0, snrHigh = 70.0;  // --snr-range: the plot's dB axis
   Thresholds limits;               // --min-snr, --max-dropped, --max-damaged, --flag-gap, --min-duration
 
+  // Two captures of one tape, lined up frame by frame.
+  bool compare = false;              // --compare A B
+  double minDelta = 1.0;             // --min-delta: spans where one is better by more than this (dB)
+  std::optional<int64_t> offset;     // --offset: A's frame that B's first shows, where it cannot be found
+
   // Whether the run keeps each frame's results (memory grows with the input).
   bool KeepsTimeline() const {
-    return sidecar || !report.empty() || !plot.empty() || !std::isnan(limits.minSnr) || limits.maxDropped >= 0 ||
+    return compare || sidecar || !report.empty() || !plot.empty() || !std::isnan(limits.minSnr) || limits.maxDropped >= 0 ||
            limits.maxDamaged >= 0;
   }
 };

@@ -48,6 +48,13 @@ const struct {
      "a table of verdicts, a plot over time per input, the pages at the worst and a typical frame. --from "
      "builds the report, the plot and the verdicts from sidecars, without decoding again: lineview --sidecar "
      "on many machines, then lineview --report all.html --from *.lineview.xml.gz on one."},
+    {"Comparing:",
+     "--compare A B lines up two captures of one tape frame by frame from a signature of the whole "
+     "picture: the offset (offset_frames), the frames one lacks or repeats (gaps), then per aligned pair "
+     "B's value minus A's per channel; --min-delta DB marks the spans where one stays better (segments), "
+     "--json adds the verdict. --compare --from A.lineview.xml.gz B.lineview.xml.gz does the same from "
+     "sidecars. A still picture needs --offset N. Example: lineview --compare deck1.mkv deck2.mkv "
+     "--tv-line 23 --json"},
     {"Stopping:",
      "Ctrl-C (SIGINT) or SIGTERM stops the reading, also of a stalled input, and completes every output "
      "over the frames analysed: the CSV, the JSON summary, the pictures of the last frame. A second signal "

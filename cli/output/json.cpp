@@ -155,3 +155,7 @@ std::string CompactJson(const std::string& json) {
   }
   return out;
 }
+
+std::string JsonString(const std::string& text) { return "\"" + Escape(text) + "\""; }
+
+std::string JsonNumber(double v) { return Number(v); }

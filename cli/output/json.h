@@ -23,3 +23,6 @@ std::string FailedInputJson(const std::string& input, const std::string& error, 
 // The summary on one line: the line breaks and indentation between its fields dropped (no
 // string in it holds a raw line break: they are escaped).
 std::string CompactJson(const std::string& json);
+// A JSON string (quoted and escaped) and a number (four decimals; null where not finite).
+std::string JsonString(const std::string& text);
+std::string JsonNumber(double v);

@@ -92,3 +92,25 @@ std::string UniqueSidecarPath(const std::string& input, const std::string& dir, 
   for (int n = 2; !used.insert(unique).second; ++n) unique = stem + "-" + std::to_string(n) + kSidecarSuffix;
   return unique;
 }
+
+std::string SignatureText(const FrameSignature& s) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (uint8_t v : s.block) text += kHex[v >> 4], text += kHex[v & 15];
+  return text;
+}
+
+bool ParseSignature(const std::string& text, FrameSignature* s) {
+  if (text.size() != 2 * kSignatureBlocks) return false;
+  for (int k = 0; k < kSignatureBlocks; ++k) {
+    int v = 0;
+    for (char c : {text[2 * k], text[2 * k + 1]}) {
+      const int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+      if (d < 0) return false;
+      v = v * 16 + d;
+    }
+    s->block[k] = static_cast<uint8_t>(v);
+  }
+  s->valid = true;
+  return true;
+}

@@ -33,6 +33,10 @@ SnrMethod SnrMethodOf(const std::map<std::string, std::string>& tags);
 // The key of a frame's running read-out: "snr50" (the tool window's 50-frame mean) or "snr1s"
 // (a luminance method's one-second power mean).
 const char* RunningKey(const SnrMethod& m);
+// A frame's picture signature as its tag's value: two hex digits a block; and read back,
+// false where the text is not one.
+std::string SignatureText(const FrameSignature& s);
+bool ParseSignature(const std::string& text, FrameSignature* s);
 
 // Where --sidecar puts an input's file: beside it, or in `dir` when given.
 std::string SidecarPath(const std::string& input, const std::string& dir);

@@ -217,6 +217,7 @@ struct SidecarContent {
 struct FrameValues {
   double seconds = 0.0;
   int64_t index = -1;
+  FrameSignature signature;
   std::map<std::string, TimelineFrame> lines;
 };
 
@@ -229,6 +230,9 @@ bool FrameTag(const std::string& key, const std::string& value, FrameValues& f, 
     if (!ParseInt(value, &f.index)) f.index = -1;
     return true;
   }
+  // A signature that cannot be read is left out: the frame's values stand without it.
+  if (rest == "signature" && !ParseSignature(value, &f.signature)) f.signature = FrameSignature{};
+  if (rest == "signature") return true;
   const bool mean = rest.compare(0, 6, "snr50.") == 0 || rest.compare(0, 6, "snr1s.") == 0;
   if (!mean && rest.compare(0, 4, "snr.") != 0) return true;
   const std::string letter = rest.substr(mean ? 6 : 4);
@@ -264,6 +268,7 @@ bool ReadElements(const std::string& text, const std::string& bad, SidecarConten
       for (auto& [name, f] : frame.lines) {
         f.index = frame.index;
         f.seconds = frame.seconds;
+        f.signature = frame.signature;
         s.LineOf(name).frames.push_back(f);
       }
     } else if (e.name == "format") {

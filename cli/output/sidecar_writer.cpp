@@ -92,6 +92,7 @@ bool SidecarWriter::Frame(const std::vector<const Timeline*>& lines, int width, 
                   Fixed(frameRate > 0 ? 1.0 / frameRate : 0.0, 6) + "\" width=\"" + std::to_string(width) +
                   "\" height=\"" + std::to_string(height) + "\">\n";
   x += Tag("lineview.frame", std::to_string(first.index));
+  if (first.signature.valid) x += Tag("lineview.signature", SignatureText(first.signature));
   for (const Timeline* l : lines) {
     const TimelineFrame& f = l->frames.back();
     const std::string p = Prefix(*l, lines.size());

@@ -10,6 +10,7 @@
 
 #include "cli/common/names.h"
 #include "cli/results/snr_method.h"
+#include "cli/results/frame_signature.h"
 #include "records/analysis_settings.h"
 
 struct TimelineFrame {
@@ -17,6 +18,7 @@ struct TimelineFrame {
   double seconds = 0.0;  // its time from the start of the stream
   double snr[3] = {};    // the frame's own SNR per channel of the run's colour space, dB
   double mean[3] = {};   // the running read-outs, as the CSV gives them (50-frame or 1-s means)
+  FrameSignature signature;  // the whole picture's, where the run took it
 };
 
 // The sampled line of one frame: enough to draw its pages again.
@@ -40,6 +42,7 @@ struct Timeline {
   SnrMethod method;             // how each frame's SNR was measured
   std::vector<int> pages;       // the pages pictured (PageMode values)
   int line = -1, field = -1, tvLine = 0;  // which line where a run analyses several (see RunSummary)
+  int height = 0;  // the frames' rows, where known
   int64_t framesDropped = 0;
   int64_t framesDamaged = 0;
   std::vector<DropRange> dropped;  // the gaps among framesDropped found by the frames' times

@@ -66,3 +66,21 @@ void WarnAtFloor(const Timeline& t, double db, Diagnostics& diag) {
                 db, SnrMethodName(t.method.kind), t.method.bits, t.method.floorDb);
   diag.Stream() << "lineview: warning: " << text << b << '\n';
 }
+
+void WarnLostFrames(int64_t undecoded, const std::vector<DropRange>& gaps, int64_t damaged, const Timeline& t,
+                    Diagnostics& diag) {
+  if (undecoded > 0) {
+    diag.Warn(kExitFramesDropped, std::to_string(undecoded) + (undecoded == 1 ? " frame" : " frames") + " of '" +
+                                       t.input + "' could not be decoded or converted: left out");
+  }
+  int64_t missing = 0;
+  for (const DropRange& d : gaps) missing += d.frames;
+  if (!gaps.empty()) {
+    diag.Warn(kExitFramesDropped, std::to_string(missing) + (missing == 1 ? " frame" : " frames") + " of '" + t.input +
+                                       "' missing by the frames' times" + DropList(t));
+  }
+  if (damaged > 0) {
+    diag.Warn(kExitDamaged, std::to_string(damaged) + (damaged == 1 ? " frame" : " frames") + " of '" + t.input +
+                                 "' came with errors that the decoder concealed or flagged: analysed as decoded");
+  }
+}

@@ -14,3 +14,7 @@ void WarnNotQuiet(const Timeline& t, double ratio, Diagnostics& diag);
 // Where a luminance method's figure (`db`, the power mean) lies within 3 dB of what rounding to
 // its bit depth alone gives: the capture cannot show less noise. Leaves the exit status as it is.
 void WarnAtFloor(const Timeline& t, double db, Diagnostics& diag);
+// Frames the decoder or the converter lost, frames missing by their times and frames the
+// decoder found damaged, each said once with its count (and the status it gives).
+void WarnLostFrames(int64_t undecoded, const std::vector<DropRange>& gaps, int64_t damaged, const Timeline& t,
+                    Diagnostics& diag);

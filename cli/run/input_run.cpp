@@ -284,6 +284,7 @@ bool Run::Record(const InputFrame& frame) {
     TimelineFrame f;
     f.index = frame.index;
     f.seconds = frame.seconds;
+    f.signature = frame.signature;
     for (int c = 0; c < 3; ++c) f.snr[c] = l->frameSnr[c], f.mean[c] = l->means[c];
     const int32_t* samples[3] = {l->state.channels[first], l->state.channels[first + 1], l->state.channels[first + 2]};
     l->recorder.Add(f, samples, l->state.width);
@@ -329,6 +330,7 @@ int Run::SetUpLines() {
     if (!l->state.BuffersReady()) return diag_.Fail(kExitFailure, "out of memory");
     l->summary.channelNames = l->timeline.channelNames = ChannelNames(rs_.settings.ColorMode);
     l->summary.input = l->timeline.input = o_.input;
+    l->timeline.height = source_.Height();
     if (columns_.line) {
       l->summary.line = l->timeline.line = line.row;
       l->summary.field = l->timeline.field = columns_.field ? line.field : -1;
@@ -418,21 +420,7 @@ int Run::CheckAnalysed() {
                                            std::to_string(undecoded) + " could not be decoded or converted)");
   }
   ReportLibraryMessages(diag_.Stream());
-  if (undecoded > 0) {
-    diag_.Warn(kExitFramesDropped, std::to_string(undecoded) + (undecoded == 1 ? " frame" : " frames") + " of '" +
-                                       o_.input + "' could not be decoded or converted: left out");
-  }
-  int64_t gaps = 0;
-  for (const DropRange& d : source_.Gaps()) gaps += d.frames;
-  if (!source_.Gaps().empty()) {
-    diag_.Warn(kExitFramesDropped, std::to_string(gaps) + (gaps == 1 ? " frame" : " frames") + " of '" + o_.input +
-                                       "' missing by the frames' times" + DropList(lines_.front()->timeline));
-  }
-  const int64_t damaged = source_.Damaged();
-  if (damaged > 0) {
-    diag_.Warn(kExitDamaged, std::to_string(damaged) + (damaged == 1 ? " frame" : " frames") + " of '" + o_.input +
-                                 "' came with errors that the decoder concealed or flagged: analysed as decoded");
-  }
+  WarnLostFrames(source_.Undecoded(), source_.Gaps(), source_.Damaged(), lines_.front()->timeline, diag_);
   return kExitOk;
 }
 
@@ -469,6 +457,7 @@ int Run::Execute(bool errIsTerminal) {
   if (lines != kExitOk) return lines;
   source_.SetAnalysedRows(rows_);
   source_.SetLumaWanted(o_.snrMethod != SnrLine);
+  source_.SetSignatureWanted(!kept_.empty());
   if (!sidecarPath_.empty()) {
     std::string error;
     if (!sidecar_.Open(sidecarPath_, &error)) return diag_.Fail(kExitFailure, error);
