@@ -51,6 +51,10 @@ struct CliOptions {
   std::string plot;                // --plot FILE.png
   double snrLow = 10.0, snrHigh = 70.0;  // --snr-range: the plot's dB axis
   Thresholds limits;               // --min-snr, --max-dropped, --max-damaged, --flag-gap
+  bool again = false;              // -y: analysed again where a complete sidecar of it exists
+  // The options given that shape what a run measures, as the parser took them ("--line=23;...");
+  // with the settings, what a sidecar must share to be taken as this run's.
+  std::string analysisArgs;
 
   // Whether the run keeps each frame's results (memory grows with the input).
   bool KeepsTimeline() const {

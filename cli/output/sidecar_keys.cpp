@@ -1,7 +1,6 @@
 #include "cli/output/sidecar_keys.h"
 
 #include <cctype>
-#include <cstring>
 
 std::string LinePrefix(const std::string& name) { return name.empty() ? "lineview." : "lineview.line" + name + "."; }
 
@@ -18,12 +17,4 @@ std::string SidecarPath(const std::string& input, const std::string& dir) {
     return (dir.empty() ? std::string() : dir + "/") + name + kSidecarSuffix;
   }
   return name + kSidecarSuffix;
-}
-
-std::string UniqueSidecarPath(const std::string& input, const std::string& dir, std::set<std::string>& used) {
-  const std::string path = SidecarPath(input, dir);
-  const std::string stem = path.substr(0, path.size() - std::strlen(kSidecarSuffix));
-  std::string unique = path;
-  for (int n = 2; !used.insert(unique).second; ++n) unique = stem + "-" + std::to_string(n) + kSidecarSuffix;
-  return unique;
 }

@@ -2,7 +2,6 @@
 // run's naming all take them from here.
 #pragma once
 #include <cstddef>
-#include <set>
 #include <string>
 
 #include "cli/results/timeline.h"
@@ -24,5 +23,3 @@ char ChannelLetter(const Timeline& t, int c);
 
 // Where --sidecar puts an input's file: beside it, or in `dir` when given.
 std::string SidecarPath(const std::string& input, const std::string& dir);
-// The same, with NAME-2 (and so on) where an earlier input of the run took the name.
-std::string UniqueSidecarPath(const std::string& input, const std::string& dir, std::set<std::string>& used);

@@ -53,8 +53,8 @@ class Run {
   // Several inputs into one picture folder: each input's pictures carry a name of their own.
   void SetPictureName(const std::string& name) { pictureName_ = name; }
   // Where the lines' results over time go when the run ends (the report's), and the sidecar.
-  void SetTimelines(std::vector<Timeline>* timelines, const std::string& sidecarPath) {
-    timelines_ = timelines, sidecarPath_ = sidecarPath;
+  void SetTimelines(std::vector<Timeline>* timelines, const SidecarTarget& sidecar) {
+    timelines_ = timelines, sidecarTarget_ = sidecar, sidecarPath_ = sidecar.path;
   }
 
   int Execute(bool errIsTerminal);
@@ -101,6 +101,7 @@ class Run {
   int64_t frames_ = 0;
   std::vector<Timeline>* timelines_ = nullptr;
   std::vector<const Timeline*> kept_;  // the lines' timelines, where the run keeps them
+  SidecarTarget sidecarTarget_;
   std::string sidecarPath_;
   SidecarWriter sidecar_;
   bool flagged_ = false;
@@ -441,7 +442,7 @@ int Run::Execute(bool errIsTerminal) {
   source_.SetAnalysedRows(rows_);
   if (!sidecarPath_.empty()) {
     std::string error;
-    if (!sidecar_.Open(sidecarPath_, &error)) return diag_.Fail(kExitFailure, error);
+    if (!sidecar_.Open(sidecarTarget_, &error)) return diag_.Fail(kExitFailure, error);
   }
   if (observer_) observer_->Started(lines_.front()->state, source_, rows_);
   const int read = ReadFrames(errIsTerminal);
@@ -454,7 +455,8 @@ int Run::Execute(bool errIsTerminal) {
 }  // namespace
 
 int RecordNotAnalysed(const CliOptions& o, const RunSettings& rs, std::ostream& out, Diagnostics& diag, int code,
-                      const std::string& error, std::vector<Timeline>* timelines, const std::string& sidecarPath) {
+                      const std::string& error, std::vector<Timeline>* timelines, const SidecarTarget& sidecarTarget) {
+  const std::string& sidecarPath = sidecarTarget.path;
   const bool stopped = code == kExitStopped || code == kExitTimeout;
   Timeline t;
   t.input = o.input;
@@ -465,7 +467,7 @@ int RecordNotAnalysed(const CliOptions& o, const RunSettings& rs, std::ostream& 
   if (!sidecarPath.empty()) {
     SidecarWriter sidecar;
     std::string error;
-    if (!sidecar.Open(sidecarPath, &error)) return diag.Fail(kExitFailure, error);
+    if (!sidecar.Open(sidecarTarget, &error)) return diag.Fail(kExitFailure, error);
     if (!sidecar.Finish({&t}, stopped)) return diag.Fail(kExitFailure, "cannot write '" + sidecarPath + "'");
   }
   if (o.json) out << FailedInputJson(o.input, t.error, code, stopped ? "incomplete" : "failed") << std::flush;
@@ -475,7 +477,7 @@ int RecordNotAnalysed(const CliOptions& o, const RunSettings& rs, std::ostream& 
 
 int RunInput(const CliOptions& options, const RunSettings& settings, std::ostream& out, Diagnostics& diag,
              bool errIsTerminal, const std::string& rowPrefix, bool* headerPending, RunObserver* observer,
-             std::vector<Timeline>* timelines, const std::string& sidecarPath,
+             std::vector<Timeline>* timelines, const SidecarTarget& sidecarPath,
              const std::string& pictureName) {
   int exitCode = 0;
   std::unique_ptr<FrameSource> source = OpenFrameSource(options, diag, &exitCode);
