@@ -1,6 +1,7 @@
 #include "cli/run/sidecar_claim.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -37,6 +38,20 @@ Found Examine(const std::string& path, const std::string& input, const SidecarOr
   }
   const bool unchanged = origin.known && facts.size + "@" + facts.modified == OriginText(origin);
   return !again && facts.finished && unchanged && facts.settings == origin.settings ? Found::Keep : Found::Replace;
+}
+
+void SayTakenOver(const std::string& path, const LockHolder& holder, Diagnostics& diag) {
+  const std::string whose = holder.host == "?" ? "a lock that names no run"
+                                               : "the lock of pid " + std::to_string(holder.pid) + " on " + holder.host;
+  const std::string why = holder.age > kLockStaleSeconds ? "not refreshed for " + std::to_string(holder.age) + " s"
+                                                         : "its process is gone";
+  diag.Stream() << "lineview: '" << path << ".lock': " << whose << ", " << why << ": taken over\n";
+}
+
+// A .part beside a sidecar kept is a run's that was killed (this one holds the lock): of no use.
+void RemovePart(const std::string& path) {
+  struct stat st{};
+  if (lstat((path + ".part").c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink((path + ".part").c_str());
 }
 
 }  // namespace
@@ -85,13 +100,7 @@ SidecarClaim ClaimSidecar(const std::string& input, const std::string& dir, cons
       if (clash.empty()) clash = "'" + holder.input + "', being analysed on " + holder.host;
       continue;
     }
-    if (taken == SidecarLock::Outcome::TakenOver) {
-      const std::string whose = holder.host == "?" ? "a lock that names no run"
-                                : "the lock of pid " + std::to_string(holder.pid) + " on " + holder.host;
-      const std::string why = holder.age > kLockStaleSeconds ? "not refreshed for " + std::to_string(holder.age) + " s"
-                                                             : "its process is gone";
-      diag.Stream() << "lineview: '" << path << ".lock': " << whose << ", " << why << ": taken over\n";
-    }
+    if (taken == SidecarLock::Outcome::TakenOver) SayTakenOver(path, holder, diag);
     std::string other;
     const Found found = Examine(path, input, origin, again, &claim.lines, &other);
     if (found == Found::Other) {
@@ -106,6 +115,7 @@ SidecarClaim ClaimSidecar(const std::string& input, const std::string& dir, cons
     claim.target.path = path;
     claim.target.origin = origin;
     if (found == Found::Keep) {
+      RemovePart(path);
       claim.kind = SidecarClaim::Kind::Complete;
       return claim;  // read, not written: its lock goes now
     }
