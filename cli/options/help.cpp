@@ -41,6 +41,15 @@ const struct {
      "a table of verdicts, a plot over time per input, the pages at the worst and a typical frame. --from "
      "builds the report, the plot and the verdicts from sidecars, without decoding again: lineview --sidecar "
      "on many machines, then lineview --report all.html --from *.lineview.xml.gz on one."},
+    {"Resuming:",
+     "A sidecar is written as NAME.lineview.xml.gz.part, flushed at least every second of video and every "
+     "5 s, and renamed when the run ends or is stopped; --from reads one cut short (a run killed outright) "
+     "up to its last whole frame (\"complete\": false, \"cut_at\"). With --sidecar, an input whose complete "
+     "sidecar was made from the same input (size and time) with the same settings is not analysed again "
+     "(\"skipped\": \"complete sidecar\"; -y analyses again); another input's sidecar of the same name is "
+     "never overwritten (NAME-2). A lock file NAME.lineview.xml.gz.lock keeps two runs off one sidecar: an "
+     "input in progress elsewhere is skipped (\"in progress on HOST\"); a lock whose process is gone, or "
+     "not refreshed for 10 minutes, is taken over."},
     {"Stopping:",
      "Ctrl-C (SIGINT) or SIGTERM stops the reading, also of a stalled input, and completes every output "
      "over the frames analysed: the CSV, the JSON summary, the pictures of the last frame. A second signal "
