@@ -273,9 +273,10 @@ std::string CheckPairs(CliOptions* o, const Unparsed& u) {
 // the run is shown: a new option shapes the results unless it is named here.
 std::string AnalysisArgs(const CLI::App& app) {
   static const std::set<std::string> kOutputOnly = {
-      "input", "-i", "--json",        "--png",        "--every",     "--sidecar", "--sidecar-dir", "--from",
-      "--report", "--plot",      "--snr-range",  "--max-dropped", "--max-damaged", "--flag-gap", "-y",
-      "--verbose", "--no-progress", "--live",    "--hold",      "--no-pacing", "--timeout", "--help", "--version"};
+      "input", "-i", "--json", "--png", "--every", "--sidecar", "--sidecar-dir", "--from", "--report", "--plot",
+      "--snr-range", "--max-dropped", "--max-damaged", "--flag-gap", "-y", "--verbose", "--no-progress", "--live",
+      "--hold", "--no-pacing", "--timeout", "--help", "--version",
+      "--settings"};  // the file's values enter the block, not its path
   std::string text;
   for (const CLI::Option* opt : app.get_options()) {
     if (opt->count() == 0 || kOutputOnly.count(opt->get_name())) continue;

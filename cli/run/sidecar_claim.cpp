@@ -19,8 +19,8 @@ bool SameInput(const std::string& input, const SidecarOrigin& origin, const std:
   return name == input || (origin.known && text == OriginText(origin));
 }
 
-// A sidecar at `path`, whoever made it: how this run may use its name. *other names the
-// input it belongs to where that is another.
+// A sidecar at `path`, whoever made it: how this run may use its name. *other says whose it
+// is where it is not this input's.
 enum class Found { Free, Replace, Keep, Other };
 Found Examine(const std::string& path, const std::string& input, const SidecarOrigin& origin, bool again,
               std::vector<Timeline>* lines, std::string* other) {
@@ -29,11 +29,11 @@ Found Examine(const std::string& path, const std::string& input, const SidecarOr
   SidecarFacts facts;
   std::string error;
   if (!ReadSidecar(path, lines, &error, nullptr, &facts) || facts.input.empty()) {
-    *other = "a file lineview cannot read as a sidecar";  // not known to be ours: left as it is
+    *other = "is not a sidecar lineview can read";  // not known to be ours: left as it is
     return Found::Other;
   }
   if (!SameInput(input, origin, facts.input, facts.size + "@" + facts.modified)) {
-    *other = "'" + facts.input + "'";
+    *other = "holds the results of '" + facts.input + "'";
     return Found::Other;
   }
   const bool unchanged = origin.known && facts.size + "@" + facts.modified == OriginText(origin);
@@ -79,7 +79,7 @@ SidecarClaim ClaimSidecar(const std::string& input, const std::string& dir, cons
   for (int n = 1; n < 10000; ++n) {
     const std::string path = n == 1 ? first : stem + "-" + std::to_string(n) + kSidecarSuffix;
     if (used.count(path)) {
-      if (clash.empty()) clash = "another input of this run";
+      if (clash.empty()) clash = "is taken by another input of this run";
       continue;
     }
     auto lock = std::make_unique<SidecarLock>();
@@ -97,7 +97,7 @@ SidecarClaim ClaimSidecar(const std::string& input, const std::string& dir, cons
         used.insert(path);
         return claim;
       }
-      if (clash.empty()) clash = "'" + holder.input + "', being analysed on " + holder.host;
+      if (clash.empty()) clash = "is being written for '" + holder.input + "' on " + holder.host;
       continue;
     }
     if (taken == SidecarLock::Outcome::TakenOver) SayTakenOver(path, holder, diag);
@@ -108,7 +108,7 @@ SidecarClaim ClaimSidecar(const std::string& input, const std::string& dir, cons
       continue;  // the lock goes with `lock`
     }
     if (!clash.empty()) {
-      diag.Stream() << "lineview: '" << first << "' holds the results of " << clash << ": those of '" << input
+      diag.Stream() << "lineview: '" << first << "' " << clash << ": the results of '" << input
                     << "' go to '" << path << "'\n";
     }
     used.insert(path);

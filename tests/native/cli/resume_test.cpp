@@ -171,7 +171,7 @@ TEST(SidecarLock, LiveLocksAreLeftAndStaleOnesTakenOver) {
       {"another host, stale", "elsewhere", "tape.mkv", kLockStaleSeconds + 60, kExitLineClamped,
        "not refreshed for", "tape.mkv"},
       {"another input, in progress", "elsewhere", "other/tape.mkv", 10, kExitLineClamped,
-       "holds the results of 'other/tape.mkv', being analysed on elsewhere", "tape.mkv-2"},
+       "is being written for 'other/tape.mkv' on elsewhere", "tape.mkv-2"},
   };
   for (const auto& c : cases) {
     std::filesystem::remove_all(dir / "sc");
