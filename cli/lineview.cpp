@@ -4,6 +4,7 @@
 #include <set>
 #include <sstream>
 
+#include "cli/common/clock.h"
 #include "cli/common/diagnostics.h"
 #include "cli/common/exit_codes.h"
 #include "cli/input/library_log.h"
@@ -18,7 +19,6 @@
 #include "cli/output/page_picture.h"
 #include "cli/output/report.h"
 #include "cli/output/safe_file.h"
-#include "cli/output/sidecar_keys.h"
 #include "cli/output/sidecar_reader.h"
 #include "cli/output/time_plot.h"
 #include "cli/results/alignment.h"
@@ -26,11 +26,68 @@
 #include "cli/results/summary.h"
 #include "cli/run/flag_warning.h"
 #include "cli/run/input_run.h"
+#include "cli/run/sidecar_claim.h"
 
 // The modes of lineview: one input (or the built-in signal), several one after another (an
 // archive), sidecars read back (--from), and one input watched in a window (--live). Each
 // input's own run lives in cli/run.
 namespace {
+
+// A summary line with what a run that did not analyse its input says instead.
+std::string Skipped(const std::string& json, const std::string& skipped) {
+  if (skipped.empty()) return json;
+  const size_t brace = json.rfind('}');
+  return json.substr(0, brace) + ", \"skipped\": \"" + skipped + "\"" + json.substr(brace);
+}
+
+// The lines of one sidecar read back into the outputs: the JSON summaries (each with
+// `skipped` where it stands for an input not analysed again), the verdicts' warnings and the
+// report's timelines. Returns the input's status.
+int SidecarLines(std::vector<Timeline>& lines, const CliOptions& options, std::ostream& out, Diagnostics& diag,
+                 std::vector<Timeline>* timelines, const std::string& skipped) {
+  int code = kExitOk;
+  // Both fields of a judged interlaced run: one summary, as the run gave it.
+  const bool paired = options.json && JudgedAsFieldPair(lines, options.limits);
+  std::vector<RunSummary> fields;
+  for (Timeline& t : lines) {
+    const RunSummary summary = SummaryOf(t, options.limits);
+    if (!t.error.empty()) {
+      // The run could not analyse its input: the sidecar says why.
+      code = WithInput(code, t.complete ? kExitCannotOpen : kExitIncomplete);
+      if (options.json) out << Skipped(FailedInputJson(t.input, t.error, code, VerdictName(summary.verdict)), skipped);
+    } else {
+      if (summary.verdict.flagged) {
+        WarnFlagged(t, summary.verdict, options.limits, diag);
+        code = WithInput(code, kExitFlagged);
+      }
+      if (!t.complete) code = WithInput(code, kExitIncomplete);
+      if (options.json && !paired) out << Skipped(CompactJson(SummaryJson(summary)), skipped) << '\n';
+      if (paired) fields.push_back(summary);
+    }
+    if (timelines) timelines->push_back(std::move(t));
+  }
+  if (paired) out << Skipped(CompactJson(FieldPairJson(fields[0], fields[1])), skipped) << '\n';
+  return code;
+}
+
+// An input whose sidecar is complete already, or being written by another run: not analysed,
+// but in every output all the same.
+int SkipInput(const std::string& input, SidecarClaim& claim, const CliOptions& options, std::ostream& out,
+              Diagnostics& diag, std::vector<Timeline>* timelines) {
+  if (claim.kind == SidecarClaim::Kind::Complete) {
+    diag.Stream() << "lineview: '" << input << "': its sidecar '" << claim.target.path
+                  << "' is complete, of the same input and settings: not analysed again (-y analyses again)\n";
+    return SidecarLines(claim.lines, options, out, diag, timelines, "complete sidecar");
+  }
+  const std::string where = "in progress on " + claim.holder.host;
+  diag.Warn(kExitIncomplete, "'" + input + "': " + where + " (pid " + std::to_string(claim.holder.pid) +
+                                 "), whose lock is '" + claim.target.path + ".lock': skipped");
+  if (options.json) out << Skipped(FailedInputJson(input, where, kExitIncomplete, "incomplete"), where);
+  Timeline t;
+  t.input = input, t.error = where, t.complete = false;
+  if (timelines) timelines->push_back(std::move(t));
+  return kExitIncomplete;
+}
 
 // Several inputs, one after another: an archive. Each input's JSON summary on a line of its
 // own (an input that fails: its error), or one CSV whose rows name their input. An input that
@@ -40,29 +97,39 @@ int RunArchive(const CliOptions& options, const RunSettings& settings, std::ostr
   int status = kExitOk;
   bool headerPending = true;
   std::set<std::string> pictureNames, sidecars;
+  const std::string block = SettingsBlock(options, settings);
   for (const std::string& input : options.inputs) {
     CliOptions one = options;
     one.input = input;
     const std::string pictures = PictureName(input, pictureNames);
-    const std::string sidecar = options.sidecar ? UniqueSidecarPath(input, options.sidecarDir, sidecars) : "";
+    SidecarClaim claim;
+    if (options.sidecar) {
+      claim = ClaimSidecar(input, options.sidecarDir, OriginOf(input, block), options.again, sidecars, diag);
+      if (claim.kind == SidecarClaim::Kind::Failed) return kExitFailure;
+      if (claim.kind != SidecarClaim::Kind::Write) {
+        status = WithInput(status, SkipInput(input, claim, options, out, diag, timelines));
+        out.flush();
+        continue;
+      }
+    }
     int code = kExitOk;
     if (StopRequested()) {
       // Not reached: still in every output, as incomplete.
       std::ostringstream json;
       code = RecordNotAnalysed(one, settings, json, diag, kExitStopped, "not analysed: the run was stopped before it",
-                               timelines, sidecar);
+                               timelines, claim.target);
       if (options.json) out << json.str() << std::flush;
       if (code == kExitFailure) return code;
       continue;
     }
     if (options.json) {
       std::ostringstream json;
-      code = RunInput(one, settings, json, diag, errIsTerminal, "", nullptr, nullptr, timelines, sidecar, pictures);
+      code = RunInput(one, settings, json, diag, errIsTerminal, "", nullptr, nullptr, timelines, claim.target, pictures);
       out << (json.str().empty() ? FailedInputJson(input, diag.LastError(), code) : CompactJson(json.str()) + '\n');
       out.flush();  // each line as soon as it is known: a reader that has gone is found now
     } else {
       code = RunInput(one, settings, out, diag, errIsTerminal, CsvField(input) + ",", &headerPending, nullptr,
-                      timelines, sidecar, pictures);
+                      timelines, claim.target, pictures);
     }
     if (code == kExitFailure) return code;  // an output that cannot be written: the rest would fail alike
     if (!out) return diag.Fail(kExitFailure, "cannot write the output");
@@ -74,7 +141,8 @@ int RunArchive(const CliOptions& options, const RunSettings& settings, std::ostr
 }
 
 // The verdicts, the summaries and (in the caller) the report of sidecars, without decoding:
-// each file as its run left it, judged by this command line's thresholds.
+// each file as its run left it, judged by this command line's thresholds. A file cut short
+// (a run killed outright) gives its frames up to its last whole one.
 int RunFromSidecars(const CliOptions& options, std::ostream& out, Diagnostics& diag, std::vector<Timeline>* timelines) {
   int status = kExitOk;
   for (const std::string& path : options.from) {
@@ -90,28 +158,11 @@ int RunFromSidecars(const CliOptions& options, std::ostream& out, Diagnostics& d
       unread.input = path, unread.error = error, unread.complete = !cut;
       timelines->push_back(std::move(unread));
     }
-    // Both fields of a judged interlaced run: one summary, as the run gave it.
-    const bool paired = options.json && JudgedAsFieldPair(lines, options.limits);
-    std::vector<RunSummary> fields;
-    for (Timeline& t : lines) {
-      const RunSummary summary = SummaryOf(t, options.limits);
-      if (!t.error.empty()) {
-        // The run could not analyse its input: the sidecar says why.
-        code = WithInput(code, t.complete ? kExitCannotOpen : kExitIncomplete);
-        if (options.json) out << FailedInputJson(t.input, t.error, code, VerdictName(summary.verdict));
-        timelines->push_back(std::move(t));
-        continue;
-      }
-      if (summary.verdict.flagged) {
-        WarnFlagged(t, summary.verdict, options.limits, diag);
-        code = WithInput(code, kExitFlagged);
-      }
-      if (!t.complete) code = WithInput(code, kExitIncomplete);
-      if (options.json && !paired) out << CompactJson(SummaryJson(summary)) << '\n';
-      if (paired) fields.push_back(summary);
-      timelines->push_back(std::move(t));
+    if (!lines.empty() && lines.front().cut && !lines.front().frames.empty()) {
+      diag.Warn(kExitIncomplete,
+                "'" + path + "' cut short at " + Clock(lines.front().frames.back().seconds, true) + ": the run did not finish");
     }
-    if (paired) out << CompactJson(FieldPairJson(fields[0], fields[1])) << '\n';
+    code = WithInput(code, SidecarLines(lines, options, out, diag, timelines, ""));
     out.flush();
     if (!out) return diag.Fail(kExitFailure, "cannot write the output");
     status = WithInput(status, code);
@@ -185,13 +236,26 @@ int RunCompare(const CliOptions& options, const RunSettings& settings, std::ostr
       return diag.Fail(kExitCannotOpen, error.empty() ? "'" + options.from[k] + "': its run analysed no frame" : error);
     }
   }
+  const std::string block = SettingsBlock(options, settings);
   for (int k = 0; k < 2 && options.from.empty(); ++k) {
     CliOptions one = options;
     one.input = options.inputs[k];
     one.json = true;  // each run's own summary is not printed: the comparison is
     std::ostringstream ignored;
-    const std::string sidecar = options.sidecar ? UniqueSidecarPath(one.input, options.sidecarDir, sidecars) : "";
-    const int code = RunInput(one, settings, ignored, diag, errIsTerminal, "", nullptr, nullptr, &lines[k], sidecar);
+    SidecarClaim claim;
+    if (options.sidecar) {
+      // A complete sidecar of the same input and settings serves as its run; one in progress
+      // elsewhere leaves nothing to compare.
+      claim = ClaimSidecar(one.input, options.sidecarDir, OriginOf(one.input, block), options.again, sidecars, diag);
+      if (claim.kind == SidecarClaim::Kind::Failed) return kExitFailure;
+      if (claim.kind == SidecarClaim::Kind::InProgress) {
+        return diag.Fail(kExitIncomplete, "'" + one.input + "': in progress on " + claim.holder.host + ": nothing to compare yet");
+      }
+      if (claim.kind == SidecarClaim::Kind::Complete) lines[k] = std::move(claim.lines);
+    }
+    const int code = claim.kind == SidecarClaim::Kind::Complete
+                         ? kExitOk
+                         : RunInput(one, settings, ignored, diag, errIsTerminal, "", nullptr, nullptr, &lines[k], claim.target);
     if (code == kExitFailure || StopRequested()) return code;
     if (lines[k].empty() || !lines[k].front().error.empty() || lines[k].front().frames.empty()) {
       return code != kExitOk ? code : kExitCannotOpen;
@@ -268,8 +332,17 @@ int RunLineview(const std::vector<std::string>& args, std::ostream& out, std::os
     status = RunArchive(options, settings, out, diag, errIsTerminal, kept);
   } else {
     std::set<std::string> used;
-    const std::string sidecar = options.sidecar ? UniqueSidecarPath(options.input, options.sidecarDir, used) : "";
-    if (options.live) {
+    SidecarClaim claim;
+    if (options.sidecar) {
+      // The live window is watched: it always analyses.
+      claim = ClaimSidecar(options.input, options.sidecarDir, OriginOf(options.input, SettingsBlock(options, settings)),
+                           options.again || options.live, used, diag);
+      if (claim.kind == SidecarClaim::Kind::Failed) return kExitFailure;
+    }
+    const SidecarTarget& sidecar = claim.target;
+    if (claim.kind != SidecarClaim::Kind::Write) {
+      status = SkipInput(options.input, claim, options, out, diag, kept);
+    } else if (options.live) {
       status = RunLive(options, diag, [&](RunObserver* observer) {
         return RunInput(options, settings, out, diag, false, "", nullptr, observer, kept, sidecar);
       });

@@ -17,7 +17,8 @@ const ExitMeaning kExitMeanings[18] = {
     {kExitTimeout, "the input delivered no frame for --timeout seconds"},
     {kExitDamaged, "the decoder found errors in some frames (concealed or flagged corrupt): analysed as decoded"},
     {kExitFlagged, "an input was flagged: SNR below --min-snr, more frames lost than --max-dropped or damaged than --max-damaged"},
-    {kExitIncomplete, "--from: a sidecar of a run stopped before its input's end (its verdict is incomplete)"},
+    {kExitIncomplete, "--from: a sidecar of a run stopped before its input's end or cut short (its verdict is "
+                      "incomplete); --sidecar: an input in progress in another run, skipped"},
     {kExitStopped, "stopped by SIGINT or SIGTERM: lineview ends by that signal once its outputs are complete"},
 };
 const char kExitNote[] = "Codes 6 to 16 are warnings: the outputs of what could be read are complete. 15 outweighs the "

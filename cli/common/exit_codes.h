@@ -20,7 +20,7 @@ enum ExitCode : int {
   kExitTimeout = 13,            // the input delivered no frame for --timeout seconds: stopped there
   kExitDamaged = 14,            // the decoder flagged frames as corrupt or concealed errors in them
   kExitFlagged = 15,            // an input crossed --min-snr, --max-dropped or --max-damaged (outweighs the other warnings)
-  kExitIncomplete = 16,         // --from: a sidecar of a run that ended before its input did (stopped, timed out, a read error)
+  kExitIncomplete = 16,         // --from: a sidecar of a run that ended before its input did (stopped, timed out, a read error, killed); --sidecar: an input in progress elsewhere
   // Stopped by SIGINT or SIGTERM: the outputs are completed, then the process ends by the
   // signal (a shell shows 130 or 143); this code only where it could not.
   kExitStopped = 130,

@@ -10,6 +10,7 @@ extern "C" {
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 
 #include "analysis/spectrum.h"
 #include "cli/common/exit_codes.h"
@@ -214,6 +215,7 @@ void AddArchiveOptions(CLI::App& app, CliOptions* o, Unparsed& u) {
   app.add_option("--report", o->report, "Write one HTML page for all inputs: verdicts, plots over time, pictures")
       ->option_text("FILE.html");
   app.add_option("--plot", o->plot, "Write the plot over time as a PNG picture")->option_text("FILE.png");
+  app.add_flag("-y", o->again, "With --sidecar: analyse again where a complete sidecar of the input exists");
   app.add_option("--snr-range", u.snrRange, "The plot's dB axis (default 10:70)")->option_text("LO:HI");
   app.add_option("--min-snr", o->limits.minSnr, "Flag frames where a shown channel's own SNR lies below DB")
       ->option_text("DB");
@@ -295,6 +297,31 @@ std::string CheckPairs(CliOptions* o, const Unparsed& u) {
   return "";
 }
 
+// Every option given but those that only choose outputs, judge results afterwards or set how
+// the run is shown: a new option shapes the results unless it is named here.
+std::string AnalysisArgs(const CLI::App& app) {
+  static const std::set<std::string> kOutputOnly = {
+      "input", "-i", "--json", "--png", "--every", "--sidecar", "--sidecar-dir", "--from", "--report", "--plot",
+      "--snr-range", "--max-dropped", "--max-damaged", "--flag-gap", "-y", "--verbose", "--no-progress", "--live",
+      "--hold", "--no-pacing", "--timeout", "--help", "--version", "--min-duration", "--compare", "--min-delta",
+      "--offset",
+      "--settings"};  // the file's values enter the block, not its path
+  // By its spelling on the command line: a hidden option's name can be empty.
+  auto spelling = [](const CLI::Option* opt) {
+    return !opt->get_lnames().empty()   ? "--" + opt->get_lnames().front()
+           : !opt->get_snames().empty() ? "-" + opt->get_snames().front()
+                                        : opt->get_name();
+  };
+  std::string text;
+  for (const CLI::Option* opt : app.get_options()) {
+    const std::string name = spelling(opt);
+    if (opt->count() == 0 || kOutputOnly.count(name)) continue;
+    text += (text.empty() ? "" : ";") + name;
+    for (const std::string& r : opt->results()) text += "=" + r;
+  }
+  return text;
+}
+
 std::string CheckCombinations(const CliOptions& o) {
   if (!o.from.empty()) {
     const char* clash = !o.inputs.empty() ? "an INPUT" : o.live ? "--live" : o.sidecar ? "--sidecar"
@@ -371,6 +398,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& rawArgs, CliOption
     *exitCode = kExitUsage;
     return ParseOutcome::Exit;
   }
+  o->analysisArgs = AnalysisArgs(app);
   std::string error = CheckValues(o, u);
   if (error.empty()) error = CheckCombinations(*o);
   if (error.empty()) error = CheckPairs(o, u);

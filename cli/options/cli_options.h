@@ -54,6 +54,11 @@ struct CliOptions {
   double snrLow = 10.0, snrHigh = 70.0;  // --snr-range: the plot's dB axis
   Thresholds limits;               // --min-snr, --max-dropped, --max-damaged, --flag-gap, --min-duration
 
+  bool again = false;              // -y: analysed again where a complete sidecar of it exists
+  // The options given that shape what a run measures, as the parser took them ("--line=23;...");
+  // with the settings, what a sidecar must share to be taken as this run's.
+  std::string analysisArgs;
+
   // Two captures of one tape, lined up frame by frame.
   bool compare = false;              // --compare A B
   double minDelta = 1.0;             // --min-delta: spans where one is better by more than this (dB)

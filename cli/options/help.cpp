@@ -55,6 +55,15 @@ const struct {
      "--json adds the verdict. --compare --from A.lineview.xml.gz B.lineview.xml.gz does the same from "
      "sidecars. A still picture needs --offset N. Example: lineview --compare deck1.mkv deck2.mkv "
      "--tv-line 23 --json"},
+    {"Resuming:",
+     "A sidecar is written as NAME.lineview.xml.gz.part, flushed at least every second of video and every "
+     "5 s, and renamed when the run ends or is stopped; --from reads one cut short (a run killed outright) "
+     "up to its last whole frame (\"complete\": false, \"cut_at\"). With --sidecar, an input whose complete "
+     "sidecar was made from the same input (size and time) with the same settings is not analysed again "
+     "(\"skipped\": \"complete sidecar\"; -y analyses again); another input's sidecar of the same name is "
+     "never overwritten (NAME-2). A lock file NAME.lineview.xml.gz.lock keeps two runs off one sidecar: an "
+     "input in progress elsewhere is skipped (\"in progress on HOST\"); a lock whose process is gone, or "
+     "not refreshed for 10 minutes, is taken over."},
     {"Stopping:",
      "Ctrl-C (SIGINT) or SIGTERM stops the reading, also of a stalled input, and completes every output "
      "over the frames analysed: the CSV, the JSON summary, the pictures of the last frame. A second signal "

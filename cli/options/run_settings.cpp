@@ -173,3 +173,12 @@ void CheckLine(const AnalysisSettings& s, int height, Diagnostics& diag) {
                                     std::to_string(height) + " lines: line " + std::to_string(used) + " is used");
   }
 }
+
+std::string SettingsBlock(const CliOptions& options, const RunSettings& rs) {
+  AnalysisSettings copy = rs.settings;
+  SettingRecord table[kSettingCount];
+  MakeSettingsTable(copy, table);
+  std::string text = options.analysisArgs + "|";
+  for (const SettingRecord& r : table) text += std::string(r.key) + "=" + std::to_string(*static_cast<int32_t*>(r.value)) + ";";
+  return text;
+}

@@ -20,3 +20,7 @@ RunSettings ResolveSettings(const CliOptions& options, Diagnostics& diag);
 
 // Warns when the line lies outside 0..height-1, naming the line the frame path will use.
 void CheckLine(const AnalysisSettings& s, int height, Diagnostics& diag);
+
+// What shapes a run's results, as one text: the options that do (CliOptions::analysisArgs)
+// and every setting under its file's name. A sidecar made with another text is not resumed.
+std::string SettingsBlock(const CliOptions& options, const RunSettings& settings);

@@ -99,6 +99,9 @@ std::string SummaryJson(const RunSummary& s) {
   j += "  },\n";
   if (s.quietLine >= 0) j += std::string("  \"quiet_line\": ") + (s.quietLine ? "true" : "false") + ",\n";
   j += std::string("  \"verdict\": \"") + VerdictName(s.verdict) + "\",\n";
+  // false: stopped, timed out, cut by a read error, or read from a sidecar cut short (cut_at)
+  j += std::string("  \"complete\": ") + (s.verdict.incomplete ? "false" : "true") + ",\n";
+  if (s.cutAt >= 0) j += "  \"cut_at\": " + Number(s.cutAt) + ",\n";
   j += "  \"segments\": [";
   for (size_t i = 0; i < s.verdict.segments.size(); ++i) {
     const Segment& g = s.verdict.segments[i];

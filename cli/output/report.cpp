@@ -432,7 +432,12 @@ std::string ReportHtml(const std::vector<Timeline>& timelines, const ReportOptio
       h += "<p class=\"" + std::string(verdict) + "\">" + verdict + ": " + EscapeMarkup(t.error) + "</p>\n</section>\n";
       continue;
     }
-    if (!t.complete) h += "<p class=\"incomplete\">The run ended before the input did: not analysed to its end.</p>\n";
+    if (t.cut && !t.frames.empty()) {
+      h += "<p class=\"incomplete\">Cut short at " + Time(t.frames.back().seconds) + ": the run did not finish. "
+           "Analysed from " + Time(t.frames.front().seconds) + " to " + Time(t.frames.back().seconds) + " only.</p>\n";
+    } else if (!t.complete) {
+      h += "<p class=\"incomplete\">The run ended before the input did: not analysed to its end.</p>\n";
+    }
     h += "<p>" + std::to_string(t.frames.size()) + " frames";
     if (!t.frames.empty()) h += ", " + Time(plot.start) + " to " + Time(plot.end);
     h += "; " + std::to_string(t.framesDropped) + " dropped, " + std::to_string(t.framesDamaged) + " damaged.</p>\n";

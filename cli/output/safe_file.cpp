@@ -66,7 +66,10 @@ int CreatePart(const std::string& final, std::string* temp) {
     errno = EEXIST;
     return -1;
   }
-  return open(temp->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  // A new file, not the old one truncated: a run that still writes the old one (its lock taken
+  // over) then writes into a file no longer named, not into this one.
+  if (unlink(temp->c_str()) != 0 && errno != ENOENT) return -1;
+  return open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
 }
 
 }  // namespace
@@ -116,6 +119,12 @@ bool SafeFile::Commit(std::string* reason) {
   }
   temp_.clear();
   return true;
+}
+
+void SafeFile::Disown() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  temp_.clear();
 }
 
 void SafeFile::Abort() {

@@ -27,6 +27,8 @@ class SafeFile {
   // Flushed to the disk, closed and renamed onto the final name; on failure, aborted.
   bool Commit(std::string* reason);
   void Abort();
+  // Closed and left where it is, under whatever name: another writer has taken the name over.
+  void Disown();
 
  private:
   std::string final_, temp_;

@@ -85,14 +85,6 @@ std::string SidecarPath(const std::string& input, const std::string& dir) {
   return name + kSidecarSuffix;
 }
 
-std::string UniqueSidecarPath(const std::string& input, const std::string& dir, std::set<std::string>& used) {
-  const std::string path = SidecarPath(input, dir);
-  const std::string stem = path.substr(0, path.size() - std::strlen(kSidecarSuffix));
-  std::string unique = path;
-  for (int n = 2; !used.insert(unique).second; ++n) unique = stem + "-" + std::to_string(n) + kSidecarSuffix;
-  return unique;
-}
-
 std::string SignatureText(const FrameSignature& s) {
   static const char kHex[] = "0123456789abcdef";
   std::string text;

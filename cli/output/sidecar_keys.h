@@ -3,7 +3,6 @@
 #pragma once
 #include <cstddef>
 #include <map>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,5 +39,3 @@ bool ParseSignature(const std::string& text, FrameSignature* s);
 
 // Where --sidecar puts an input's file: beside it, or in `dir` when given.
 std::string SidecarPath(const std::string& input, const std::string& dir);
-// The same, with NAME-2 (and so on) where an earlier input of the run took the name.
-std::string UniqueSidecarPath(const std::string& input, const std::string& dir, std::set<std::string>& used);

@@ -1,5 +1,6 @@
 #include "cli/output/sidecar_reader.h"
 
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -125,10 +126,10 @@ bool ReadGzip(const std::string& path, std::string* text, std::string* error, bo
   const int readErrno = errno;
   gzclose(f);
   if (n >= 0 && (code == Z_OK || code == Z_STREAM_END)) return true;
-  *cut = code == Z_BUF_ERROR;
+  // Cut short (a run killed outright): what came before the cut decompresses whole.
+  if (code == Z_BUF_ERROR) return *cut = true;
   // One fixed text per kind of fault, so that the same file gives the same message every time.
-  const std::string why = code == Z_BUF_ERROR    ? "it is cut short: its run did not finish writing it"
-                          : code == Z_DATA_ERROR ? "its compressed data are damaged"
+  const std::string why = code == Z_DATA_ERROR ? "its compressed data are damaged"
                           : code == Z_ERRNO      ? std::strerror(readErrno != 0 ? readErrno : EIO)
                                                  : "it cannot be decompressed";
   *error = "'" + path + "' is damaged: " + why;
@@ -201,6 +202,9 @@ struct SidecarContent {
   std::map<std::string, std::string> formatTags;
   std::string input;
   bool sawRoot = false, sawFormat = false, sawEnd = false;
+  bool formatClosed = false;
+  bool yuvLetters = false;  // the frames' keys name y, u, v: a file cut before its settings
+  int64_t frameCount = 0;
 
   Timeline& LineOf(const std::string& name) {
     for (size_t i = 0; i < names.size(); ++i) {
@@ -218,6 +222,7 @@ struct FrameValues {
   double seconds = 0.0;
   int64_t index = -1;
   FrameSignature signature;
+  bool yuv = false;
   std::map<std::string, TimelineFrame> lines;
 };
 
@@ -243,6 +248,7 @@ bool FrameTag(const std::string& key, const std::string& value, FrameValues& f, 
     return false;
   }
   (mean ? f.lines[name].mean : f.lines[name].snr)[c] = v;
+  f.yuv = letter[0] == 'y' || letter[0] == 'u' || letter[0] == 'v';
   return true;
 }
 
@@ -265,6 +271,8 @@ bool ReadElements(const std::string& text, const std::string& bad, SidecarConten
         *error = bad + ": a frame without its number";
         return false;
       }
+      ++s.frameCount;
+      s.yuvLetters = s.yuvLetters || frame.yuv;
       for (auto& [name, f] : frame.lines) {
         f.index = frame.index;
         f.seconds = frame.seconds;
@@ -277,6 +285,7 @@ bool ReadElements(const std::string& text, const std::string& bad, SidecarConten
       s.input = e.attributes["filename"];
     } else if (e.name == "/format") {
       where = Outside;
+      s.formatClosed = true;
     } else if (e.name == "tag" && where == InFormat) {
       s.formatTags[e.attributes["key"]] = e.attributes["value"];
     } else if (e.name == "tag" && where == InFrame) {
@@ -376,9 +385,10 @@ std::vector<DropRange> DropRangesOf(const std::string& list) {
 }
 
 // What every line of the file shares, then what is its own.
-void CompleteLines(SidecarContent& s) {
+void CompleteLines(SidecarContent& s, bool cut) {
   std::map<std::string, std::string>& tags = s.formatTags;
-  const AnalysisSettings settings = SettingsOf(tags);
+  AnalysisSettings settings = SettingsOf(tags);
+  if (!s.sawFormat) settings.ColorMode = s.yuvLetters ? 1 : 0;  // cut before its settings: by its keys
   const std::vector<int> pages = PagesOf(tags["lineview.pages"]);
   int64_t dropped = 0, damaged = 0;
   ParseInt(tags["lineview.frames_dropped"], &dropped);
@@ -396,7 +406,9 @@ void CompleteLines(SidecarContent& s) {
     t.framesDropped = dropped;
     t.framesDamaged = damaged;
     t.dropped = DropRangesOf(tags["lineview.dropped"]);
-    t.complete = tags["lineview.complete"] != "stopped";
+    t.complete = !cut && tags["lineview.complete"] != "stopped";
+    t.cut = cut;
+    if (!s.sawFormat && t.line < 0) t.settings.TVLine = -1;  // cut before its settings: the row is not known
     t.error = tags["lineview.error"];
     t.channelNames = ChannelNames(settings.ColorMode);
     const std::string p = LinePrefix(s.names[i]);
@@ -409,33 +421,73 @@ void CompleteLines(SidecarContent& s) {
   }
 }
 
-bool ReadSidecarText(const std::string& path, std::vector<Timeline>* lines, std::string* error, bool* cut) {
+// The input a file cut before its <format> came from, by the file's own name.
+std::string InputOfName(const std::string& path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  for (const char* suffix : {".part", kSidecarSuffix}) {
+    const std::string end = suffix;
+    if (name.size() > end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0) {
+      name.erase(name.size() - end.size());
+    }
+  }
+  return name;
+}
+
+// Whether the file was written to its end: the gzip stream whole, the document closed, and
+// its end marker counting the frames read. A file of an older lineview has no marker: whole
+// where the rest holds (its gzip trailer proves its length).
+bool WrittenWhole(const SidecarContent& s, bool gzipCut, const std::string& path, std::string* error) {
+  if (gzipCut || !s.sawFormat || !s.formatClosed || !s.sawEnd) return false;
+  const auto end = s.formatTags.find("lineview.end");
+  if (end == s.formatTags.end() || end->second == std::to_string(s.frameCount) + " frames") return true;
+  *error = "'" + path + "' is damaged: it holds " + std::to_string(s.frameCount) + " frames where its end says " +
+           end->second;
+  return false;
+}
+
+bool ReadSidecarText(const std::string& path, std::vector<Timeline>* lines, std::string* error, bool* cut,
+                     SidecarFacts* facts) {
   std::string text;
-  if (!ReadGzip(path, &text, error, cut)) return false;
+  bool gzipCut = false;
+  if (!ReadGzip(path, &text, error, &gzipCut)) return false;
   SidecarContent s;
   if (!ReadElements(text, "'" + path + "' is not a lineview sidecar", s, error)) return false;
-  if (!s.sawRoot) {
-    *error = "'" + path + "' is not a lineview sidecar";
+  const bool whole = WrittenWhole(s, gzipCut, path, error);
+  if (!error->empty()) return false;
+  if (!s.sawRoot || (!whole && s.frameCount == 0)) {
+    // Nothing at all, or not one frame: a run killed before its first sync point.
+    struct stat st{};
+    *cut = gzipCut || s.sawRoot || (stat(path.c_str(), &st) == 0 && st.st_size == 0);
+    *error = "'" + path + (*cut ? "' is cut short before its first frame: its run did not finish"
+                                : "' is not a lineview sidecar");
     return false;
   }
-  if (!s.sawFormat || !s.sawEnd) {
-    *cut = true;
-    *error = "'" + path + "' ends early: its run did not finish writing it";
-    return false;
-  }
+  if (!s.sawFormat) s.input = InputOfName(path);
   OrderLines(s);
   if (s.found.empty()) s.LineOf("");
-  CompleteLines(s);
+  CompleteLines(s, !whole);
+  if (facts) {
+    std::map<std::string, std::string>& tags = s.formatTags;
+    facts->whole = whole;
+    facts->finished = whole && tags["lineview.complete"] == "yes";
+    facts->input = s.input;
+    facts->size = tags["lineview.input_size"];
+    facts->modified = tags["lineview.input_modified"];
+    facts->settings = tags["lineview.run_settings"];
+  }
   *lines = std::move(s.found);
   return true;
 }
 
 }  // namespace
 
-bool ReadSidecar(const std::string& path, std::vector<Timeline>* lines, std::string* error, bool* cut) {
+bool ReadSidecar(const std::string& path, std::vector<Timeline>* lines, std::string* error, bool* cut,
+                 SidecarFacts* facts) {
   bool wasCut = false;
   if (cut) *cut = false;
-  if (!ReadSidecarText(path, lines, error, &wasCut)) {
+  if (facts) *facts = SidecarFacts{};
+  error->clear();
+  if (!ReadSidecarText(path, lines, error, &wasCut, facts)) {
     if (cut) *cut = wasCut;
     *error = CleanText(*error);
     return false;

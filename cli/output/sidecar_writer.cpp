@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "cli/common/names.h"
 #include "cli/output/markup.h"
 #include "cli/output/sidecar_keys.h"
+#include "cli/output/sidecar_lock.h"
 #include "lineview_version.h"
 #include "settings/settings_table.h"
 
@@ -37,6 +39,10 @@ std::string Prefix(const Timeline& t, size_t lines) {
   return LinePrefix(lines > 1 || t.line >= 0 ? std::to_string(t.line) : "");
 }
 
+double WallSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 std::string SampleList(const std::vector<int32_t>& v) {
   std::string s;
   for (int32_t x : v) s += (s.empty() ? "" : " ") + std::to_string(x);
@@ -47,9 +53,14 @@ std::string SampleList(const std::vector<int32_t>& v) {
 
 SidecarWriter::~SidecarWriter() {
   if (file_) gzclose(file_);
+  if (lock_ && !lock_->StillOurs()) target_.Disown();  // the .part is the newer run's now
 }
 
-bool SidecarWriter::Open(const std::string& path, std::string* error) {
+bool SidecarWriter::Open(const SidecarTarget& sidecar, std::string* error) {
+  const std::string& path = sidecar.path;
+  origin_ = sidecar.origin;
+  lock_ = sidecar.lock;
+  syncedWall_ = WallSeconds();
   std::string reason;
   // zlib closes its own copy of the descriptor; the file keeps the other to flush and rename.
   const int fd = target_.Open(path, &reason, true) ? dup(target_.Fd()) : -1;
@@ -83,6 +94,19 @@ bool SidecarWriter::Put(const std::string& text) {
   return buffer_.size() < (1u << 16) || Flush();
 }
 
+// A gzip sync point: everything written so far decompresses from the file as it is, whatever
+// happens to the process next. At least once a second of video, and every 5 s of a slow input.
+bool SidecarWriter::SyncPoint(double seconds) {
+  const double now = WallSeconds();
+  if (seconds < syncedVideo_ + 1.0 && seconds >= syncedVideo_ && now < syncedWall_ + 5.0) return true;
+  syncedVideo_ = seconds, syncedWall_ = now;
+  if (!Flush()) return false;
+  errno = 0;
+  if (gzflush(file_, Z_SYNC_FLUSH) != Z_OK) return Failed(errno);
+  if (lock_) lock_->Refresh();
+  return true;
+}
+
 bool SidecarWriter::Frame(const std::vector<const Timeline*>& lines, int width, int height, double frameRate) {
   if (!file_ || lines.empty() || lines.front()->frames.empty()) return file_ != nullptr;
   const TimelineFrame& first = lines.front()->frames.back();
@@ -102,7 +126,8 @@ bool SidecarWriter::Frame(const std::vector<const Timeline*>& lines, int width, 
       x += Tag(p + RunningKey(l->method) + "." + ChannelLetter(*l, c), Fixed(f.mean[c], 4));
     }
   }
-  return Put(x + "    </frame>\n");
+  ++frames_;
+  return Put(x + "    </frame>\n") && SyncPoint(first.seconds);
 }
 
 bool SidecarWriter::Finish(const std::vector<const Timeline*>& lines, bool stopped) {
@@ -129,6 +154,11 @@ bool SidecarWriter::Finish(const std::vector<const Timeline*>& lines, bool stopp
   for (const DropRange& d : t.dropped) gaps += (gaps.empty() ? "" : ",") + Fixed(d.at, 6) + ":" + std::to_string(d.frames);
   if (!gaps.empty()) x += Tag("lineview.dropped", gaps);
   x += Tag("lineview.frames_damaged", std::to_string(t.framesDamaged));
+  if (origin_.known) {
+    x += Tag("lineview.input_size", std::to_string(origin_.size));
+    x += Tag("lineview.input_modified", origin_.modified);
+  }
+  if (!origin_.settings.empty()) x += Tag("lineview.run_settings", origin_.settings);
   // All of them, under the settings file's names: the report draws its pictures with them.
   AnalysisSettings copy = s;
   SettingRecord table[kSettingCount];
@@ -158,12 +188,19 @@ bool SidecarWriter::Finish(const std::vector<const Timeline*>& lines, bool stopp
       for (int c = 0; c < 3; ++c) x += Tag(q + ChannelLetter(*l, c), SampleList(samples.channel[c]));
     }
   }
+  // Last: a file that holds it, with as many frames, was written to its end.
+  x += Tag("lineview.end", std::to_string(frames_) + " frames");
   x += "  </format>\n</ffprobe:ffprobe>\n";
   bool ok = Put(x) && Flush();
   errno = 0;
   const bool closed = gzclose(file_) == Z_OK;
   file_ = nullptr;
   if (ok && !closed) ok = Failed(errno);
+  if (ok && lock_ && !lock_->StillOurs()) {
+    ok = false;
+    error_ = "its lock was taken over by another run: that run's file is left as it is";
+    target_.Disown();
+  }
   if (!ok) {
     target_.Abort();
     return false;

@@ -43,5 +43,6 @@ RunSummary SummaryOf(const Timeline& t, const Thresholds& limits) {
   s.error = t.error;
   s.verdict = Judge(t, limits);
   s.quietLine = t.quietLine;
+  if (t.cut) s.cutAt = t.frames.empty() ? 0.0 : t.frames.back().seconds;
   return s;
 }

@@ -40,6 +40,7 @@ struct RunSummary {
   std::string error;               // not "": the input failed, and why
   Verdict verdict;  // pass, with no segments, where no threshold was given
   int quietLine = -1;  // 1: only noise in the measuring interval; 0: picture too; -1: not known
+  double cutAt = -1;   // a sidecar cut short: the time of its last whole frame; -1 otherwise
 };
 
 // The summary of a timeline read back: its statistics over the values as stored.

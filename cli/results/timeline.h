@@ -47,6 +47,7 @@ struct Timeline {
   int64_t framesDamaged = 0;
   std::vector<DropRange> dropped;  // the gaps among framesDropped found by the frames' times
   bool complete = true;            // false: stopped, timed out or cut by a read error before the end
+  bool cut = false;                // its sidecar was cut short (the run did not finish writing it)
   std::string error;               // not "": the input could not be analysed at all, and why
   int quietLine = -1;  // as RunSummary's: -1 where not known (a sidecar read back)
   std::vector<TimelineFrame> frames;

@@ -56,8 +56,8 @@ class Run {
   // Several inputs into one picture folder: each input's pictures carry a name of their own.
   void SetPictureName(const std::string& name) { pictureName_ = name; }
   // Where the lines' results over time go when the run ends (the report's), and the sidecar.
-  void SetTimelines(std::vector<Timeline>* timelines, const std::string& sidecarPath) {
-    timelines_ = timelines, sidecarPath_ = sidecarPath;
+  void SetTimelines(std::vector<Timeline>* timelines, const SidecarTarget& sidecar) {
+    timelines_ = timelines, sidecarTarget_ = sidecar, sidecarPath_ = sidecar.path;
   }
 
   int Execute(bool errIsTerminal);
@@ -107,6 +107,7 @@ class Run {
   int64_t frames_ = 0;
   std::vector<Timeline>* timelines_ = nullptr;
   std::vector<const Timeline*> kept_;  // the lines' timelines, where the run keeps them
+  SidecarTarget sidecarTarget_;
   std::string sidecarPath_;
   SidecarWriter sidecar_;
   bool flagged_ = false;
@@ -460,7 +461,7 @@ int Run::Execute(bool errIsTerminal) {
   source_.SetSignatureWanted(!kept_.empty());
   if (!sidecarPath_.empty()) {
     std::string error;
-    if (!sidecar_.Open(sidecarPath_, &error)) return diag_.Fail(kExitFailure, error);
+    if (!sidecar_.Open(sidecarTarget_, &error)) return diag_.Fail(kExitFailure, error);
   }
   if (observer_) observer_->Started(lines_.front()->state, source_, rows_);
   const int read = ReadFrames(errIsTerminal);
@@ -474,7 +475,7 @@ int Run::Execute(bool errIsTerminal) {
 
 int RunInput(const CliOptions& options, const RunSettings& settings, std::ostream& out, Diagnostics& diag,
              bool errIsTerminal, const std::string& rowPrefix, bool* headerPending, RunObserver* observer,
-             std::vector<Timeline>* timelines, const std::string& sidecarPath,
+             std::vector<Timeline>* timelines, const SidecarTarget& sidecarPath,
              const std::string& pictureName) {
   int exitCode = 0;
   std::unique_ptr<FrameSource> source = OpenFrameSource(options, diag, &exitCode);

@@ -4,7 +4,8 @@
 #include "cli/output/sidecar_writer.h"
 
 int RecordNotAnalysed(const CliOptions& o, const RunSettings& rs, std::ostream& out, Diagnostics& diag, int code,
-                      const std::string& error, std::vector<Timeline>* timelines, const std::string& sidecarPath) {
+                      const std::string& error, std::vector<Timeline>* timelines, const SidecarTarget& sidecarTarget) {
+  const std::string& sidecarPath = sidecarTarget.path;
   const bool stopped = code == kExitStopped || code == kExitTimeout;
   Timeline t;
   t.input = o.input;
@@ -16,7 +17,7 @@ int RecordNotAnalysed(const CliOptions& o, const RunSettings& rs, std::ostream& 
   if (!sidecarPath.empty()) {
     SidecarWriter sidecar;
     std::string error;
-    if (!sidecar.Open(sidecarPath, &error)) return diag.Fail(kExitFailure, error);
+    if (!sidecar.Open(sidecarTarget, &error)) return diag.Fail(kExitFailure, error);
     if (!sidecar.Finish({&t}, stopped)) return diag.Fail(kExitFailure, "cannot write '" + sidecarPath + "'");
   }
   if (o.json) out << FailedInputJson(o.input, t.error, code, stopped ? "incomplete" : "failed") << std::flush;

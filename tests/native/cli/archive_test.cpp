@@ -185,7 +185,7 @@ TEST(Sidecar, DamagedOrForeignFilesAreRefused) {
   } cases[] = {
       {"whole", good, true, true, ""},
       {"plain XML, not gzipped", good, false, true, ""},
-      {"cut short", good.substr(0, good.size() / 2), true, false, "ends early"},
+      {"cut before its first whole frame", good.substr(0, good.find("</frame>")), true, false, "cut short before its first frame"},
       {"not ours", "<html><body>hello</body></html>", true, false, "not a lineview sidecar"},
       {"a value that is no number", std::regex_replace(good, std::regex("41.5"), "lots"), true, false, "value 'lots'"},
       {"empty", "", true, false, "not a lineview sidecar"},

@@ -89,7 +89,7 @@ TEST(Archive, SeveralInputsGiveOneJsonLineEach) {
   ASSERT_TRUE(Ffmpeg("-f lavfi -i smptebars=size=320x240:rate=25 -frames:v 7 " + Quote(dir / "b,c.mkv")));
   const RunResult json = Lineview(Quote(dir / "a.mkv") + " " + Quote(dir / "b,c.mkv") + " --json");
   ASSERT_EQ(json.status, kExitOk) << json.err;
-  const std::regex line(R"(\{"input": "[^"]*/(a|b,c)\.mkv",.*"frames_analysed": (5|7),"frames_dropped": 0,.*"verdict": "pass","segments": \[\]\})");
+  const std::regex line(R"(\{"input": "[^"]*/(a|b,c)\.mkv",.*"frames_analysed": (5|7),"frames_dropped": 0,.*"verdict": "pass","complete": true,"segments": \[\]\})");
   std::istringstream in(json.out);
   std::string text;
   std::vector<std::string> names;
