@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# lineview-collection on a Slurm of one node that this test starts itself (munged, slurmctld and
+# slurmd with their config, state, ports and key in a temporary folder, stopped on any exit),
+# and on GNU parallel here. Root only, as CI runs it: elsewhere it says so and skips (77).
+#
+#   collection_test.sh LINEVIEW LINEVIEW-COLLECTION
+set -euo pipefail
+
+lineview=$(realpath "$1") collection=$(realpath "$2")
+say() { printf 'collection_test: %s\n' "$*" >&2; }
+fail() { say "FAILED: $*"; exit 1; }
+
+if [ "$(id -u)" -ne 0 ]; then
+  say "*** SKIPPED: not root. Slurm's daemons run as root here; CI runs this test as root. ***"
+  exit 77
+fi
+for p in munged slurmctld slurmd sbatch squeue scancel parallel ffmpeg; do
+  command -v "$p" >/dev/null || fail "$p is missing (scripts/bootstrap installs it)"
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/collection-test-XXXXXX")
+chmod 755 "$work"
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+# --- a Slurm of one node, private to this run ----------------------------------------------------
+free_port() {  # a port no one listens on, with the next one free too
+  local p
+  for _ in $(seq 50); do
+    p=$((20000 + RANDOM % 30000))
+    ss -Htln "sport = :$p or sport = :$((p + 1))" 2>/dev/null | grep -q . || { echo "$p"; return; }
+  done
+  fail "no free port"
+}
+start_slurm() {
+  local s=$work/slurm port node
+  mkdir -p "$s/state" "$s/spool" "$s/munge"
+  chmod 700 "$s/munge"
+  dd if=/dev/urandom of="$s/munge/key" bs=1024 count=1 status=none
+  chmod 400 "$s/munge/key"
+  munged --force --foreground --socket="$s/munge/socket" --key-file="$s/munge/key" \
+    --pid-file="$s/munge/pid" --log-file="$s/munge/log" --seed-file="$s/munge/seed" >"$s/munge/out" 2>&1 &
+  pids+=($!)
+  port=$(free_port) node=$(hostname -s)
+  cat >"$s/slurm.conf" <<EOF
+ClusterName=lvtest
+SlurmctldHost=$node(127.0.0.1)
+SlurmctldPort=$port
+SlurmdPort=$((port + 1))
+AuthType=auth/munge
+AuthInfo=socket=$s/munge/socket
+SlurmUser=root
+SlurmdUser=root
+StateSaveLocation=$s/state
+SlurmdSpoolDir=$s/spool
+SlurmctldPidFile=$s/slurmctld.pid
+SlurmdPidFile=$s/slurmd.pid
+SlurmctldLogFile=$s/slurmctld.log
+SlurmdLogFile=$s/slurmd.log
+ProctrackType=proctrack/linuxproc
+TaskPlugin=task/none
+MpiDefault=none
+ReturnToService=2
+SchedulerType=sched/builtin
+SelectType=select/cons_tres
+SelectTypeParameters=CR_Core
+JobCompType=jobcomp/none
+AccountingStorageType=accounting_storage/none
+JobAcctGatherType=jobacct_gather/none
+MinJobAge=600
+NodeName=$node NodeAddr=127.0.0.1 CPUs=$(nproc) State=UNKNOWN
+PartitionName=lvtest Nodes=$node Default=YES MaxTime=INFINITE State=UP
+EOF
+  export SLURM_CONF=$s/slurm.conf
+  for _ in $(seq 50); do [ -S "$s/munge/socket" ] && break; sleep 0.1; done
+  slurmctld -D -i -f "$SLURM_CONF" >"$s/slurmctld.out" 2>&1 &
+  pids+=($!)
+  slurmd -D -f "$SLURM_CONF" -N "$node" >"$s/slurmd.out" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    [ "$(sinfo -h -o %t 2>/dev/null)" = idle ] && return
+    sleep 0.2
+  done
+  tail -n 20 "$s"/*.log "$s"/*.out >&2 || true
+  fail "the Slurm node did not come up"
+}
+
+# --- five tiny inputs ----------------------------------------------------------------------------
+mkdir -p "$work/in/a" "$work/in/b"
+for i in 1 2 3 4 5; do
+  dir=$work/in/a
+  [ "$i" -gt 3 ] && dir=$work/in/b
+  ffmpeg -v error -f lavfi -i "testsrc=size=64x48:rate=25,hue=H=$i" -frames:v 4 -pix_fmt yuv420p "$dir/tape $i.mkv"
+  printf '%s\n' "$dir/tape $i.mkv" >>"$work/manifest"
+done
+opts=(-- --line 20 --min-snr 3)
+
+sidecars() { (cd "$1" && LC_ALL=C ls -1 -- *.lineview.xml.gz); }
+mtimes() { (cd "$1" && stat -c '%n %Y.%y' -- *.lineview.xml.gz); }
+direct_report() {  # the report lineview --from gives over the same sidecars, in C name order
+  local list
+  mapfile -t list < <(sidecars "$1")
+  (cd "$1" && "$lineview" --from "${list[@]}" --no-progress --min-snr 3 --report "$2" >/dev/null 2>&1) || true
+}
+slurm_run() {
+  local status=0
+  LINEVIEW=$lineview "$collection" --engine slurm --wait --max-running 2 --time 5 --sidecars "$work/sc" \
+    --report "$work/slurm.html" "$work/manifest" "${opts[@]}" >"$work/out.json" 2>"$work/err" || status=$?
+  cat "$work/err" >&2
+  [ "$status" -eq 0 ] || [ "$status" -eq 15 ] || fail "--engine slurm --wait: status $status"
+}
+
+start_slurm
+say "Slurm is up: $(sinfo -h -o '%N %t')"
+
+# A whole collection; the report is lineview --from's.
+slurm_run
+[ "$(sidecars "$work/sc" | wc -l)" -eq 5 ] || fail "$(sidecars "$work/sc" | wc -l) sidecars, not 5"
+[ "$(grep -c '"input"' "$work/out.json")" -eq 5 ] || fail "the report step did not print five summaries"
+direct_report "$work/sc" "$work/direct.html"
+cmp "$work/slurm.html" "$work/direct.html" || fail "the collection's report differs from lineview --from's"
+
+# One sidecar removed: the rerun makes it again. With resume in lineview, it makes only that one.
+mtimes "$work/sc" | grep -v '^tape 2\.mkv' >"$work/before"
+rm "$work/sc/tape 2.mkv.lineview.xml.gz"
+sleep 1.1  # a second, so a sidecar written again has another time
+slurm_run
+[ -f "$work/sc/tape 2.mkv.lineview.xml.gz" ] || fail "the removed sidecar was not made again"
+if "$lineview" --help | grep -qE '^ +-y[ ,]'; then
+  mtimes "$work/sc" | grep -v '^tape 2\.mkv' | cmp - "$work/before" || fail "the rerun analysed inputs that were done"
+else
+  say "WAITING for resume in lineview (complete sidecars skipped): not checked that the others were left alone"
+fi
+
+# A task cancelled while it waits: that input is missing, said, and the rerun completes it.
+rm "$work/sc/tape 4.mkv.lineview.xml.gz"
+hold=$(sbatch --parsable --wrap 'sleep 30' --cpus-per-task="$(nproc)") || fail "sbatch"
+LINEVIEW=$lineview "$collection" --engine slurm --max-running 1 --sidecars "$work/sc" \
+  --report "$work/slurm.html" "$work/manifest" "${opts[@]}" 2>"$work/err" || fail "submission: $(cat "$work/err")"
+array=$(squeue -h -r -n lineview -o '%F' | head -n1)
+[ -n "$array" ] || fail "no job array in the queue"
+scancel "${array}_4"
+scancel "$hold"
+for _ in $(seq 300); do [ -z "$(squeue -h)" ] && break; sleep 0.2; done
+[ -z "$(squeue -h)" ] || fail "the jobs did not end"
+[ ! -f "$work/sc/tape 4.mkv.lineview.xml.gz" ] || fail "the cancelled task made its sidecar"
+last=$(ls -t "$work/sc/.lineview-collection/"*.status | head -n1)
+[ "$(cat "$last")" = 1 ] || fail "a collection with a cancelled task ended with status $(cat "$last"), not 1"
+grep -rq 'tape 4.mkv' "$work/sc/.lineview-collection/"report-*.err || fail "the missing input was not named"
+slurm_run
+[ -f "$work/sc/tape 4.mkv.lineview.xml.gz" ] || fail "the rerun did not complete the cancelled input"
+direct_report "$work/sc" "$work/direct.html"
+cmp "$work/slurm.html" "$work/direct.html" || fail "the report after the rerun differs from lineview --from's"
+
+# GNU parallel here: the same sidecars, the same report.
+status=0
+LINEVIEW=$lineview "$collection" --engine local --jobs 2 --sidecars "$work/local" --report "$work/local.html" \
+  "$work/in" "${opts[@]}" >/dev/null 2>"$work/err" || status=$?
+[ "$status" -eq 0 ] || [ "$status" -eq 15 ] || fail "--engine local: status $status: $(cat "$work/err")"
+diff <(sidecars "$work/sc") <(sidecars "$work/local") || fail "the engines made different sidecars"
+while IFS= read -r f; do
+  cmp <(gzip -dc "$work/sc/$f") <(gzip -dc "$work/local/$f") || fail "$f differs between the engines"
+done < <(sidecars "$work/sc")
+cmp "$work/slurm.html" "$work/local.html" || fail "the engines' reports differ"
+say "passed"
