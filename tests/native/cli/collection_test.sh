@@ -22,7 +22,13 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/collection-test-XXXXXX")
 chmod 755 "$work"
 pids=()
 cleanup() {
-  local pid
+  local pid status=$?
+  if [ -n "${SLURM_CONF:-}" ]; then
+    # Jobs first (their steps are not the daemons' children), then the daemons.
+    scancel --full $(squeue -h -o %i 2>/dev/null) 2>/dev/null || true
+    for _ in $(seq 50); do [ -z "$(squeue -h 2>/dev/null)" ] && break; sleep 0.2; done
+    [ $status -eq 0 ] || tail -n 15 "$work"/slurm/*.log >&2 2>/dev/null || true
+  fi
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
@@ -78,6 +84,8 @@ JobCompType=jobcomp/none
 AccountingStorageType=accounting_storage/none
 JobAcctGatherType=jobacct_gather/none
 MinJobAge=600
+# Five inputs make two arrays (1-3, 1-2), one after the other, as thousands would on a cluster.
+MaxArraySize=4
 NodeName=$node NodeAddr=127.0.0.1 CPUs=$(nproc) State=UNKNOWN
 PartitionName=lvtest Nodes=$node Default=YES MaxTime=INFINITE State=UP
 EOF
@@ -143,22 +151,22 @@ else
 fi
 
 # A task cancelled while it waits: that input is missing, said, and the rerun completes it.
-rm "$work/sc/tape 4.mkv.lineview.xml.gz"
+rm "$work/sc/tape 3.mkv.lineview.xml.gz"
 hold=$(sbatch --parsable --wrap 'sleep 30' --cpus-per-task="$(nproc)") || fail "sbatch"
 LINEVIEW=$lineview "$collection" --engine slurm --max-running 1 --sidecars "$work/sc" \
   --report "$work/slurm.html" "$work/manifest" "${opts[@]}" 2>"$work/err" || fail "submission: $(cat "$work/err")"
-array=$(squeue -h -r -n lineview -o '%F' | head -n1)
+array=$(squeue -h -r -n lineview -o '%F' | sort -n | head -n1)
 [ -n "$array" ] || fail "no job array in the queue"
-scancel "${array}_4"
+scancel "${array}_3"
 scancel "$hold"
 for _ in $(seq 300); do [ -z "$(squeue -h)" ] && break; sleep 0.2; done
 [ -z "$(squeue -h)" ] || fail "the jobs did not end"
-[ ! -f "$work/sc/tape 4.mkv.lineview.xml.gz" ] || fail "the cancelled task made its sidecar"
+[ ! -f "$work/sc/tape 3.mkv.lineview.xml.gz" ] || fail "the cancelled task made its sidecar"
 last=$(ls -t "$work/sc/.lineview-collection/"*.status | head -n1)
 [ "$(cat "$last")" = 1 ] || fail "a collection with a cancelled task ended with status $(cat "$last"), not 1"
-grep -rq 'tape 4.mkv' "$work/sc/.lineview-collection/"report-*.err || fail "the missing input was not named"
+grep -rq 'tape 3.mkv' "$work/sc/.lineview-collection/"report-*.err || fail "the missing input was not named"
 slurm_run
-[ -f "$work/sc/tape 4.mkv.lineview.xml.gz" ] || fail "the rerun did not complete the cancelled input"
+[ -f "$work/sc/tape 3.mkv.lineview.xml.gz" ] || fail "the rerun did not complete the cancelled input"
 direct_report "$work/sc" "$work/direct.html"
 cmp "$work/slurm.html" "$work/direct.html" || fail "the report after the rerun differs from lineview --from's"
 
@@ -172,4 +180,10 @@ while IFS= read -r f; do
   cmp <(gzip -dc "$work/sc/$f") <(gzip -dc "$work/local/$f") || fail "$f differs between the engines"
 done < <(sidecars "$work/sc")
 cmp "$work/slurm.html" "$work/local.html" || fail "the engines' reports differ"
+
+# --engine ssh with this machine (":") as its one login: the same report.
+printf '2/:\n' >"$work/machines"
+LINEVIEW=$lineview "$collection" --engine ssh --sshloginfile "$work/machines" --sidecars "$work/ssh" \
+  --report "$work/ssh.html" "$work/manifest" "${opts[@]}" >/dev/null 2>"$work/err" || status=$?
+cmp "$work/slurm.html" "$work/ssh.html" || fail "--engine ssh's report differs: $(cat "$work/err")"
 say "passed"
