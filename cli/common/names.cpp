@@ -7,6 +7,7 @@ const NamedCode kPageNames[3] = {{"scope", ModeOscilloscope}, {"spectrum", ModeS
 const NamedCode kWindowNames[4] = {
     {"none", WindowNone}, {"hamming", WindowHamming}, {"hanning", WindowHanning}, {"blackman", WindowBlackman}};
 const NamedCode kStyleNames[3] = {{"outline", 0}, {"fill", 1}, {"points", 2}};
+const NamedCode kSnrMethodNames[3] = {{"line", 0}, {"unweighted", 1}, {"weighted", 2}};
 
 namespace {
 
@@ -25,6 +26,10 @@ const char* PageName(int mode) {
 }
 const char* WindowName(int window) { return NameOf(kWindowNames, 4, window); }
 const char* StyleName(int style) { return NameOf(kStyleNames, 3, style); }
+const char* SnrMethodName(int kind) {
+  const char* name = NameOf(kSnrMethodNames, 3, kind);
+  return name ? name : "line";
+}
 const char* FieldName(int field) { return field == 1 ? "bottom" : "top"; }
 
 const char* const* ChannelNames(int colorMode) {

@@ -22,6 +22,10 @@ extern const NamedCode kStyleNames[3];
 const char* StyleName(int style);
 // Fields of interlaced frames: 0 "top", 1 "bottom".
 const char* FieldName(int field);
+// The ways a run measures SNR (SnrKind values): the tool window's, and luminance noise in a
+// defined band, flat or weighted.
+extern const NamedCode kSnrMethodNames[3];
+const char* SnrMethodName(int kind);
 // The three channels of a colour space (ColorMode 1: Y, U, V; anything else R, G, B).
 const char* const* ChannelNames(int colorMode);
 

@@ -22,6 +22,7 @@ extern "C" {
 
 #include "cli/input/frame_convert.h"
 #include "cli/input/library_log.h"
+#include "cli/input/luma_rows.h"
 #include "cli/input/stop.h"
 #include "host/test_signals.h"
 #include "plugin/host_contract.h"
@@ -89,6 +90,7 @@ class FfmpegSource final : public FrameSource {
     rows_.erase(std::unique(rows_.begin(), rows_.end()), rows_.end());
   }
   void SetPictureWanted(bool wanted) override { pictureWanted_ = wanted; }
+  void SetLumaWanted(bool wanted) override { lumaWanted_ = wanted; }
   bool IsRecording() const override { return recording_; }
   double FrameRate() const override { return frameRate_; }
 
@@ -117,6 +119,8 @@ class FfmpegSource final : public FrameSource {
   AVFrame* frame_ = nullptr;
   AVFrame* picture_ = nullptr;  // the frame whose planes were handed over last
   bool pictureWanted_ = false;
+  bool lumaWanted_ = false;
+  std::vector<uint16_t> luma_;  // the analysed rows as decoded, for the frame handed over last
   FramePlanes planes_;
   FrameConverter converter_;
   std::vector<int> rows_;  // the rows analysed, ascending; none: whole frames
@@ -471,6 +475,8 @@ bool FfmpegSource::Next(InputFrame* frame) {
     ++next_;
     // Handed-over planes stay valid until the next frame.
     frame->planes = planes_;
+    const bool sameShape = frame_->width == width_ && frame_->height == height_;
+    frame->luma = lumaWanted_ && sameShape ? ReadLumaRows(*frame_, rows_, &luma_) : LumaRows{};
     av_frame_unref(picture_);
     if (planes_.layout != FramePlanes::None) av_frame_move_ref(picture_, frame_);
     av_frame_unref(frame_);

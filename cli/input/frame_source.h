@@ -13,6 +13,25 @@
 #include "cli/input/plane_layout.h"
 #include "cli/results/timeline.h"
 
+// The analysed rows' luma as decoded, at the decoder's own bit depth: the luminance methods
+// measure it there, never through the 8-bit conversion. Empty where the decoder gives no luma
+// plane (RGB pictures, the built-in signal): the converted frame's luma serves then.
+struct LumaRows {
+  const uint16_t* samples = nullptr;  // `width` values for each of `rows`
+  const int* rows = nullptr;          // ascending
+  size_t count = 0;
+  int width = 0;
+  int bits = 0;
+  bool fullRange = false;
+  // The samples of `row`; null where it was not read.
+  const uint16_t* Row(int row) const {
+    for (size_t i = 0; i < count; ++i) {
+      if (rows[i] == row) return samples + i * static_cast<size_t>(width);
+    }
+    return nullptr;
+  }
+};
+
 struct InputFrame {
   uint8_t* pixels = nullptr;  // Width() x Height() in PixelFormat(); valid until the next call
   int64_t index = 0;          // counts the frames handed over, from 0
@@ -20,6 +39,7 @@ struct InputFrame {
   // Where a picture was asked for and the decoder's layout allows: its planes, valid until the
   // next call. `pixels` then holds only the rows analysed.
   FramePlanes planes;
+  LumaRows luma;  // where SetLumaWanted asked for it
 };
 
 class FrameSource {
@@ -62,6 +82,8 @@ class FrameSource {
   // The frame to come is wanted as a picture: the source gives its planes where it can, else
   // converts it whole.
   virtual void SetPictureWanted(bool wanted) { (void)wanted; }
+  // Each frame's analysed rows are wanted as decoded too (InputFrame::luma).
+  virtual void SetLumaWanted(bool wanted) { (void)wanted; }
 
  protected:
   int width_ = 0;

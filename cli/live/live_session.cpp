@@ -117,6 +117,8 @@ void LiveSession::FrameAnalysed(const InputFrame& frame, AnalysisState& state, H
   }
   p.TakeCanvas(window, p.settings.Mode);
   p.frames = LiveReadouts(state.snrHistory, p.settings.ColorMode, measured_[p.settings.ColorMode == 1], p.snr);
+  p.snrMethod = lumaKind_;
+  if (lumaKind_ != 0) p.snr[0] = lumaDb_, p.snr[1] = p.snr[2] = NAN;
   p.index = frame.index;
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -33,6 +33,7 @@ struct LivePicture {
   std::unique_ptr<PlotCanvas> canvas;
   AnalysisSettings settings{};
   double snr[3] = {};
+  int snrMethod = 0;  // SnrKind of the read-outs: a luminance method's shows Y alone
   int frames = 0;  // how many frames the read-outs are the mean of
   int64_t index = -1;
 
@@ -62,6 +63,7 @@ class LiveSession final : public RunObserver {
   int ShownRow() const override { return shownRow_; }
   bool ShowFrame(const InputFrame& frame) override;
   void FrameAnalysed(const InputFrame& frame, AnalysisState& state, HeadlessWindow& window, bool shown) override;
+  void LumaMeasured(int kind, double db) override { lumaKind_ = kind, lumaDb_ = db; }
   void Finished(int status) override;
 
   // ---- the window thread ----
@@ -86,6 +88,8 @@ class LiveSession final : public RunObserver {
   void Wake() { wake_(); }
 
   const bool pacingAllowed_;
+  int lumaKind_ = 0;  // the analysis thread's alone, as the back picture is
+  double lumaDb_ = 0.0;
   Diagnostics& diag_;
   const std::function<void()> wake_;
 

@@ -1,6 +1,7 @@
 #include "cli/live/live_view.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "analysis/waveform.h"
@@ -123,9 +124,11 @@ int LiveReadouts(const double* const snrHistory[ChannelCount], int colorMode, in
   return frames;
 }
 
-std::string LiveStatus(int64_t frame, int colorMode, int frames, bool paused, bool ended) {
+std::string LiveStatus(int64_t frame, int colorMode, int frames, bool paused, bool ended, int snrMethod) {
   std::string s = "frame " + std::to_string(frame) + (colorMode == 1 ? "   YUV" : "   RGB");
-  if (frames < kSnrRingLength) s += "   mean of " + std::to_string(frames) + (frames == 1 ? " frame" : " frames");
+  if (snrMethod != 0) {
+    s += std::string("   SNR ") + SnrMethodName(snrMethod) + ": luminance, 1-s power mean";
+  } else if (frames < kSnrRingLength) s += "   mean of " + std::to_string(frames) + (frames == 1 ? " frame" : " frames");
   if (paused) s += "   paused";
   if (ended) s += "   input ended";
   return s;
@@ -173,6 +176,7 @@ void ComposePanel(Picture& panel, const PlotCanvas& canvas, const AnalysisSettin
   const int top = kPageHeight + 10;
   for (int c = 0; c < 3; ++c) {
     const int x = c * cell + 20;
+    if (std::isnan(snr[c])) continue;  // a channel the method does not measure
     if (text.name) text.name->Draw(panel, x, top, std::string("SNR ") + names[c] + ", dB", kLabelColor);
     if (text.value) {
       char figure[32];

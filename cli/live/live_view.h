@@ -57,7 +57,8 @@ int LiveReadouts(const double* const snrHistory[ChannelCount], int colorMode, in
 
 // The panel's status line: "frame N   RGB", "   mean of N frames" while the rings fill,
 // "   paused", "   input ended".
-std::string LiveStatus(int64_t frame, int colorMode, int frames, bool paused, bool ended);
+// `snrMethod` (SnrKind) other than the tool window's: the read-out is that method's, said so.
+std::string LiveStatus(int64_t frame, int colorMode, int frames, bool paused, bool ended, int snrMethod = 0);
 
 struct PanelText {
   TextPainter* labels = nullptr;  // the pages' axis labels (may be null: no labels)

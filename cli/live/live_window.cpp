@@ -76,7 +76,7 @@ class LiveLoop {
   }
 
   std::string Status() const {
-    return LiveStatus(front_.index, front_.settings.ColorMode, front_.frames, controls_.paused, ended_);
+    return LiveStatus(front_.index, front_.settings.ColorMode, front_.frames, controls_.paused, ended_, front_.snrMethod);
   }
 
   void Show() {
@@ -125,6 +125,7 @@ class LiveLoop {
                         again_.snrDisplay);
       }
       front_.frames = LiveReadouts(again_.snrHistory, next.ColorMode, 1, front_.snr);
+      front_.snrMethod = 0;  // this frame measured again the tool window's way
     }
     front_.settings = next;
     return true;

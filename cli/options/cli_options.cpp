@@ -165,6 +165,15 @@ void AddPageOptions(CLI::App& app, CliOptions* o, Unparsed& u) {
       ->transform(Choice(Choices(kStyleNames), true, "0..2"));
   app.add_option("--interval", u.interval, "Measuring interval in percent of the line")->option_text("START:STOP");
   app.add_option("--levels", u.levels, "Reference levels, sample levels 0..255")->option_text("BLACK:WHITE");
+  app.add_option("--snr", o->snrMethod,
+                 "How SNR is measured: line (the tool window's, default), or luminance noise in the standard band, "
+                 "unweighted or weighted")
+      ->option_text("METHOD")
+      ->transform(Choice(Choices(kSnrMethodNames), false));
+  app.add_option("--sample-rate", o->sampleRateMhz,
+                 "With --snr unweighted|weighted: one sample's frequency in MHz where the line's width does not say it")
+      ->option_text("MHZ")
+      ->check(Positive(false));
 }
 
 void AddOutputOptions(CLI::App& app, CliOptions* o) {
@@ -217,6 +226,9 @@ void AddArchiveOptions(CLI::App& app, CliOptions* o, Unparsed& u) {
   app.add_option("--flag-gap", o->limits.flagGap, "Flagged spans closer than this join into one segment (default 1)")
       ->option_text("SECONDS")
       ->check(CLI::NonNegativeNumber);
+  app.add_option("--min-duration", o->limits.minDuration, "Flagged segments shorter than this are dropped (default 0)")
+      ->option_text("SECONDS")
+      ->check(CLI::NonNegativeNumber);
 }
 
 void AddProgramOptions(CLI::App& app, CliOptions* o, Unparsed& u) {
@@ -250,6 +262,8 @@ std::string CheckValues(CliOptions* o, const Unparsed& u) {
     return "--snr-range: '" + u.snrRange + "' is not LO:HI in dB with LO below HI (e.g. 20:60)";
   }
   if (!o->sidecarDir.empty()) o->sidecar = true;
+  // Luminance is measured in the colour space that has it, whatever the settings file says.
+  if (o->snrMethod != 0 && !o->colorMode) o->colorMode = 1;
   return "";
 }
 
@@ -274,6 +288,11 @@ std::string CheckCombinations(const CliOptions& o) {
     if (clash != nullptr) return std::string("--from reads results already made: it takes no ") + clash;
   }
   if (o.live && o.inputs.size() > 1) return "--live shows one input; several are analysed without it";
+  if (o.snrMethod != 0 && (o.colorMode == 0 || o.convert != 0)) {
+    return std::string("--snr ") + SnrMethodName(o.snrMethod) + " measures luminance: it takes no " +
+           (o.colorMode == 0 ? "--color rgb" : "--convert bgr24");
+  }
+  if (o.snrMethod == 0 && o.sampleRateMhz > 0) return "--sample-rate serves --snr unweighted and weighted only";
   return "";
 }
 

@@ -28,6 +28,8 @@ struct CliOptions {
   std::optional<int> sensitivity;
   std::optional<std::pair<double, double>> interval;  // START:STOP in percent of the line
   std::optional<std::pair<double, double>> levels;    // BLACK:WHITE in sample levels
+  int snrMethod = 0;          // SnrKind: the tool window's (line), or luminance noise unweighted or weighted
+  double sampleRateMhz = 0;   // --sample-rate: one sample's frequency where the width does not say it; 0: by width
 
   int convert = 0;  // PixelFormatCode the frames are converted to
   bool json = false;
@@ -50,7 +52,7 @@ struct CliOptions {
   std::string report;              // --report FILE.html
   std::string plot;                // --plot FILE.png
   double snrLow = 10.0, snrHigh = 70.0;  // --snr-range: the plot's dB axis
-  Thresholds limits;               // --min-snr, --max-dropped, --max-damaged, --flag-gap
+  Thresholds limits;               // --min-snr, --max-dropped, --max-damaged, --flag-gap, --min-duration
 
   // Whether the run keeps each frame's results (memory grows with the input).
   bool KeepsTimeline() const {

@@ -30,6 +30,13 @@ const struct {
      "(the last frame), and with --every N also lineview-PAGE-FRAME.png for every Nth frame. Several "
      "inputs: with --json one line per input (its summary, or its error), else one CSV whose rows name "
      "their input; pictures are named lineview-NAME-PAGE.png after each input's file name."},
+    {"SNR methods:",
+     "--snr line (default) is the tool window's SNR per channel, read from 8-bit 4:2:2 frames. --snr "
+     "unweighted|weighted measures luminance noise as measuring instruments do: the decoded luma at its own "
+     "bit depth, mean and slope removed, band-limited to 10 kHz-5.0 MHz (4.2 MHz for 480/486 rows), for "
+     "weighted through the unified weighting network, against 219 x 2^(bits-8) codes, power-averaged over "
+     "one second; CSV frame,time,Y,Y_frame; the JSON's snr_method says how. Widths other than "
+     "720/704/640/768/910/1135 need --sample-rate MHZ. --min-duration drops shorter flagged segments."},
     {"Archives:",
      "--sidecar writes each input's results beside it (or with --sidecar=DIR into DIR) as "
      "NAME.lineview.xml.gz: ffprobe's XML, one <frame> per frame with tags lineview.snr.r (the frame's own "

@@ -13,10 +13,11 @@ struct CsvColumns {
   bool tvLine = false;
 };
 
-std::string CsvHeader(const CsvColumns& columns, const char* const* channelNames);
-// A row without its input's name: the 50-frame means exactly as the tool window shows them,
-// then the frame's own ratios.
+// `channels`: the colour space's three, or luminance alone (its name first in channelNames).
+std::string CsvHeader(const CsvColumns& columns, const char* const* channelNames, int channels = 3);
+// A row without its input's name: the running read-outs (the 50-frame means exactly as the tool
+// window shows them, or a luminance method's one-second power mean), then the frame's own ratios.
 std::string CsvRow(const CsvColumns& columns, int64_t frame, double seconds, const AnalysedLine& line,
-                   const double means[3], const double own[3]);
+                   const double means[3], const double own[3], int channels = 3);
 // An input's name as a CSV field: quoted when it holds a comma, a quote or a line break.
 std::string CsvField(const std::string& text);

@@ -40,7 +40,25 @@ double Worst(const Verdict& v) {
   return w;
 }
 
+std::string Figure(const char* format, double v) {
+  char b[48];
+  std::snprintf(b, sizeof b, format, v);
+  return b;
+}
+
 }  // namespace
+
+std::string SnrMethodJson(const SnrMethod& m) {
+  std::string j = std::string("{\"name\": \"") + SnrMethodName(m.kind) + "\"";
+  if (!m.Luma()) return j + "}";
+  j += ", \"low_hz\": " + Figure("%.0f", m.band.lowHz) + ", \"high_hz\": " + Figure("%.0f", m.band.highHz);
+  j += std::string(", \"weighting\": \"") + (m.band.weighted ? "unified" : "none") + "\"";
+  if (m.band.weighted) j += ", \"tau_ns\": " + Figure("%g", m.band.tauSeconds * 1e9) + ", \"a\": " + Figure("%g", m.band.a);
+  j += ", \"reference\": " + Figure("%g", m.reference) + ", \"reference_unit\": \"codes\", \"bits\": " +
+       std::to_string(m.bits) + ", \"sample_rate_hz\": " + Figure("%.0f", m.band.sampleRateHz);
+  j += ", \"interval_us\": [" + Figure("%.3f", m.intervalUs[0]) + ", " + Figure("%.3f", m.intervalUs[1]) + "]";
+  return j + ", \"floor_db\": " + Figure("%.2f", m.floorDb) + "}";
+}
 
 std::string SummaryJson(const RunSummary& s) {
   std::string j = "{\n";
@@ -63,17 +81,20 @@ std::string SummaryJson(const RunSummary& s) {
   }
   j += "],\n";
   j += "  \"frames_damaged\": " + std::to_string(s.framesDamaged) + ",\n";
+  j += "  \"snr_method\": " + SnrMethodJson(s.method) + ",\n";
   j += "  \"snr_db\": {\n";
-  for (int c = 0; c < 3; ++c) {
+  const int channels = s.method.Channels();
+  for (int c = 0; c < channels; ++c) {
     const RunningStats& st = s.channels[c];
     j += std::string("    \"") + s.channelNames[c] + "\": ";
     if (st.count == 0) {
       j += "null";
     } else {
-      j += "{\"mean\": " + Number(st.mean) + ", \"min\": " + Number(st.min) + ", \"max\": " + Number(st.max) +
-           ", \"stddev\": " + Number(st.StdDev()) + "}";
+      // A luminance method's mean is a meter's: of the noise power over all frames.
+      j += "{\"mean\": " + Number(s.method.Luma() ? st.PowerMean() : st.mean) + ", \"min\": " + Number(st.min) +
+           ", \"max\": " + Number(st.max) + ", \"stddev\": " + Number(st.StdDev()) + "}";
     }
-    j += c < 2 ? ",\n" : "\n";
+    j += c + 1 < channels ? ",\n" : "\n";
   }
   j += "  },\n";
   if (s.quietLine >= 0) j += std::string("  \"quiet_line\": ") + (s.quietLine ? "true" : "false") + ",\n";
@@ -82,8 +103,9 @@ std::string SummaryJson(const RunSummary& s) {
   for (size_t i = 0; i < s.verdict.segments.size(); ++i) {
     const Segment& g = s.verdict.segments[i];
     j += std::string(i == 0 ? "" : ", ") + "{\"start\": " + Number(g.start) + ", \"end\": " + Number(g.end) +
-         ", \"first_frame\": " + std::to_string(g.firstFrame) + ", \"last_frame\": " + std::to_string(g.lastFrame) +
-         ", \"worst\": " + Number(g.worst) + ", \"channel\": \"" + s.channelNames[g.channel] + "\"}";
+         ", \"duration\": " + Number(g.duration) + ", \"first_frame\": " + std::to_string(g.firstFrame) +
+         ", \"last_frame\": " + std::to_string(g.lastFrame) + ", \"worst\": " + Number(g.worst) + ", \"mean\": " +
+         Number(g.mean) + ", \"channel\": \"" + s.channelNames[g.channel] + "\"}";
   }
   j += "]\n}\n";  // on one line: a line that starts with a brace starts the next summary
   return j;

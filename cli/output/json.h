@@ -7,6 +7,9 @@
 #include "cli/results/summary.h"
 
 std::string SummaryJson(const RunSummary& summary);
+// How the figures were measured, as one JSON object: the method's name and, for the luminance
+// methods, the band, the network, the reference, the sampling, the interval and the floor.
+std::string SnrMethodJson(const SnrMethod& method);
 // Both fields of one input judged together: the figures of the field that decides the verdict,
 // "failed_field" ("top", "bottom", "both" or null) and each field's own summary under "fields".
 std::string FieldPairJson(const RunSummary& a, const RunSummary& b);

@@ -200,7 +200,7 @@ void Legend(std::string& h, const Timeline& t, const TimePlot& p) {
     const std::string color = Hex(ChannelColor(t.settings, c)), name = EscapeMarkup(t.channelNames[c]);
     h += "<span><i class=\"swatch\" style=\"background:" + color + ";opacity:.6\"></i>" + name +
          " each frame</span><span><i class=\"swatch\" style=\"background:" + color + ";height:3px\"></i>" + name +
-         " 50-frame mean</span>";
+         (t.method.Luma() ? " 1-s power mean</span>" : " 50-frame mean</span>");
   }
   if (!std::isnan(p.threshold)) {
     h += "<span><i class=\"swatch\" style=\"border-top:2px dashed " + Hex(kThresholdColor) + ";height:0\"></i>minimum</span>";
@@ -226,12 +226,13 @@ void SegmentList(std::string& h, const Timeline& t, const Verdict& v, const Thre
     return;
   }
   h += "<h3>Flagged spans: " + std::to_string(v.segments.size()) + "</h3>\n<table class=\"segments\"><tr><th>#</th>"
-       "<th>start</th><th>end</th><th>frames</th><th>lowest, dB</th><th>channel</th></tr>\n";
+       "<th>start</th><th>end</th><th>duration</th><th>frames</th><th>lowest, dB</th><th>mean, dB</th><th>channel</th></tr>\n";
   for (size_t i = 0; i < v.segments.size() && i < kListedSegments; ++i) {
     const Segment& s = v.segments[i];
     h += "<tr><td class=\"n\">" + std::to_string(i + 1) + "</td><td>" + Time(s.start) + "</td><td>" + Time(s.end) +
-         "</td><td class=\"n\">" + std::to_string(s.firstFrame) + "–" + std::to_string(s.lastFrame) + "</td><td class=\"n\">" +
-         ReportShown(s.worst) + "</td><td>" + EscapeMarkup(t.channelNames[s.channel % 3]) + "</td></tr>\n";
+         "</td><td class=\"n\">" + ReportFormat("%.2f", s.duration) + " s</td><td class=\"n\">" + std::to_string(s.firstFrame) +
+         "–" + std::to_string(s.lastFrame) + "</td><td class=\"n\">" + ReportShown(s.worst) + "</td><td class=\"n\">" +
+         ReportShown(s.mean) + "</td><td>" + EscapeMarkup(t.channelNames[s.channel % 3]) + "</td></tr>\n";
   }
   h += "</table>\n";
   if (v.segments.size() > kListedSegments) {
@@ -270,11 +271,24 @@ void Pictures(std::string& h, const Timeline& t, TextPainter* text) {
   h += "</div>\n";
 }
 
+// The method as a reader of a data sheet needs it: what was measured, in which band, against what.
+std::string SnrMethodText(const SnrMethod& m) {
+  if (!m.Luma()) return std::string(SnrMethodName(m.kind)) + ": the tool window's, per channel, 50-frame mean of dB";
+  std::string text = std::string(SnrMethodName(m.kind)) + ": luminance noise " + ReportFormat("%g", m.band.lowHz / 1e3) +
+                     " kHz–" + ReportFormat("%g", m.band.highHz / 1e6) + " MHz";
+  if (m.band.weighted) text += ", unified weighting (τ " + ReportFormat("%g", m.band.tauSeconds * 1e9) + " ns, a " + ReportFormat("%g", m.band.a) + ")";
+  text += ", against " + ReportFormat("%g", m.reference) + " codes (" + std::to_string(m.bits) + " bits), sampled at " +
+          ReportFormat("%g", m.band.sampleRateHz / 1e6) + " MHz, interval " + ReportFormat("%.2f", m.intervalUs[0]) + "–" +
+          ReportFormat("%.2f", m.intervalUs[1]) + " µs, 1-s power mean; floor " + ReportFormat("%.1f", m.floorDb) + " dB";
+  return text;
+}
+
 void Settings(std::string& h, const Timeline& t, const Thresholds& limits) {
   const AnalysisSettings& s = t.settings;
   std::vector<std::pair<std::string, std::string>> rows = {
       {"line", ReportLineText(t)},
       {"colour space", s.ColorMode == 1 ? "YUV" : "RGB"},
+      {"SNR method", SnrMethodText(t.method)},
       {"measuring interval", ReportFormat("%.1f", s.StartCount * 0.1) + "–" + ReportFormat("%.1f", s.StopCount * 0.1) + " % of the line"},
       {"levels", std::to_string(s.BlackLevel) + "–" + std::to_string(s.WhiteLevel)},
       {"window function", WindowName(s.WindowFunction) ? WindowName(s.WindowFunction)
@@ -289,6 +303,7 @@ void Settings(std::string& h, const Timeline& t, const Thresholds& limits) {
   rows.push_back({"most frames dropped", limits.maxDropped < 0 ? "—" : std::to_string(limits.maxDropped)});
   rows.push_back({"most frames damaged", limits.maxDamaged < 0 ? "—" : std::to_string(limits.maxDamaged)});
   rows.push_back({"spans joined across", ReportFormat("%g", limits.flagGap) + " s"});
+  rows.push_back({"shortest span flagged", ReportFormat("%g", limits.minDuration) + " s"});
   h += "<h3>Settings</h3>\n<table class=\"settings\">";
   for (const auto& [name, value] : rows) h += "<tr><th>" + name + "</th><td>" + EscapeMarkup(value) + "</td></tr>";
   h += "</table>\n";

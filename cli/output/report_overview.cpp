@@ -126,20 +126,21 @@ std::string ChannelHeading(const std::vector<Timeline>& timelines, int c) {
   return names.empty() ? std::to_string(c + 1) : names;
 }
 
-void SummaryRow(std::string& h, const Timeline& t, const Verdict& v, size_t i) {
+void SummaryRow(std::string& h, const Timeline& t, const Verdict& v, size_t i, int channels) {
   RunningStats stats[3];
   for (const TimelineFrame& f : t.frames) {
-    for (int c = 0; c < 3; ++c) stats[c].Add(f.snr[c]);
+    for (int c = 0; c < t.method.Channels(); ++c) stats[c].Add(f.snr[c]);
   }
   h += "<tr data-input=\"" + EscapeMarkup(t.input) + "\" data-line=\"" + std::to_string(t.line) + "\"><td><a href=\"#t" +
        std::to_string(i) + "\">" + EscapeMarkup(ReportInputName(t)) + "</a></td><td>" + EscapeMarkup(ReportLineText(t)) +
        "</td>";
   h += CountCell(t, "frames", static_cast<int64_t>(t.frames.size())) + CountCell(t, "dropped", t.framesDropped) +
        CountCell(t, "damaged", t.framesDamaged);
-  for (int c = 0; c < 3; ++c) {
+  for (int c = 0; c < channels; ++c) {
     const std::string name = t.channelNames[c];
     const bool none = stats[c].count == 0;
-    h += NumberCell(t, name + ".mean", none ? NAN : stats[c].mean) + NumberCell(t, name + ".min", none ? NAN : stats[c].min) +
+    const double mean = t.method.Luma() ? stats[c].PowerMean() : stats[c].mean;  // a meter's mean, of the power
+    h += NumberCell(t, name + ".mean", none ? NAN : mean) + NumberCell(t, name + ".min", none ? NAN : stats[c].min) +
          NumberCell(t, name + ".max", none ? NAN : stats[c].max);
   }
   const char* verdict = VerdictName(v);
@@ -153,11 +154,13 @@ void SummaryTable(std::string& h, const std::vector<Timeline>& timelines, const 
                   const std::vector<size_t>& order) {
   h += "<table class=\"summary\">\n<tr><th rowspan=\"2\">Input</th><th rowspan=\"2\">Line</th><th rowspan=\"2\">Frames</th>"
        "<th rowspan=\"2\">Dropped</th><th rowspan=\"2\">Damaged</th>";
-  for (int c = 0; c < 3; ++c) h += "<th colspan=\"3\">" + EscapeMarkup(ChannelHeading(timelines, c)) + " SNR, dB</th>";
+  int channels = 1;  // luminance alone where every input was measured so
+  for (const Timeline& t : timelines) channels = std::max(channels, t.method.Channels());
+  for (int c = 0; c < channels; ++c) h += "<th colspan=\"3\">" + EscapeMarkup(ChannelHeading(timelines, c)) + " SNR, dB</th>";
   h += "<th rowspan=\"2\">Verdict</th><th rowspan=\"2\">Flagged spans</th></tr>\n<tr>";
-  for (int c = 0; c < 3; ++c) h += "<th>mean</th><th>min</th><th>max</th>";
+  for (int c = 0; c < channels; ++c) h += "<th>mean</th><th>min</th><th>max</th>";
   h += "</tr>\n";
-  for (size_t i : order) SummaryRow(h, timelines[i], plots[i].verdict, i);
+  for (size_t i : order) SummaryRow(h, timelines[i], plots[i].verdict, i, channels);
   h += "</table>\n";
 }
 

@@ -2,8 +2,11 @@
 // run's naming all take them from here.
 #pragma once
 #include <cstddef>
+#include <map>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/results/timeline.h"
 
@@ -21,6 +24,15 @@ constexpr KeptFrame kKeptFrames[2] = {{"worst", &Timeline::worst}, {"typical", &
 std::string LinePrefix(const std::string& name);
 // A channel's letter in keys: r, g, b or y, u, v.
 char ChannelLetter(const Timeline& t, int c);
+
+// How the frames' SNR was measured, as the format's tags ("lineview.snr_method", and for the
+// luminance methods ".low_hz", ".high_hz", ...), and back; a sidecar without them was
+// measured the tool window's way.
+std::vector<std::pair<std::string, std::string>> SnrMethodTags(const SnrMethod& m);
+SnrMethod SnrMethodOf(const std::map<std::string, std::string>& tags);
+// The key of a frame's running read-out: "snr50" (the tool window's 50-frame mean) or "snr1s"
+// (a luminance method's one-second power mean).
+const char* RunningKey(const SnrMethod& m);
 
 // Where --sidecar puts an input's file: beside it, or in `dir` when given.
 std::string SidecarPath(const std::string& input, const std::string& dir);

@@ -229,7 +229,7 @@ bool FrameTag(const std::string& key, const std::string& value, FrameValues& f, 
     if (!ParseInt(value, &f.index)) f.index = -1;
     return true;
   }
-  const bool mean = rest.compare(0, 6, "snr50.") == 0;
+  const bool mean = rest.compare(0, 6, "snr50.") == 0 || rest.compare(0, 6, "snr1s.") == 0;
   if (!mean && rest.compare(0, 4, "snr.") != 0) return true;
   const std::string letter = rest.substr(mean ? 6 : 4);
   const int c = letter.size() == 1 ? ChannelOfLetter(letter[0]) : -1;
@@ -382,6 +382,11 @@ void CompleteLines(SidecarContent& s) {
     Timeline& t = s.found[i];
     t.input = s.input;
     t.settings = settings;
+    t.method = SnrMethodOf(tags);
+    // What a luminance method does not measure is no value (not 0 dB).
+    for (TimelineFrame& f : t.frames) {
+      for (int c = t.method.Channels(); c < 3; ++c) f.snr[c] = f.mean[c] = NAN;
+    }
     t.pages = pages;
     t.framesDropped = dropped;
     t.framesDamaged = damaged;

@@ -95,8 +95,11 @@ bool SidecarWriter::Frame(const std::vector<const Timeline*>& lines, int width, 
   for (const Timeline* l : lines) {
     const TimelineFrame& f = l->frames.back();
     const std::string p = Prefix(*l, lines.size());
-    for (int c = 0; c < 3; ++c) x += Tag(p + "snr." + ChannelLetter(*l, c), Fixed(f.snr[c], 4));
-    for (int c = 0; c < 3; ++c) x += Tag(p + "snr50." + ChannelLetter(*l, c), Fixed(f.mean[c], 4));
+    const int channels = l->method.Channels();
+    for (int c = 0; c < channels; ++c) x += Tag(p + "snr." + ChannelLetter(*l, c), Fixed(f.snr[c], 4));
+    for (int c = 0; c < channels; ++c) {
+      x += Tag(p + RunningKey(l->method) + "." + ChannelLetter(*l, c), Fixed(f.mean[c], 4));
+    }
   }
   return Put(x + "    </frame>\n");
 }
@@ -113,6 +116,7 @@ bool SidecarWriter::Finish(const std::vector<const Timeline*>& lines, bool stopp
   if (!t.error.empty()) x += Tag("lineview.error", t.error);
   const AnalysisSettings& s = t.settings;
   x += Tag("lineview.colour_space", s.ColorMode == 1 ? "yuv" : "rgb");
+  for (const auto& tag : SnrMethodTags(t.method)) x += Tag(tag.first, tag.second);
   x += Tag("lineview.interval", Fixed(s.StartCount * 0.1, 1) + ":" + Fixed(s.StopCount * 0.1, 1));
   x += Tag("lineview.levels", std::to_string(s.BlackLevel) + ":" + std::to_string(s.WhiteLevel));
   x += Tag("lineview.window", WindowName(s.WindowFunction) ? WindowName(s.WindowFunction) : std::to_string(s.WindowFunction));

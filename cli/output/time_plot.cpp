@@ -1,5 +1,7 @@
 #include "cli/output/time_plot.h"
 
+#include "cli/common/names.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -50,7 +52,7 @@ TimePlot ReduceTimeline(const Timeline& t, const ReportOptions& options, int col
     p.low = options.snrLow, p.high = options.snrHigh;
   }
   p.columns = std::max(columns, 1);
-  p.channels = JudgedChannels(t.settings);
+  p.channels = JudgedChannels(t);
   bool anyTime = false;
   for (const TimelineFrame& f : t.frames) {
     if (!std::isfinite(f.seconds) || std::fabs(f.seconds) > kMaxSeconds) continue;
@@ -154,6 +156,7 @@ std::string TimelineTitle(const Timeline& t) {
     if (t.field >= 0) s += t.field == 1 ? ", bottom field" : ", top field";
     if (t.tvLine > 0) s += ", line " + std::to_string(t.tvLine);
   }
+  if (t.method.Luma()) s += std::string(", SNR ") + SnrMethodName(t.method.kind);
   return s;
 }
 
@@ -242,7 +245,8 @@ void DrawLegend(Picture& pic, const Timeline& t, const TimePlot& plot, int y, Te
   for (int c : plot.channels) {
     const uint32_t color = ChannelColor(t.settings, c);
     x = LegendItem(pic, text, x, y, 0, std::string(t.channelNames[c]) + " each frame", color, 60);
-    x = LegendItem(pic, text, x, y, 1, std::string(t.channelNames[c]) + " 50-frame mean", color, 100);
+    const char* running = t.method.Luma() ? " 1-s power mean" : " 50-frame mean";
+    x = LegendItem(pic, text, x, y, 1, std::string(t.channelNames[c]) + running, color, 100);
   }
   if (!std::isnan(plot.threshold)) {
     char b[64];

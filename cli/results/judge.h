@@ -12,6 +12,7 @@ struct Thresholds {
   int64_t maxDropped = -1;      // --max-dropped: more lost frames flag the input; -1: none
   int64_t maxDamaged = -1;      // --max-damaged: more frames the decoder found damaged flag it; -1: none
   double flagGap = 1.0;         // --flag-gap: flagged spans closer than this (seconds) join
+  double minDuration = 0.0;     // --min-duration: flagged segments shorter than this (seconds) are dropped
 };
 
 struct Segment {
@@ -19,6 +20,8 @@ struct Segment {
   double start = 0.0, end = 0.0;          // their times
   double worst = 0.0;                     // the lowest SNR in it
   int channel = 0;                        // the channel (0..2) of that lowest value
+  double duration = 0.0;                  // from its first frame to the end of its last
+  double mean = 0.0;                      // the power mean of its frames' lowest values
 };
 
 struct Verdict {

@@ -11,7 +11,7 @@ constexpr size_t kMaxCandidates = 64;
 }  // namespace
 
 void TimelineRecorder::Add(const TimelineFrame& frame, const int32_t* const samples[3], int width) {
-  if (judged_.empty()) judged_ = JudgedChannels(t_->settings);
+  if (judged_.empty()) judged_ = JudgedChannels(*t_);
   TimelineFrame f = frame;
   f.seconds = Stored(f.seconds, 6);
   for (int c = 0; c < 3; ++c) f.snr[c] = Stored(f.snr[c]), f.mean[c] = Stored(f.mean[c]);
@@ -42,7 +42,7 @@ void TimelineRecorder::Add(const TimelineFrame& frame, const int32_t* const samp
 
 void TimelineRecorder::Finish() {
   if (t_->frames.empty() || candidates_.empty()) return;
-  if (judged_.empty()) judged_ = JudgedChannels(t_->settings);
+  if (judged_.empty()) judged_ = JudgedChannels(*t_);
   std::vector<double> lows;
   lows.reserve(t_->frames.size());
   for (const TimelineFrame& f : t_->frames) lows.push_back(LowestSnr(f, judged_));

@@ -6,6 +6,7 @@
 
 void RunningStats::Add(double v) {
   ++count;
+  if (!std::isnan(v)) powerSum += std::pow(10.0, -v / 10.0);
   if (count == 1) {
     min = max = v;
   } else {
@@ -19,12 +20,17 @@ void RunningStats::Add(double v) {
 
 double RunningStats::StdDev() const { return count > 1 ? std::sqrt(m2 / count) : 0.0; }
 
+double RunningStats::PowerMean() const {
+  if (count == 0) return NAN;
+  return powerSum > 0.0 ? -10.0 * std::log10(powerSum / static_cast<double>(count)) : INFINITY;
+}
+
 RunSummary SummaryOf(const Timeline& t, const Thresholds& limits) {
   RunSummary s;
   s.input = t.input;
   s.channelNames = t.channelNames;
   for (const TimelineFrame& f : t.frames) {
-    for (int c = 0; c < 3; ++c) s.channels[c].Add(f.snr[c]);
+    for (int c = 0; c < t.method.Channels(); ++c) s.channels[c].Add(f.snr[c]);
   }
   s.framesAnalysed = static_cast<int64_t>(t.frames.size());
   s.framesDropped = t.framesDropped;
@@ -32,6 +38,7 @@ RunSummary SummaryOf(const Timeline& t, const Thresholds& limits) {
   s.line = t.line >= 0 ? t.line : t.settings.TVLine;
   s.field = t.field, s.tvLine = t.tvLine;
   s.settings = t.settings;
+  s.method = t.method;
   s.dropped = t.dropped;
   s.error = t.error;
   s.verdict = Judge(t, limits);

@@ -15,10 +15,13 @@ struct RunningStats {
   double m2 = 0.0;  // sum of squared deviations (Welford)
   double min = 0.0;
   double max = 0.0;
+  double powerSum = 0.0;  // of the noise powers the values stand for, 10^(-v/10)
 
   void Add(double v);
   // Population standard deviation; 0 for fewer than two values.
   double StdDev() const;
+  // The ratio of the values' mean noise power, as a meter integrating them all reads it.
+  double PowerMean() const;
 };
 
 struct RunSummary {
@@ -32,6 +35,7 @@ struct RunSummary {
   // 1 bottom) and its standard number; -1, -1 and 0 leave them out.
   int line = -1, field = -1, tvLine = 0;
   AnalysisSettings settings{};     // as used: the colour space and the measuring interval
+  SnrMethod method;                // how the values were measured
   std::vector<DropRange> dropped;  // the gaps in the frames' times
   std::string error;               // not "": the input failed, and why
   Verdict verdict;  // pass, with no segments, where no threshold was given

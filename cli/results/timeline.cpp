@@ -22,6 +22,10 @@ std::vector<int> JudgedChannels(const AnalysisSettings& s) {
   return shown;
 }
 
+std::vector<int> JudgedChannels(const Timeline& t) {
+  return t.method.Luma() ? std::vector<int>{0} : JudgedChannels(t.settings);
+}
+
 double LowestSnr(const TimelineFrame& f, const std::vector<int>& channels) {
   double low = INFINITY;
   for (int c : channels) low = std::min(low, f.snr[c]);

@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "cli/common/names.h"
+#include "cli/results/snr_method.h"
 #include "records/analysis_settings.h"
 
 struct TimelineFrame {
   int64_t index = 0;     // the frame's number in the input
   double seconds = 0.0;  // its time from the start of the stream
   double snr[3] = {};    // the frame's own SNR per channel of the run's colour space, dB
-  double mean[3] = {};   // the 50-frame means, as the CSV gives them
+  double mean[3] = {};   // the running read-outs, as the CSV gives them (50-frame or 1-s means)
 };
 
 // The sampled line of one frame: enough to draw its pages again.
@@ -36,6 +37,7 @@ struct Timeline {
   std::string input;  // as named on the command line; "" for the built-in signal
   const char* const* channelNames = ChannelNames(0);
   AnalysisSettings settings{};  // as used: the line, the colour space, the interval, the window...
+  SnrMethod method;             // how each frame's SNR was measured
   std::vector<int> pages;       // the pages pictured (PageMode values)
   int line = -1, field = -1, tvLine = 0;  // which line where a run analyses several (see RunSummary)
   int64_t framesDropped = 0;
@@ -55,5 +57,7 @@ double Stored(double v, int decimals = 4);
 // The channels of the run's colour space that the settings show (0..2); at least one: a run
 // that hides them all is judged on all three.
 std::vector<int> JudgedChannels(const AnalysisSettings& s);
+// The same for a timeline: luminance alone where its method measures nothing else.
+std::vector<int> JudgedChannels(const Timeline& t);
 // The lowest SNR of the judged channels in a frame.
 double LowestSnr(const TimelineFrame& f, const std::vector<int>& channels);

@@ -56,3 +56,13 @@ void WarnNotQuiet(const Timeline& t, double ratio, Diagnostics& diag) {
                 << b << " times wider spread than its noise), so the SNR measures the picture; measure on a quiet line: "
                    "a black or grey line in the picture's border, a VBI line or a test line (--line, --tv-line)\n";
 }
+
+void WarnAtFloor(const Timeline& t, double db, Diagnostics& diag) {
+  if (!t.method.Luma() || !(db >= t.method.floorDb - 3.0)) return;
+  std::string text = t.input.empty() ? "the built-in signal" : "'" + t.input + "'";
+  text += " line " + std::to_string(t.settings.TVLine);
+  char b[160];
+  std::snprintf(b, sizeof b, ": %.2f dB %s is at the %d-bit floor: the capture cannot show less noise (rounding alone reads %.2f dB)",
+                db, SnrMethodName(t.method.kind), t.method.bits, t.method.floorDb);
+  diag.Stream() << "lineview: warning: " << text << b << '\n';
+}

@@ -11,3 +11,6 @@ void WarnFlagged(const Timeline& t, const Verdict& v, const Thresholds& limits, 
 // Once per line that was not quiet: what that means and where to measure instead. Leaves the
 // exit status as it is.
 void WarnNotQuiet(const Timeline& t, double ratio, Diagnostics& diag);
+// Where a luminance method's figure (`db`, the power mean) lies within 3 dB of what rounding to
+// its bit depth alone gives: the capture cannot show less noise. Leaves the exit status as it is.
+void WarnAtFloor(const Timeline& t, double db, Diagnostics& diag);

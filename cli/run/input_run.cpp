@@ -20,6 +20,7 @@
 #include "cli/results/summary.h"
 #include "cli/run/flag_warning.h"
 #include "cli/run/headless_window.h"
+#include "cli/run/luma_run.h"
 #include "cli/run/progress.h"
 #include "cli/run/run_observer.h"
 #include "analysis/page_style.h"
@@ -34,6 +35,8 @@ struct LineRun {
   AnalysisState state;
   RunSummary summary;
   double frameSnr[3] = {};  // the frame's own ratios, as the last frame measured them
+  double means[3] = {};     // the running read-outs: the tool window's 50-frame means, or a luminance method's
+  LumaLineMeter luma;       // a luminance method's measurement, from the first frame on
   Timeline timeline;        // every frame's results, where the run keeps them
   TimelineRecorder recorder{&timeline};
   QuietLineCheck quiet;
@@ -66,6 +69,8 @@ class Run {
   bool Analyse(InputFrame& frame, bool due, bool shown);
   void FollowWindow();
   void Measure(LineRun& l, HeadlessWindow& window, bool draw);
+  int StartLuma(const InputFrame& frame);  // the luminance method, at the first frame (its depth and range)
+  void MeasureLuma(LineRun& l, const InputFrame& frame);
   bool WriteRow(const InputFrame& frame, const LineRun& l);
   void DrawPage(LineRun& l, HeadlessWindow& window, int page);
   bool WritePictures(const LineRun& l, HeadlessWindow& window, const std::string& suffix);
@@ -97,6 +102,7 @@ class Run {
   HeadlessWindow window_, shownWindow_;
   std::unique_ptr<TextPainter> text_;
   std::vector<int> rows_;  // the rows analysed
+  std::vector<uint16_t> lumaFallback_;
   size_t shown_ = 0;       // the line the live window shows
   int64_t frames_ = 0;
   std::vector<Timeline>* timelines_ = nullptr;
@@ -172,7 +178,25 @@ void Run::Measure(LineRun& l, HeadlessWindow& window, bool draw) {
   for (int c = 0; c < 3; ++c) {
     const int ch = first + c;
     l.frameSnr[c] = st.snrHistory[ch][(st.snrHistoryIndex[ch] + kSnrRingLength - 1) % kSnrRingLength];
+    l.means[c] = st.snrDisplay[c];
   }
+}
+
+void Run::MeasureLuma(LineRun& l, const InputFrame& frame) {
+  l.luma.Add(LumaSamples(frame, l.line.row, source_.Width(), l.luma.Method().bits, &lumaFallback_));
+  l.frameSnr[0] = l.luma.FrameDb(), l.means[0] = l.luma.RunningDb();
+  l.frameSnr[1] = l.frameSnr[2] = l.means[1] = l.means[2] = NAN;
+}
+
+int Run::StartLuma(const InputFrame& frame) {
+  for (const auto& l : lines_) {
+    SnrMethod m;
+    const int status = ChooseSnrMethod(o_, source_, frame, l->summary.settings, &m, diag_);
+    if (status != kExitOk) return status;
+    l->luma = LumaLineMeter(m, source_.FrameRate());
+    l->summary.method = l->timeline.method = m;
+  }
+  return kExitOk;
 }
 
 // Every line of one frame; a line's pictures, when due, are written as soon as it is drawn.
@@ -185,6 +209,7 @@ bool Run::Analyse(InputFrame& frame, bool due, bool shown) {
     window.SetDrawing(due || showing);
     ProcessFrameState(l->state, info, &window);
     Measure(*l, window, due || showing);
+    if (o_.snrMethod != SnrLine) MeasureLuma(*l, frame);
     if (due) {
       char suffix[32];
       std::snprintf(suffix, sizeof suffix, "-%06lld", static_cast<long long>(frame.index));
@@ -223,9 +248,10 @@ bool Run::WriteRow(const InputFrame& frame, const LineRun& l) {
   errno = 0;
   if (*headerPending_) {
     *headerPending_ = false;
-    out_ << CsvHeader(columns_, l.summary.channelNames);
+    out_ << CsvHeader(columns_, l.summary.channelNames, l.summary.method.Channels());
   }
-  out_ << rowPrefix_ << CsvRow(columns_, frame.index, frame.seconds, l.line, l.state.snrDisplay, l.frameSnr);
+  out_ << rowPrefix_ << CsvRow(columns_, frame.index, frame.seconds, l.line, l.means, l.frameSnr,
+                                 l.summary.method.Channels());
   return static_cast<bool>(out_);
 }
 
@@ -258,7 +284,7 @@ bool Run::Record(const InputFrame& frame) {
     TimelineFrame f;
     f.index = frame.index;
     f.seconds = frame.seconds;
-    for (int c = 0; c < 3; ++c) f.snr[c] = l->frameSnr[c], f.mean[c] = l->state.snrDisplay[c];
+    for (int c = 0; c < 3; ++c) f.snr[c] = l->frameSnr[c], f.mean[c] = l->means[c];
     const int32_t* samples[3] = {l->state.channels[first], l->state.channels[first + 1], l->state.channels[first + 2]};
     l->recorder.Add(f, samples, l->state.width);
   }
@@ -333,7 +359,7 @@ bool Run::CountFrame(const InputFrame& frame, int* status) {
     const int32_t* samples[3] = {l->state.channels[first], l->state.channels[first + 1], l->state.channels[first + 2]};
     l->quiet.Add(samples, iv.first, iv.last);
     // As the sidecar stores them: a summary read back from it then gives the same figures.
-    for (int c = 0; c < 3; ++c) l->summary.channels[c].Add(Stored(l->frameSnr[c]));
+    for (int c = 0; c < l->summary.method.Channels(); ++c) l->summary.channels[c].Add(Stored(l->frameSnr[c]));
     // A reader that has gone (a closed pipe) ends the run now, not at the end of the input.
     if (!o_.json && !WriteRow(frame, *l)) {
       const int e = errno;
@@ -360,9 +386,12 @@ int Run::ReadFrames(bool errIsTerminal) {
       FollowWindow();
     }
     if (!source_.Next(&frame)) break;
+    const int started = frames_ == 0 && o_.snrMethod != SnrLine ? StartLuma(frame) : kExitOk;
+    if (started != kExitOk) return started;
     const bool due = !o_.pngDir.empty() && o_.every > 0 && (frame.index + 1) % o_.every == 0;
     const bool showing = observer_ && observer_->ShowFrame(frame);
     if (!Analyse(frame, due, showing)) return kExitFailure;
+    if (observer_ && o_.snrMethod != SnrLine) observer_->LumaMeasured(o_.snrMethod, lines_[shown_]->means[0]);
     if (observer_) observer_->FrameAnalysed(frame, lines_[shown_]->state, showing ? shownWindow_ : window_, showing);
     ++frames_;
     if (!Record(frame)) return kExitFailure;
@@ -381,9 +410,8 @@ int Run::CheckAnalysed() {
   if (frames_ == 0 && StopRequested()) return diag_.Fail(kExitStopped, "stopped before the first frame of '" + o_.input + "'");
   if (frames_ == 0 && o_.startSeconds > 0) {
     char start[32];
-    std::snprintf(start, sizeof start, "%g", o_.startSeconds);
-    return diag_.Fail(kExitCannotOpen, (o_.input.empty() ? std::string("the built-in signal") : "'" + o_.input + "'") +
-                                           " has no frame at or after -ss " + start + " s");
+    std::snprintf(start, sizeof start, " has no frame at or after -ss %g s", o_.startSeconds);
+    return diag_.Fail(kExitCannotOpen, (o_.input.empty() ? std::string("the built-in signal") : "'" + o_.input + "'") + start);
   }
   if (frames_ == 0) {
     return diag_.Fail(kExitCannotOpen, "'" + o_.input + "': not one frame could be analysed (" +
@@ -412,6 +440,7 @@ int Run::CheckAnalysed() {
 int Run::FinishOutputs() {
   for (const auto& l : lines_) {
     if (!l->summary.quietLine) WarnNotQuiet(l->timeline, l->quiet.TypicalRatio(), diag_);
+    WarnAtFloor(l->timeline, l->summary.channels[0].PowerMean(), diag_);
     if (l->summary.verdict.flagged) WarnFlagged(l->timeline, l->summary.verdict, o_.limits, diag_);
     if (!o_.pngDir.empty()) {
       // The pictures of the last frame, drawn now that it is known to be the last.
@@ -439,6 +468,7 @@ int Run::Execute(bool errIsTerminal) {
   const int lines = SetUpLines();
   if (lines != kExitOk) return lines;
   source_.SetAnalysedRows(rows_);
+  source_.SetLumaWanted(o_.snrMethod != SnrLine);
   if (!sidecarPath_.empty()) {
     std::string error;
     if (!sidecar_.Open(sidecarPath_, &error)) return diag_.Fail(kExitFailure, error);
@@ -452,26 +482,6 @@ int Run::Execute(bool errIsTerminal) {
 }
 
 }  // namespace
-
-int RecordNotAnalysed(const CliOptions& o, const RunSettings& rs, std::ostream& out, Diagnostics& diag, int code,
-                      const std::string& error, std::vector<Timeline>* timelines, const std::string& sidecarPath) {
-  const bool stopped = code == kExitStopped || code == kExitTimeout;
-  Timeline t;
-  t.input = o.input;
-  t.settings = rs.settings;
-  t.channelNames = ChannelNames(rs.settings.ColorMode);
-  t.error = error.empty() ? "not one frame could be analysed" : error;
-  t.complete = !stopped;
-  if (!sidecarPath.empty()) {
-    SidecarWriter sidecar;
-    std::string error;
-    if (!sidecar.Open(sidecarPath, &error)) return diag.Fail(kExitFailure, error);
-    if (!sidecar.Finish({&t}, stopped)) return diag.Fail(kExitFailure, "cannot write '" + sidecarPath + "'");
-  }
-  if (o.json) out << FailedInputJson(o.input, t.error, code, stopped ? "incomplete" : "failed") << std::flush;
-  if (timelines) timelines->push_back(std::move(t));
-  return code;
-}
 
 int RunInput(const CliOptions& options, const RunSettings& settings, std::ostream& out, Diagnostics& diag,
              bool errIsTerminal, const std::string& rowPrefix, bool* headerPending, RunObserver* observer,

@@ -23,6 +23,9 @@ class RunObserver {
   // The frame is read and about to be analysed; may wait for its time. True when it is to
   // be shown: its page is then drawn.
   virtual bool ShowFrame(const InputFrame& frame) = 0;
+  // Before FrameAnalysed, where a luminance method (SnrKind) measures the shown line: its
+  // running read-out, which replaces the tool window's.
+  virtual void LumaMeasured(int kind, double db) { (void)kind, (void)db; }
   // After the frame path, with the line marked in `frame` and, when shown, the page drawn.
   virtual void FrameAnalysed(const InputFrame& frame, AnalysisState& state, HeadlessWindow& window, bool shown) = 0;
   // The run is over: its exit status.
