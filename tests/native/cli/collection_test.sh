@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # lineview-collection on a Slurm of one node that this test starts itself (munged, slurmctld and
 # slurmd with their config, state, ports and key in a temporary folder, stopped on any exit),
-# and on GNU parallel here. Root only, as CI runs it: elsewhere it says so and skips (77).
+# and on GNU parallel here. The engines' part runs as root only, as CI runs it: elsewhere it
+# says so and skips (77) after checking the command line and what reaches lineview.
 #
 #   collection_test.sh LINEVIEW LINEVIEW-COLLECTION
 set -euo pipefail
@@ -9,6 +10,65 @@ set -euo pipefail
 lineview=$(realpath "$1") collection=$(realpath "$2")
 say() { printf 'collection_test: %s\n' "$*" >&2; }
 fail() { say "FAILED: $*"; exit 1; }
+
+# --- the command line and the hand-over to lineview, as any user: a stand-in lineview logs each
+# call (one word a line, then ---) and writes a sidecar for each input but never.mkv ------------
+check_handover() {
+  local status from bad
+  t=$(mktemp -d "${TMPDIR:-/tmp}/collection-args-XXXXXX")
+  trap 'rm -rf "${t:-}"' EXIT  # t is global: the trap sees it
+  cat >"$t/stub" <<'STUB'
+#!/bin/bash
+{ printf '%s\n' "$@"; echo ---; } >>"${0%/*}/calls"
+for a; do case $a in --from) exit 15 ;; --sidecar=*) dir=${a#--sidecar=} ;; esac; done
+name=${!#}; name=${name##*/}
+[ "$name" = never.mkv ] || : >"$dir/$name.lineview.xml.gz"
+STUB
+  chmod +x "$t/stub"
+  mkdir -p "$t/in/.hidden" "$t/in/sub"
+  touch "$t/in/b.mkv" "$t/in/sub/a b.mkv" "$t/in/.hidden/x.mkv" "$t/in/.dot.mkv" "$t/in/old.mkv.lineview.xml.gz" \
+    "$t/in/c.lock"
+  printf '# tapes\n\nrel.mkv\r\n%s\n' "$t/in/b.mkv" >"$t/manifest"
+  status=0
+  (cd "$t" && "$collection" --lineview ./stub --sidecars sc --report r.html --jobs 1 manifest in \
+    -- --line 20 --settings "my settings.ini" --min-snr=30 --flag-gap 2 >/dev/null 2>"$t/err") || status=$?
+  [ "$status" -eq 15 ] || fail "the collection's status is not the report step's: $status ($(cat "$t/err"))"
+  [ "$(cat "$t"/sc/.lineview-collection/*.manifest)" = "$(printf '%s\n' "$t/rel.mkv" "$t/in/b.mkv" "$t/in/sub/a b.mkv")" ] ||
+    fail "the manifest: $(cat "$t"/sc/.lineview-collection/*.manifest)"
+  grep -qx 'my settings.ini' "$t/calls" || fail "an option with a space did not reach lineview as one word"
+  from=$(sed -n '/^--from$/,/^---$/p' "$t/calls" | tr '\n' '|')
+  [ "$from" = "--from|$t/sc/a b.mkv.lineview.xml.gz|$t/sc/b.mkv.lineview.xml.gz|$t/sc/rel.mkv.lineview.xml.gz|--json|--no-progress|--min-snr=30|--flag-gap|2|--report|$t/r.html|---|" ] ||
+    fail "the report step: $from"
+  # An input with no sidecar: named, status 1.
+  touch "$t/in/never.mkv"
+  status=0
+  (cd "$t" && "$collection" --lineview ./stub --sidecars sc in >/dev/null 2>"$t/err") || status=$?
+  { [ "$status" -eq 1 ] && grep -q "$t/in/never.mkv" "$t/err"; } ||
+    fail "an input without a sidecar: status $status, $(cat "$t/err")"
+  # Bad command lines: status 2, before anything runs.
+  while IFS= read -r bad; do
+    status=0
+    # shellcheck disable=SC2086
+    (cd "$t" && "$collection" $bad >/dev/null 2>&1) || status=$?
+    [ "$status" -eq 2 ] || fail "'$bad' ended with $status, not 2"
+  done <<'BAD'
+in
+--sidecars sc
+--sidecars sc --engine grid in
+--sidecars sc --engine ssh in
+--sidecars sc --jobs 0 in
+--sidecars sc --wait in
+--sidecars sc --partition p in
+--sidecars sc --engine slurm --max-running x in
+--sidecars sc in -- --sidecar=elsewhere
+--sidecars sc in -- --from x
+--sidecars sc --bogus in
+--sidecars sc nothing-there
+BAD
+  rm -rf "$t"
+}
+check_handover
+say "the command line and the hand-over to lineview: as expected"
 
 if [ "$(id -u)" -ne 0 ]; then
   say "*** SKIPPED: not root. Slurm's daemons run as root here; CI runs this test as root. ***"
