@@ -2,7 +2,7 @@
 # lineview against FFmpeg's own decoding of the same file: frames per second per page, as a
 # ratio to `ffmpeg -i clip.mkv -f null -` (goal: at most 1.3; the plain CSV at most 1.05), and peak
 # memory on a short and a long clip (which must not differ: nothing grows with the input). The
-# CSV and live runs again on a 10-bit 4:2:0 clip, against ffmpeg decoding that clip: its chroma is
+# CSV and live runs again on a 10-bit 4:2:0 clip (and --snr weighted on both), against ffmpeg decoding that clip: its chroma is
 # interpolated between rows, so the converted band is taller.
 # The runs are interleaved round by round and the best of each kept, so a machine shared with
 # other work slows every candidate alike.
@@ -30,8 +30,8 @@ less() { awk "BEGIN { exit !($1 < $2) }"; }
 
 labels=("ffmpeg -f null" "csv" "scope, png every 25" "spectrum, png every 25" "levels, png every 25"
         "all, png every 25" "live, no pacing" "10-bit: ffmpeg -f null" "10-bit: csv" "10-bit: live, no pacing"
-        "csv, ten lines together" "csv, ten lines apart")
-reference_of() { if [ "$1" -ge 7 ] && [ "$1" -le 9 ]; then echo 7; else echo 0; fi; }  # the ffmpeg run a row is compared with
+        "csv, ten lines together" "csv, ten lines apart" "csv, --snr weighted" "10-bit: csv, --snr weighted")
+reference_of() { if { [ "$1" -ge 7 ] && [ "$1" -le 9 ]; } || [ "$1" -eq 13 ]; then echo 7; else echo 0; fi; }  # the ffmpeg run a row is compared with
 command_of() {  # index -> the command line
   case $1 in
     0) echo ffmpeg -nostdin -v error -i "$work/clip.mkv" -f null - ;;
@@ -48,6 +48,9 @@ command_of() {  # index -> the command line
     # Ten lines in one pass: in one band of rows, and spread so that each has its own.
     10) echo "$exe" "$work/clip.mkv" --page scope --line 100-109 ;;
     11) echo "$exe" "$work/clip.mkv" --page scope --line 23,80,140,200,260,320,380,440,500,560 ;;
+    # The luminance method's band-limiting and weighting on top of the plug-in's measurement.
+    12) echo "$exe" "$work/clip.mkv" --page scope --snr weighted ;;
+    13) echo "$exe" "$work/clip10.mkv" --page scope --snr weighted ;;
   esac
 }
 declare -a best_e best_c peak
