@@ -4,6 +4,8 @@
 include(GNUInstallDirs)
 
 install(TARGETS lineview RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A collection on GNU parallel or Slurm: a shell script beside lineview.
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/cli/collection/lineview-collection DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Compressed without name or time (gzip -n), so the package does not change between builds.
 set(lineview_pkg_dir ${CMAKE_BINARY_DIR}/package)
@@ -11,7 +13,9 @@ set(lineview_pkg_dir ${CMAKE_BINARY_DIR}/package)
 set(LINEVIEW_DEB_REVISION 1)
 set(lineview_maintainer "KVP_LineView developers <lineview@kestrova.example>")
 string(TIMESTAMP LINEVIEW_RELEASE_DATE "%Y-%m-%d" UTC)  # SOURCE_DATE_EPOCH when set
-configure_file(${CMAKE_SOURCE_DIR}/packaging/lineview.1 ${lineview_pkg_dir}/lineview.1 @ONLY)
+foreach(page lineview.1 lineview-collection.1)
+  configure_file(${CMAKE_SOURCE_DIR}/packaging/${page} ${lineview_pkg_dir}/${page} @ONLY)
+endforeach()
 # The upstream changelog is CHANGES.txt, the list the zip and the installer carry; the Debian
 # changelog (a revision makes the package non-native) is the same list in Debian's form.
 configure_file(${CMAKE_SOURCE_DIR}/packaging/CHANGES.txt ${lineview_pkg_dir}/changelog COPYONLY)
@@ -21,17 +25,21 @@ add_custom_command(OUTPUT ${lineview_pkg_dir}/changelog.Debian
                            ${CMAKE_SOURCE_DIR}/packaging/CHANGES.txt > ${lineview_pkg_dir}/changelog.Debian
                    DEPENDS ${CMAKE_SOURCE_DIR}/packaging/CHANGES.txt ${CMAKE_SOURCE_DIR}/packaging/deb/changelog.awk
                    VERBATIM)
-foreach(f lineview.1 changelog changelog.Debian)
+foreach(f lineview.1 lineview-collection.1 changelog changelog.Debian)
   add_custom_command(OUTPUT ${lineview_pkg_dir}/${f}.gz
                      COMMAND gzip -9 -n -c ${lineview_pkg_dir}/${f} > ${lineview_pkg_dir}/${f}.gz
                      DEPENDS ${lineview_pkg_dir}/${f})
 endforeach()
-add_custom_target(lineview_package_files ALL DEPENDS ${lineview_pkg_dir}/lineview.1.gz ${lineview_pkg_dir}/changelog.gz
+add_custom_target(lineview_package_files ALL DEPENDS ${lineview_pkg_dir}/lineview.1.gz
+                                                     ${lineview_pkg_dir}/lineview-collection.1.gz ${lineview_pkg_dir}/changelog.gz
                                                      ${lineview_pkg_dir}/changelog.Debian.gz)
 
-install(FILES ${lineview_pkg_dir}/lineview.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${lineview_pkg_dir}/lineview.1.gz ${lineview_pkg_dir}/lineview-collection.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/lineview.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME lineview)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/lineview-collection.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME lineview-collection)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/deb/copyright ${lineview_pkg_dir}/changelog.gz
               ${lineview_pkg_dir}/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/lineview)
@@ -58,9 +66,12 @@ set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kestrova.example/lineview")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The font that --png and --live find through fontconfig for their labels; GNU parallel for
-# spreading an archive over cores and machines, as the man page shows.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core, parallel")
+# The font that --png and --live find through fontconfig for their labels. GNU parallel is
+# lineview-collection's engine on one machine or over ssh; Slurm's sbatch its engine on a cluster.
+# dpkg-shlibdeps' libraries are added to the Depends given here.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "parallel")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "slurm-client")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

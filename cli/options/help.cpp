@@ -45,9 +45,11 @@ const struct {
      "segments; --max-dropped flags an input that lost more frames (also those missing by their times), "
      "--max-damaged one with more frames the decoder found damaged. Verdicts: pass, flag, failed, incomplete "
      "(a run stopped, timed out or cut by a read error: never pass). --report writes one page for all inputs: "
-     "a table of verdicts, a plot over time per input, the pages at the worst and a typical frame. --from "
+     "the inputs that did not pass first, a table of verdicts worst first, a section per input (folded where "
+     "it passed) with a plot over time and the pages at the worst and a typical frame. --from "
      "builds the report, the plot and the verdicts from sidecars, without decoding again: lineview --sidecar "
-     "on many machines, then lineview --report all.html --from *.lineview.xml.gz on one."},
+     "on many machines, then lineview --report all.html --from *.lineview.xml.gz on one. lineview-collection "
+     "does both on GNU parallel or a Slurm cluster (man lineview-collection)."},
     {"Comparing:",
      "--compare A B lines up two captures of one tape frame by frame from a signature of the whole "
      "picture: the offset (offset_frames), the frames one lacks or repeats (gaps), then per aligned pair "

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <set>
 
 #include "cli/output/markup.h"
+#include "cli/output/report_overview.h"
 #include "cli/results/summary.h"
 #include "cli/output/time_plot.h"
 #include "cli/common/clock.h"
@@ -20,26 +20,6 @@ constexpr int kSvgLeft = 56, kSvgTop = 12, kSvgColumns = 1000, kSvgHeight = 280;
 constexpr int kSvgWidth = kSvgLeft + kSvgColumns + 44, kSvgTotal = kSvgTop + kSvgHeight + 34;
 // Past this, the list under a plot only counts: the shading still shows them all.
 constexpr size_t kListedSegments = 200;
-
-std::string Format(const char* format, double v) {
-  char b[64];
-  std::snprintf(b, sizeof b, format, v);
-  return b;
-}
-
-// As people read it: two decimals, and a sign for what is no number.
-std::string Shown(double v) {
-  if (std::isnan(v)) return "—";
-  if (std::isinf(v)) return v > 0 ? "∞" : "−∞";
-  return Format("%.2f", v);
-}
-
-// As a program reads it back: every digit.
-std::string Exact(double v) {
-  if (std::isnan(v)) return "nan";
-  if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-  return Format("%.17g", v);
-}
 
 std::string Hex(uint32_t rgb) {
   char b[8];
@@ -63,36 +43,10 @@ std::string Base64(const std::string& bytes) {
 
 std::string Time(double seconds) { return Clock(seconds, true); }
 
-// One form for every line: "line 73 (row 100), top field"; "row 100" where the height has no
-// standard line; the field only where one was chosen.
-std::string LineText(const Timeline& t) {
-  const int row = t.line >= 0 ? t.line : t.settings.TVLine;
-  std::string s = t.tvLine > 0 ? "line " + std::to_string(t.tvLine) + " (row " + std::to_string(row) + ")"
-                               : "row " + std::to_string(row);
-  if (t.field >= 0) s += t.field == 1 ? ", bottom field" : ", top field";
-  return s;
-}
-
-// The verdicts counted over all inputs, each in its colour.
-void VerdictCounts(std::string& h, const std::vector<TimePlot>& plots) {
-  const char* kinds[] = {"pass", "flag", "failed", "incomplete"};
-  int counts[4] = {};
-  for (const TimePlot& p : plots) {
-    const std::string name = VerdictName(p.verdict);
-    for (int k = 0; k < 4; ++k) counts[k] += name == kinds[k];
-  }
-  h += "<p class=\"counts\">" + std::to_string(plots.size()) + (plots.size() == 1 ? " input: " : " inputs: ");
-  for (int k = 0; k < 4; ++k) {
-    h += std::string(k ? ", " : "") + "<span class=\"" + kinds[k] + "\" data-key=\"count-" + kinds[k] + "\" data-value=\"" +
-         std::to_string(counts[k]) + "\">" + std::to_string(counts[k]) + " " + kinds[k] + "</span>";
-  }
-  h += "</p>\n";
-}
-
-std::string InputName(const Timeline& t) { return t.input.empty() ? "built-in signal" : t.input; }
-
 const char* kStyle = R"(body{font:14px/1.4 sans-serif;color:#202020;background:#fff;margin:16px 24px;max-width:1180px}
-h1{font-size:22px;margin:0 0 12px}h2{font-size:18px;margin:28px 0 6px;padding-top:10px;border-top:2px solid #ccc}
+h1{font-size:22px;margin:0 0 12px}h2{font-size:18px;margin:22px 0 6px}
+section{margin-top:22px;padding-top:8px;border-top:2px solid #ccc}summary{cursor:pointer}summary h2{display:inline;margin:0}
+ol.attention li{margin:2px 0}
 h3{font-size:15px;margin:14px 0 4px}
 table{border-collapse:collapse}th,td{border:1px solid #ccc;padding:3px 7px}th{background:#f0f0f0}
 td.n{text-align:right;font-variant-numeric:tabular-nums}
@@ -106,63 +60,6 @@ svg.plot text{font:12px sans-serif;fill:#202020}
 figcaption{font-size:13px;margin-top:2px}img{display:block;width:100%;height:auto;border:1px solid #ccc}
 table.settings th{text-align:left;font-weight:normal;background:#f7f7f7}
 )";
-
-std::string NumberCell(const Timeline& t, const std::string& key, double v) {
-  return "<td class=\"n\" data-input=\"" + EscapeMarkup(t.input) + "\" data-key=\"" + EscapeMarkup(key) + "\" data-value=\"" + Exact(v) +
-         "\">" + Shown(v) + "</td>";
-}
-
-std::string CountCell(const Timeline& t, const std::string& key, int64_t v) {
-  return "<td class=\"n\" data-input=\"" + EscapeMarkup(t.input) + "\" data-key=\"" + key + "\" data-value=\"" +
-         std::to_string(v) + "\">" + std::to_string(v) + "</td>";
-}
-
-// The header over each channel's three columns: the channel's name, or all names the inputs give it.
-std::string ChannelHeading(const std::vector<Timeline>& timelines, int c) {
-  std::set<std::string> seen;
-  std::string names;
-  for (const Timeline& t : timelines) {
-    if (seen.insert(t.channelNames[c]).second) names += (names.empty() ? "" : "/") + std::string(t.channelNames[c]);
-  }
-  return names.empty() ? std::to_string(c + 1) : names;
-}
-
-void SummaryTable(std::string& h, const std::vector<Timeline>& timelines, const std::vector<TimePlot>& plots) {
-  h += "<table class=\"summary\">\n<tr><th rowspan=\"2\">Input</th><th rowspan=\"2\">Line</th><th rowspan=\"2\">Frames</th>"
-       "<th rowspan=\"2\">Dropped</th><th rowspan=\"2\">Damaged</th>";
-  int channels = 1;  // luminance alone where every input was measured so
-  for (const Timeline& t : timelines) channels = std::max(channels, t.method.Channels());
-  for (int c = 0; c < channels; ++c) h += "<th colspan=\"3\">" + EscapeMarkup(ChannelHeading(timelines, c)) + " SNR, dB</th>";
-  h += "<th rowspan=\"2\">Verdict</th><th rowspan=\"2\">Flagged spans</th></tr>\n<tr>";
-  for (int c = 0; c < channels; ++c) h += "<th>mean</th><th>min</th><th>max</th>";
-  h += "</tr>\n";
-  for (size_t i = 0; i < timelines.size(); ++i) {
-    const Timeline& t = timelines[i];
-    RunningStats stats[3];
-    for (const TimelineFrame& f : t.frames) {
-      for (int c = 0; c < t.method.Channels(); ++c) stats[c].Add(f.snr[c]);
-    }
-    h += "<tr data-input=\"" + EscapeMarkup(t.input) + "\" data-line=\"" + std::to_string(t.line) + "\"><td><a href=\"#t" +
-         std::to_string(i) + "\">" + EscapeMarkup(InputName(t)) + "</a></td><td>" + EscapeMarkup(LineText(t)) +
-         "</td>";
-    h += CountCell(t, "frames", static_cast<int64_t>(t.frames.size())) + CountCell(t, "dropped", t.framesDropped) +
-         CountCell(t, "damaged", t.framesDamaged);
-    for (int c = 0; c < channels; ++c) {
-      const std::string name = t.channelNames[c];
-      const bool none = stats[c].count == 0;
-      const double mean = t.method.Luma() ? stats[c].PowerMean() : stats[c].mean;  // a meter's mean, of the power
-      h += NumberCell(t, name + ".mean", none ? NAN : mean) + NumberCell(t, name + ".min", none ? NAN : stats[c].min) +
-           NumberCell(t, name + ".max", none ? NAN : stats[c].max);
-    }
-    const Verdict& v = plots[i].verdict;
-    const char* verdict = VerdictName(v);
-    const std::string why = t.error.empty() ? "" : ": " + EscapeMarkup(t.error);
-    h += "<td class=\"" + std::string(verdict) + "\" data-input=\"" + EscapeMarkup(t.input) + "\" data-key=\"verdict\" data-value=\"" +
-         verdict + "\">" + verdict + why + "</td>";
-    h += CountCell(t, "segments", static_cast<int64_t>(v.segments.size())) + "</tr>\n";
-  }
-  h += "</table>\n";
-}
 
 // --- the SVG plot --------------------------------------------------------------------------------
 
@@ -213,7 +110,7 @@ std::string BandPath(const SvgMap& m, const ColumnTrace& trace, double minHeight
 }
 
 std::string SegmentText(const Timeline& t, const Segment& s) {
-  return Time(s.start) + "–" + Time(s.end) + ", lowest " + Shown(s.worst) + " dB (" + t.channelNames[s.channel % 3] + ")";
+  return Time(s.start) + "–" + Time(s.end) + ", lowest " + ReportShown(s.worst) + " dB (" + t.channelNames[s.channel % 3] + ")";
 }
 
 void FlagShades(std::string& h, const Timeline& t, const TimePlot& p, const SvgMap& m) {
@@ -244,7 +141,7 @@ void FlagShades(std::string& h, const Timeline& t, const TimePlot& p, const SvgM
       all.start = list.front()->start, all.end = list.back()->end;
       title = std::to_string(list.size()) + " flagged spans, " + SegmentText(t, all);
     }
-    h += "<rect class=\"flag\" x=\"" + Format("%.0f", m.X(runs[r].first)) + "\" y=\"" + std::to_string(kSvgTop) +
+    h += "<rect class=\"flag\" x=\"" + ReportFormat("%.0f", m.X(runs[r].first)) + "\" y=\"" + std::to_string(kSvgTop) +
          "\" width=\"" + std::to_string(runs[r].second - runs[r].first + 1) + "\" height=\"" +
          std::to_string(kSvgHeight) + "\"><title>" + EscapeMarkup(title) + "</title></rect>";
   }
@@ -261,13 +158,13 @@ void SvgPlot(std::string& h, const Timeline& t, const TimePlot& p) {
   const double bottom = kSvgTop + kSvgHeight;
   for (const Tick& k : DbTicks(p, 6)) {
     Point(grid, 'M', kSvgLeft, m.Y(k.value)), grid += "h" + std::to_string(kSvgColumns);
-    labels += "<text x=\"" + std::to_string(kSvgLeft - 6) + "\" y=\"" + Format("%.1f", m.Y(k.value) + 4) +
+    labels += "<text x=\"" + std::to_string(kSvgLeft - 6) + "\" y=\"" + ReportFormat("%.1f", m.Y(k.value) + 4) +
               "\" text-anchor=\"end\">" + EscapeMarkup(k.label) + "</text>";
   }
   for (const Tick& k : TimeTicks(p, kSvgColumns, 90)) {
     const double x = m.X(ColumnOf(p, k.value));
-    Point(grid, 'M', x, kSvgTop), grid += "V" + Format("%.0f", bottom);
-    labels += "<text x=\"" + Format("%.1f", x) + "\" y=\"" + Format("%.0f", bottom + 17) +
+    Point(grid, 'M', x, kSvgTop), grid += "V" + ReportFormat("%.0f", bottom);
+    labels += "<text x=\"" + ReportFormat("%.1f", x) + "\" y=\"" + ReportFormat("%.0f", bottom + 17) +
               "\" text-anchor=\"middle\">" + EscapeMarkup(k.label) + "</text>";
   }
   h += "<path class=\"grid\" d=\"" + grid + "\" stroke=\"#e0e0e0\" fill=\"none\"/>\n";
@@ -279,7 +176,7 @@ void SvgPlot(std::string& h, const Timeline& t, const TimePlot& p) {
     std::string d;
     Point(d, 'M', kSvgLeft, m.Y(p.threshold));
     h += "<path class=\"threshold\" d=\"" + d + "h" + std::to_string(kSvgColumns) + "\" stroke=\"" + Hex(kThresholdColor) +
-         "\" stroke-width=\"1.5\" stroke-dasharray=\"8 5\" fill=\"none\"><title>minimum " + Shown(p.threshold) +
+         "\" stroke-width=\"1.5\" stroke-dasharray=\"8 5\" fill=\"none\"><title>minimum " + ReportShown(p.threshold) +
          " dB</title></path>\n";
   }
   for (int c : p.channels) {
@@ -325,7 +222,7 @@ void SegmentList(std::string& h, const Timeline& t, const Verdict& v, const Thre
   }
   if (std::isnan(limits.minSnr)) return;
   if (v.segments.empty()) {
-    h += "<p>No frame below " + Shown(limits.minSnr) + " dB.</p>\n";
+    h += "<p>No frame below " + ReportShown(limits.minSnr) + " dB.</p>\n";
     return;
   }
   h += "<h3>Flagged spans: " + std::to_string(v.segments.size()) + "</h3>\n<table class=\"segments\"><tr><th>#</th>"
@@ -333,9 +230,9 @@ void SegmentList(std::string& h, const Timeline& t, const Verdict& v, const Thre
   for (size_t i = 0; i < v.segments.size() && i < kListedSegments; ++i) {
     const Segment& s = v.segments[i];
     h += "<tr><td class=\"n\">" + std::to_string(i + 1) + "</td><td>" + Time(s.start) + "</td><td>" + Time(s.end) +
-         "</td><td class=\"n\">" + Format("%.2f", s.duration) + " s</td><td class=\"n\">" + std::to_string(s.firstFrame) +
-         "–" + std::to_string(s.lastFrame) + "</td><td class=\"n\">" + Shown(s.worst) + "</td><td class=\"n\">" +
-         Shown(s.mean) + "</td><td>" + EscapeMarkup(t.channelNames[s.channel % 3]) + "</td></tr>\n";
+         "</td><td class=\"n\">" + ReportFormat("%.2f", s.duration) + " s</td><td class=\"n\">" + std::to_string(s.firstFrame) +
+         "–" + std::to_string(s.lastFrame) + "</td><td class=\"n\">" + ReportShown(s.worst) + "</td><td class=\"n\">" +
+         ReportShown(s.mean) + "</td><td>" + EscapeMarkup(t.channelNames[s.channel % 3]) + "</td></tr>\n";
   }
   h += "</table>\n";
   if (v.segments.size() > kListedSegments) {
@@ -377,22 +274,22 @@ void Pictures(std::string& h, const Timeline& t, TextPainter* text) {
 // The method as a reader of a data sheet needs it: what was measured, in which band, against what.
 std::string SnrMethodText(const SnrMethod& m) {
   if (!m.Luma()) return std::string(SnrMethodName(m.kind)) + ": the tool window's, per channel, 50-frame mean of dB";
-  std::string text = std::string(SnrMethodName(m.kind)) + ": luminance noise " + Format("%g", m.band.lowHz / 1e3) +
-                     " kHz–" + Format("%g", m.band.highHz / 1e6) + " MHz";
-  if (m.band.weighted) text += ", unified weighting (τ " + Format("%g", m.band.tauSeconds * 1e9) + " ns, a " + Format("%g", m.band.a) + ")";
-  text += ", against " + Format("%g", m.reference) + " codes (" + std::to_string(m.bits) + " bits), sampled at " +
-          Format("%g", m.band.sampleRateHz / 1e6) + " MHz, interval " + Format("%.2f", m.intervalUs[0]) + "–" +
-          Format("%.2f", m.intervalUs[1]) + " µs, 1-s power mean; floor " + Format("%.1f", m.floorDb) + " dB";
+  std::string text = std::string(SnrMethodName(m.kind)) + ": luminance noise " + ReportFormat("%g", m.band.lowHz / 1e3) +
+                     " kHz–" + ReportFormat("%g", m.band.highHz / 1e6) + " MHz";
+  if (m.band.weighted) text += ", unified weighting (τ " + ReportFormat("%g", m.band.tauSeconds * 1e9) + " ns, a " + ReportFormat("%g", m.band.a) + ")";
+  text += ", against " + ReportFormat("%g", m.reference) + " codes (" + std::to_string(m.bits) + " bits), sampled at " +
+          ReportFormat("%g", m.band.sampleRateHz / 1e6) + " MHz, interval " + ReportFormat("%.2f", m.intervalUs[0]) + "–" +
+          ReportFormat("%.2f", m.intervalUs[1]) + " µs, 1-s power mean; floor " + ReportFormat("%.1f", m.floorDb) + " dB";
   return text;
 }
 
 void Settings(std::string& h, const Timeline& t, const Thresholds& limits) {
   const AnalysisSettings& s = t.settings;
   std::vector<std::pair<std::string, std::string>> rows = {
-      {"line", LineText(t)},
+      {"line", ReportLineText(t)},
       {"colour space", s.ColorMode == 1 ? "YUV" : "RGB"},
       {"SNR method", SnrMethodText(t.method)},
-      {"measuring interval", Format("%.1f", s.StartCount * 0.1) + "–" + Format("%.1f", s.StopCount * 0.1) + " % of the line"},
+      {"measuring interval", ReportFormat("%.1f", s.StartCount * 0.1) + "–" + ReportFormat("%.1f", s.StopCount * 0.1) + " % of the line"},
       {"levels", std::to_string(s.BlackLevel) + "–" + std::to_string(s.WhiteLevel)},
       {"window function", WindowName(s.WindowFunction) ? WindowName(s.WindowFunction)
                                                          : "none (" + std::to_string(s.WindowFunction) + ")"},
@@ -402,14 +299,46 @@ void Settings(std::string& h, const Timeline& t, const Thresholds& limits) {
   std::string pages;
   for (int page : t.pages) pages += (pages.empty() ? "" : ", ") + std::string(PageName(page));
   rows.push_back({"pages", pages.empty() ? "—" : pages});
-  rows.push_back({"minimum SNR", std::isnan(limits.minSnr) ? "—" : Shown(limits.minSnr) + " dB"});
+  rows.push_back({"minimum SNR", std::isnan(limits.minSnr) ? "—" : ReportShown(limits.minSnr) + " dB"});
   rows.push_back({"most frames dropped", limits.maxDropped < 0 ? "—" : std::to_string(limits.maxDropped)});
   rows.push_back({"most frames damaged", limits.maxDamaged < 0 ? "—" : std::to_string(limits.maxDamaged)});
-  rows.push_back({"spans joined across", Format("%g", limits.flagGap) + " s"});
-  rows.push_back({"shortest span flagged", Format("%g", limits.minDuration) + " s"});
+  rows.push_back({"spans joined across", ReportFormat("%g", limits.flagGap) + " s"});
+  rows.push_back({"shortest span flagged", ReportFormat("%g", limits.minDuration) + " s"});
   h += "<h3>Settings</h3>\n<table class=\"settings\">";
   for (const auto& [name, value] : rows) h += "<tr><th>" + name + "</th><td>" + EscapeMarkup(value) + "</td></tr>";
   h += "</table>\n";
+}
+
+// One input's section; `open` unfolds it (a collapsed one shows its title and verdict only).
+void Section(std::string& h, const Timeline& t, const TimePlot& plot, size_t i, bool open, const ReportOptions& options,
+             TextPainter* text) {
+  const char* verdict = VerdictName(plot.verdict);
+  h += "<section id=\"t" + std::to_string(i) + "\">\n<details data-verdict=\"" + verdict + "\"" + (open ? " open" : "") +
+       "><summary><h2>" + EscapeMarkup(TimelineTitle(t)) + " <span class=\"" + verdict + "\">" + verdict +
+       "</span></h2></summary>\n";
+  if (!t.error.empty()) {
+    h += "<p class=\"" + std::string(verdict) + "\">" + verdict + ": " + EscapeMarkup(t.error) + "</p>\n</details>\n</section>\n";
+    return;
+  }
+  if (t.cut && !t.frames.empty()) {
+    h += "<p class=\"incomplete\">Cut short at " + Time(t.frames.back().seconds) + ": the run did not finish. "
+         "Analysed from " + Time(t.frames.front().seconds) + " to " + Time(t.frames.back().seconds) + " only.</p>\n";
+  } else if (!t.complete) {
+    h += "<p class=\"incomplete\">The run ended before the input did: not analysed to its end.</p>\n";
+  }
+  h += "<p>" + std::to_string(t.frames.size()) + " frames";
+  if (!t.frames.empty()) h += ", " + Time(plot.start) + " to " + Time(plot.end);
+  h += "; " + std::to_string(t.framesDropped) + " dropped, " + std::to_string(t.framesDamaged) + " damaged.</p>\n";
+  if (t.quietLine == 0) {
+    h += "<p class=\"flag\">Not a quiet line: its measuring interval carries picture, so its SNR measures the picture. "
+         "Measure on a quiet line: a black or grey line in the picture's border, a VBI line or a test line.</p>\n";
+  }
+  SvgPlot(h, t, plot);
+  Legend(h, t, plot);
+  SegmentList(h, t, plot.verdict, options.limits);
+  Pictures(h, t, text);
+  Settings(h, t, options.limits);
+  h += "</details>\n</section>\n";
 }
 
 }  // namespace
@@ -420,37 +349,13 @@ std::string ReportHtml(const std::vector<Timeline>& timelines, const ReportOptio
   std::string h = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>lineview report</title>\n<style>\n";
   h += kStyle;
   h += "</style>\n</head>\n<body>\n<h1>lineview report</h1>\n";
-  VerdictCounts(h, plots);
-  SummaryTable(h, timelines, plots);
-  for (size_t i = 0; i < timelines.size(); ++i) {
-    const Timeline& t = timelines[i];
-    const TimePlot& plot = plots[i];
-    const char* verdict = VerdictName(plot.verdict);
-    h += "<section id=\"t" + std::to_string(i) + "\">\n<h2>" + EscapeMarkup(TimelineTitle(t)) + " <span class=\"" + verdict +
-         "\">" + verdict + "</span></h2>\n";
-    if (!t.error.empty()) {
-      h += "<p class=\"" + std::string(verdict) + "\">" + verdict + ": " + EscapeMarkup(t.error) + "</p>\n</section>\n";
-      continue;
-    }
-    if (t.cut && !t.frames.empty()) {
-      h += "<p class=\"incomplete\">Cut short at " + Time(t.frames.back().seconds) + ": the run did not finish. "
-           "Analysed from " + Time(t.frames.front().seconds) + " to " + Time(t.frames.back().seconds) + " only.</p>\n";
-    } else if (!t.complete) {
-      h += "<p class=\"incomplete\">The run ended before the input did: not analysed to its end.</p>\n";
-    }
-    h += "<p>" + std::to_string(t.frames.size()) + " frames";
-    if (!t.frames.empty()) h += ", " + Time(plot.start) + " to " + Time(plot.end);
-    h += "; " + std::to_string(t.framesDropped) + " dropped, " + std::to_string(t.framesDamaged) + " damaged.</p>\n";
-    if (t.quietLine == 0) {
-      h += "<p class=\"flag\">Not a quiet line: its measuring interval carries picture, so its SNR measures the picture. "
-           "Measure on a quiet line: a black or grey line in the picture's border, a VBI line or a test line.</p>\n";
-    }
-    SvgPlot(h, t, plot);
-    Legend(h, t, plot);
-    SegmentList(h, t, plot.verdict, options.limits);
-    Pictures(h, t, text);
-    Settings(h, t, options.limits);
-    h += "</section>\n";
+  // Worst first, in the table and in the sections below it; a section keeps its input's number.
+  const std::vector<size_t> order = WorstFirst(plots);
+  ReportOverview(h, timelines, plots, order);
+  for (size_t i : order) {
+    // What passed folds away where there are several; a lone input is always shown.
+    const bool open = timelines.size() == 1 || VerdictRank(plots[i].verdict) != 3;
+    Section(h, timelines[i], plots[i], i, open, options, text);
   }
   h += "</body>\n</html>\n";
   return h;

@@ -74,13 +74,14 @@ done
 field() { dpkg-deb -f "dist/$deb" "$1"; }
 [ "$(field Package)" = lineview ] || problem "package name $(field Package)"
 [ "$(field Version)" = "$version-1" ] || problem "package version $(field Version)"
-[ "$(field Recommends)" = "fonts-dejavu-core, parallel" ] || problem "Recommends: $(field Recommends)"
+[ "$(field Recommends)" = "fonts-dejavu-core" ] || problem "Recommends: $(field Recommends)"
+[ "$(field Suggests)" = "slurm-client" ] || problem "Suggests: $(field Suggests)"
 [ "$(field Architecture)" = amd64 ] || problem "architecture $(field Architecture)"
-for lib in libavformat libswscale libc6 libpng; do
+for lib in libavformat libswscale libc6 libpng parallel; do
   field Depends | grep -q "$lib" || problem "Depends lacks $lib: $(field Depends)"
 done
 files="$(dpkg-deb -c "dist/$deb" | awk '{print $NF}' | sed 's|^\./|/|' | grep -v '/$' | sort | tr '\n' ' ')"
-expected="/usr/bin/lineview /usr/share/bash-completion/completions/lineview /usr/share/doc/lineview/changelog.Debian.gz /usr/share/doc/lineview/changelog.gz /usr/share/doc/lineview/copyright /usr/share/lintian/overrides/lineview /usr/share/man/man1/lineview.1.gz "
+expected="/usr/bin/lineview /usr/bin/lineview-collection /usr/share/bash-completion/completions/lineview /usr/share/bash-completion/completions/lineview-collection /usr/share/doc/lineview/changelog.Debian.gz /usr/share/doc/lineview/changelog.gz /usr/share/doc/lineview/copyright /usr/share/lintian/overrides/lineview /usr/share/man/man1/lineview-collection.1.gz /usr/share/man/man1/lineview.1.gz "
 [ "$files" = "$expected" ] || problem "package files: $files"
 dpkg-deb -x "dist/$deb" "$tmp/deb"
 [ "$("$tmp/deb/usr/bin/lineview" --version)" = "lineview $version" ] || problem "lineview --version: $("$tmp/deb/usr/bin/lineview" --version)"
@@ -120,6 +121,16 @@ done
 zcat "$tmp/deb/usr/share/man/man1/lineview.1.gz" | LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l - 2>&1 >/dev/null |
   grep . && problem "the man page has formatting warnings"
 bash -n "$tmp/deb/usr/share/bash-completion/completions/lineview" || problem "the bash completion does not parse"
+# lineview-collection: its man page describes every option of its help, without warnings.
+collection="$tmp/deb/usr/bin/lineview-collection"
+bash -n "$collection" && bash -n "$tmp/deb/usr/share/bash-completion/completions/lineview-collection" ||
+  problem "lineview-collection or its completion does not parse"
+man="$(zcat "$tmp/deb/usr/share/man/man1/lineview-collection.1.gz" | sed 's/\\-/-/g')"
+for option in $("$collection" --help | grep -oE -- '(^|[ ,])--?[a-z][a-z_-]*' | tr -d ' ,' | sort -u); do
+  grep -qF -- "$option" <<<"$man" || problem "lineview-collection's man page does not describe $option"
+done
+zcat "$tmp/deb/usr/share/man/man1/lineview-collection.1.gz" | LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l - 2>&1 >/dev/null |
+  grep . && problem "lineview-collection's man page has formatting warnings"
 lintian --pedantic --fail-on error,warning,pedantic "dist/$deb" >"$tmp/lintian.log" 2>&1 ||
   problem "lintian --pedantic reports more than information"
 grep -v 'running with root privileges' "$tmp/lintian.log"

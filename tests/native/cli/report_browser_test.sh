@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The report as a browser shows it. Headless Chromium loads the page; the test fails on any
 # console message (Chromium reports malformed SVG there), on any reference outside the page,
-# and where the summary table differs from the JSON summaries of the same run.
+# where the summary table differs from the JSON summaries of the same run, and where the page
+# does not put what did not pass first: the table worst first, each row and listed input a link
+# to its section, the passing sections folded (unless there is only one).
 #
 #   report_browser_test.sh [--screenshot FILE.png] [--window-size W,H] PAGE.html SUMMARIES.json
 #   report_browser_test.sh [--screenshot FILE.png] [--window-size W,H] --run PROGRAM [ARGS...]
@@ -64,7 +66,7 @@ if grep -E 'CONSOLE|Failed to load resource' "$work/browser.log" >&2; then
   exit 1
 fi
 
-python3 - "$work/dom.html" "$summaries" <<'EOF'
+python3 - "$work/dom.html" "$summaries" "$page" <<'EOF'
 import json, math, re, sys
 from html.parser import HTMLParser
 
@@ -78,8 +80,23 @@ class Cells(HTMLParser):
         self.rows = {}        # (input, line) -> {key: value}
         self.row = None
         self.sources = []
+        self.ids = set()
+        self.order = []       # the rows' verdicts, top to bottom
+        self.folds = []       # (verdict, open) of each section
+        self.listed = 0       # items in the list of what did not pass
+        self.in_list = False
     def handle_starttag(self, tag, attrs):
         a = dict(attrs)
+        if "id" in a:
+            self.ids.add(a["id"])
+        if tag == "details":
+            self.folds.append((a.get("data-verdict"), "open" in a))
+        if tag == "ol" and a.get("class") == "attention":
+            self.in_list = True
+        if tag == "li" and self.in_list:
+            self.listed += 1
+        if a.get("data-key") == "verdict":
+            self.order.append(a["data-value"])
         if tag == "tr" and "data-input" in a:
             self.row = self.rows.setdefault((a["data-input"], int(a.get("data-line", "-1"))), {})
         if "data-key" in a and self.row is not None:
@@ -87,6 +104,9 @@ class Cells(HTMLParser):
         for name in ("src", "href"):
             if name in a:
                 self.sources.append(a[name])
+    def handle_endtag(self, tag):
+        if tag == "ol":
+            self.in_list = False
 
 cells = Cells()
 cells.feed(dom)
@@ -139,11 +159,29 @@ for s in summaries:
         if int(row.get("segments", -1)) != count:
             failures.append("%r: %s segments in the page, %d in the JSON" % (key, row.get("segments"), count))
 
+rank = {"failed": 0, "flag": 1, "incomplete": 2, "pass": 3}
+ranks = [rank.get(v, -1) for v in cells.order]
+if ranks != sorted(ranks) or -1 in ranks:
+    failures.append("the table is not worst first: " + " ".join(cells.order))
+for s in cells.sources:
+    if s.startswith("#") and s[1:] not in cells.ids:
+        failures.append("a link to no section: " + s)
+if len(cells.folds) != len(cells.rows):
+    failures.append("%d sections, %d rows" % (len(cells.folds), len(cells.rows)))
+for verdict, shown in cells.folds:
+    if shown != (verdict != "pass" or len(cells.folds) == 1):
+        failures.append("a %s section %s" % (verdict, "open" if shown else "folded"))
+not_passed = sum(1 for r in ranks if r != 3)
+if len(cells.rows) > 1 and cells.listed != not_passed:
+    failures.append("%d inputs listed as not passed, %d in the table" % (cells.listed, not_passed))
+
 for f in failures:
     print("report_browser_test: " + f, file=sys.stderr)
 if failures:
     sys.exit(1)
-print("report_browser_test: %d summaries match the page" % len(summaries))
+size = len(open(sys.argv[3], "rb").read())
+print("report_browser_test: %d summaries match the page (%d not passed); %d bytes, %d per input"
+      % (len(summaries), not_passed, size, size // max(1, len(summaries))))
 EOF
 
 if [ -n "$screenshot" ]; then

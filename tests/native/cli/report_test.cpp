@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 
 #include "cli/output/time_plot.h"
 #include "cli_test_util.h"
@@ -149,6 +151,69 @@ TEST(PlotPictureOverTime, EncodesAsThePngWrittenToAFile) {
   ASSERT_TRUE(ReadPng(dir / "p.png", &back));
   EXPECT_EQ(back.pixels, p.pixels);
   EXPECT_FALSE(EncodePng(Picture{}, &bytes));
+}
+
+}  // namespace
+
+namespace {
+
+// Where each of these appears in the page, in order: a row's, a section's, a listed item's.
+std::vector<std::string> InOrder(const std::string& html, const std::string& before, const std::vector<std::string>& inputs) {
+  std::vector<std::pair<size_t, std::string>> found;
+  for (const std::string& input : inputs) {
+    const size_t at = html.find(before + input);
+    if (at != std::string::npos) found.push_back({at, input});
+  }
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> names;
+  for (const auto& f : found) names.push_back(f.second);
+  return names;
+}
+
+TEST(Report, ACollectionPutsWhatDidNotPassFirstAndFoldsWhatPassed) {
+  // Input order: pass, flag (lowest 20 dB), failed, incomplete, flag at 15 dB, pass.
+  std::vector<Timeline> ts = {SyntheticTimeline("p1", 100, 25.0), SyntheticTimeline("f20", 100, 25.0, 1.0, 2.0),
+                              SyntheticTimeline("bad", 0, 25.0), SyntheticTimeline("cut", 100, 25.0),
+                              SyntheticTimeline("f15", 100, 25.0, 1.0, 2.0), SyntheticTimeline("p2", 100, 25.0)};
+  ts[2].error = "not a video";
+  ts[3].complete = false;
+  for (TimelineFrame& f : ts[4].frames) f.snr[1] = std::min(f.snr[1], f.seconds >= 1.0 && f.seconds <= 2.0 ? 15.0 : 99.0);
+  const std::string html = ReportHtml(ts, Limits(30.0), nullptr);
+  const std::vector<std::string> names = {"p1", "f20", "bad", "cut", "f15", "p2"};
+  const std::vector<std::string> worstFirst = {"bad", "f15", "f20", "cut", "p1", "p2"};
+  EXPECT_EQ(InOrder(html, "<tr data-input=\"", names), worstFirst) << "the table";
+  const std::vector<std::string> links = {"2\">bad", "4\">f15", "1\">f20", "3\">cut"};
+  EXPECT_EQ(InOrder(html, "<li><a href=\"#t", links), links) << "the list links to the section of the input's number";
+  EXPECT_EQ(InOrder(html, "<td><a href=\"#t", links), links) << "and so do the rows";
+  EXPECT_NE(html.find("<h2 class=\"attention\">Not passed, worst first</h2>\n<ol class=\"attention\">\n<li><a href=\"#t2\">bad</a>"),
+            std::string::npos);
+  EXPECT_NE(html.find("f15</a>, row 100: <span class=\"flag\">flag</span> 1 flagged span, lowest 15.00 dB"), std::string::npos);
+  EXPECT_EQ(Count(html, "<li>"), 4u) << "passing inputs are not listed";
+  const struct {
+    int section;
+    const char* details;
+  } sections[] = {{0, "\"pass\">"}, {1, "\"flag\" open>"}, {2, "\"failed\" open>"}, {3, "\"incomplete\" open>"},
+                  {4, "\"flag\" open>"}, {5, "\"pass\">"}};
+  for (const auto& s : sections) {
+    EXPECT_NE(html.find("<section id=\"t" + std::to_string(s.section) + "\">\n<details data-verdict=" + s.details),
+              std::string::npos)
+        << s.section;
+  }
+  for (const char* count : {"count-pass\" data-value=\"2", "count-flag\" data-value=\"2", "count-failed\" data-value=\"1",
+                            "count-incomplete\" data-value=\"1"}) {
+    EXPECT_NE(html.find(count), std::string::npos) << count;
+  }
+}
+
+TEST(Report, ALoneInputIsShownOpenWithoutAList) {
+  for (const bool dip : {false, true}) {
+    const std::string html = ReportHtml({SyntheticTimeline("one", 100, 25.0, dip ? 1.0 : -1, 2.0)}, Limits(30.0), nullptr);
+    EXPECT_EQ(Count(html, " open>"), 1u) << dip;
+    EXPECT_EQ(html.find("class=\"attention\""), std::string::npos) << dip;
+  }
+  const std::string all = ReportHtml({SyntheticTimeline("a", 50, 25.0), SyntheticTimeline("b", 50, 25.0)}, Limits(30.0), nullptr);
+  EXPECT_NE(all.find("<p class=\"attention\">Every input passed.</p>"), std::string::npos);
+  EXPECT_EQ(Count(all, " open>"), 0u);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 // A report of made-up timelines for the browser test, with the JSON summaries a run of lineview
-// would print for them: report_sample --report PAGE.html [--plot PICTURE.png] [--min-snr DB] >SUMMARIES
+// would print for them:
+//   report_sample --report PAGE.html [--plot PICTURE.png] [--min-snr DB] [--inputs N] >SUMMARIES
+// --inputs N makes a collection of N inputs (at least the four fixed ones): most pass, some are
+// flagged, one in 20 failed and one in 25 cut short.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -15,12 +18,14 @@
 
 int main(int argc, char** argv) {
   std::string page, plot;
+  int inputs = 4;
   ReportOptions options;
   options.limits.minSnr = 30.0;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--report") == 0) page = argv[i + 1];
     if (std::strcmp(argv[i], "--plot") == 0) plot = argv[i + 1];
     if (std::strcmp(argv[i], "--min-snr") == 0) options.limits.minSnr = std::atof(argv[i + 1]);
+    if (std::strcmp(argv[i], "--inputs") == 0) inputs = std::atoi(argv[i + 1]);
   }
   if (page.empty()) {
     std::fprintf(stderr, "usage: report_sample --report PAGE.html [--plot PICTURE.png] [--min-snr DB]\n");
@@ -40,6 +45,14 @@ int main(int argc, char** argv) {
   odd.frames[20].snr[1] = NAN;
   timelines.push_back(odd);
   timelines.push_back(SyntheticTimeline("empty.mkv", 0, 25.0));
+  for (int i = 4; i < inputs && i < 10000; ++i) {
+    const std::string name = "tape " + std::to_string(i) + ".mkv";
+    const bool dip = i % 15 == 7;
+    Timeline t = SyntheticTimeline(name, 250, 25.0, dip ? 2.0 + i % 5 : -1, dip ? 4.0 + i % 5 : -1);
+    if (i % 20 == 9) t = SyntheticTimeline(name, 0, 25.0), t.error = "not a video the decoder knows";
+    if (i % 25 == 11) t.complete = false;
+    timelines.push_back(t);
+  }
 
   std::string error;
   std::unique_ptr<TextPainter> text = CreateTextPainter(&error);
@@ -61,7 +74,7 @@ int main(int argc, char** argv) {
     const Verdict v = Judge(t, options.limits);
     std::string json = SummaryJson(s);
     json.resize(json.rfind("\n}"));
-    json += ",\n  \"verdict\": \"" + std::string(v.flagged ? "flag" : "pass") + "\",\n  \"segments\": [";
+    json += ",\n  \"verdict\": \"" + std::string(VerdictName(v)) + "\",\n  \"segments\": [";
     for (size_t i = 0; i < v.segments.size(); ++i) {
       char b[160];
       std::snprintf(b, sizeof b, "%s{\"start\": %.2f, \"end\": %.2f, \"worst\": %.4f, \"channel\": \"%s\"}", i ? ", " : "",
