@@ -7,6 +7,7 @@
 #include "cli/common/clock.h"
 #include "cli/common/diagnostics.h"
 #include "cli/common/exit_codes.h"
+#include "cli/common/names.h"
 #include "cli/input/library_log.h"
 #include "cli/input/stop.h"
 #include "cli/live/live_window.h"
@@ -180,6 +181,10 @@ int CompareTimelines(const CliOptions& options, const Timeline& a, const Timelin
                                      std::to_string(b.height) + " rows high: one --line is not one picture line in "
                                      "both; name lines both hold with --tv-line");
   }
+  if (a.method.kind != b.method.kind) {
+    return diag.Fail(kExitUsage, std::string("A was measured by --snr ") + SnrMethodName(a.method.kind) + ", B by --snr " +
+                                     SnrMethodName(b.method.kind) + ": their figures cannot be compared");
+  }
   Signatures sa, sb;
   for (const auto& [t, s] : {std::pair{&a, &sa}, std::pair{&b, &sb}}) {
     s->reserve(t->frames.size());
@@ -213,7 +218,7 @@ int CompareTimelines(const CliOptions& options, const Timeline& a, const Timelin
   if (options.json) {
     out << ComparisonJson(a, b, al, c);
   } else {
-    out << ComparisonCsvHeader(a.channelNames);
+    out << ComparisonCsvHeader(a.channelNames, a.method.Channels());
     for (const AlignedPair& p : al.pairs) out << ComparisonCsvRow(a, b, p);
   }
   out.flush();

@@ -53,9 +53,9 @@ std::string SegmentsJson(const Comparison& c, const char* const* names) {
 
 }  // namespace
 
-std::string ComparisonCsvHeader(const char* const* n) {
+std::string ComparisonCsvHeader(const char* const* n, int channels) {
   std::string h = "a_frame,b_frame,time";
-  for (int c = 0; c < 3; ++c) h += std::string(",") + n[c] + "_a," + n[c] + "_b," + n[c] + "_delta";
+  for (int c = 0; c < channels; ++c) h += std::string(",") + n[c] + "_a," + n[c] + "_b," + n[c] + "_delta";
   return h + "\n";
 }
 
@@ -64,7 +64,7 @@ std::string ComparisonCsvRow(const Timeline& a, const Timeline& b, const Aligned
   std::snprintf(head, sizeof head, "%lld,%lld,%.3f", static_cast<long long>(a.frames[p.a].index),
                 static_cast<long long>(b.frames[p.b].index), a.frames[p.a].seconds);
   std::string row = head;
-  for (int c = 0; c < 3; ++c) {
+  for (int c = 0; c < a.method.Channels(); ++c) {
     row += "," + Value(a.frames[p.a].snr[c]) + "," + Value(b.frames[p.b].snr[c]) + "," + Value(PairDelta(a, b, p, c));
   }
   return row + "\n";

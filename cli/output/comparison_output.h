@@ -5,7 +5,8 @@
 
 #include "cli/results/comparison.h"
 
-std::string ComparisonCsvHeader(const char* const* channelNames);
+// `channels`: the colour space's three, or luminance alone.
+std::string ComparisonCsvHeader(const char* const* channelNames, int channels = 3);
 // A's frame, B's frame, A's time, then each channel's A, B and B - A.
 std::string ComparisonCsvRow(const Timeline& a, const Timeline& b, const AlignedPair& p);
 std::string ComparisonJson(const Timeline& a, const Timeline& b, const Alignment& al, const Comparison& c);

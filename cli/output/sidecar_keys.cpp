@@ -72,6 +72,31 @@ SnrMethod SnrMethodOf(const std::map<std::string, std::string>& tags) {
   return m;
 }
 
+std::vector<std::pair<std::string, std::string>> ThresholdTags(const Thresholds& limits) {
+  std::vector<std::pair<std::string, std::string>> tags;
+  if (!std::isnan(limits.minSnr)) tags.push_back({"lineview.min_snr", Value(limits.minSnr)});
+  if (limits.maxDropped >= 0) tags.push_back({"lineview.max_dropped", std::to_string(limits.maxDropped)});
+  if (limits.maxDamaged >= 0) tags.push_back({"lineview.max_damaged", std::to_string(limits.maxDamaged)});
+  tags.push_back({"lineview.flag_gap", Value(limits.flagGap)});
+  tags.push_back({"lineview.min_duration", Value(limits.minDuration)});
+  return tags;
+}
+
+std::vector<std::pair<std::string, std::string>> VerdictTags(const Timeline& t, const Thresholds& limits,
+                                                             const std::string& prefix) {
+  const Verdict v = Judge(t, limits);
+  std::vector<std::pair<std::string, std::string>> tags = {{prefix + "verdict", VerdictName(v)}};
+  for (size_t i = 0; i < v.segments.size(); ++i) {
+    const Segment& g = v.segments[i];
+    const std::string s = prefix + "segment." + std::to_string(i + 1) + ".";
+    tags.insert(tags.end(), {{s + "start", Value(g.start)}, {s + "end", Value(g.end)}, {s + "duration", Value(g.duration)},
+                             {s + "first_frame", std::to_string(g.firstFrame)},
+                             {s + "last_frame", std::to_string(g.lastFrame)}, {s + "worst", Value(g.worst)},
+                             {s + "mean", Value(g.mean)}, {s + "channel", t.channelNames[g.channel % 3]}});
+  }
+  return tags;
+}
+
 const char* RunningKey(const SnrMethod& m) { return m.Luma() ? "snr1s" : "snr50"; }
 
 std::string SidecarPath(const std::string& input, const std::string& dir) {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/results/judge.h"
 #include "cli/results/timeline.h"
 
 constexpr const char* kSidecarSuffix = ".lineview.xml.gz";
@@ -29,6 +30,12 @@ char ChannelLetter(const Timeline& t, int c);
 // measured the tool window's way.
 std::vector<std::pair<std::string, std::string>> SnrMethodTags(const SnrMethod& m);
 SnrMethod SnrMethodOf(const std::map<std::string, std::string>& tags);
+// The thresholds a run judged with ("lineview.min_snr", ...), and one line's verdict and
+// flagged segments under `prefix` ("lineview.verdict", "lineview.segment.1.start", ...): what
+// the run said, for those who read the file without lineview; --from judges again.
+std::vector<std::pair<std::string, std::string>> ThresholdTags(const Thresholds& limits);
+std::vector<std::pair<std::string, std::string>> VerdictTags(const Timeline& t, const Thresholds& limits,
+                                                             const std::string& prefix);
 // The key of a frame's running read-out: "snr50" (the tool window's 50-frame mean) or "snr1s"
 // (a luminance method's one-second power mean).
 const char* RunningKey(const SnrMethod& m);

@@ -154,6 +154,7 @@ bool SidecarWriter::Finish(const std::vector<const Timeline*>& lines, bool stopp
   for (const DropRange& d : t.dropped) gaps += (gaps.empty() ? "" : ",") + Fixed(d.at, 6) + ":" + std::to_string(d.frames);
   if (!gaps.empty()) x += Tag("lineview.dropped", gaps);
   x += Tag("lineview.frames_damaged", std::to_string(t.framesDamaged));
+  for (const auto& tag : ThresholdTags(limits_)) x += Tag(tag.first, tag.second);
   if (origin_.known) {
     x += Tag("lineview.input_size", std::to_string(origin_.size));
     x += Tag("lineview.input_modified", origin_.modified);
@@ -179,6 +180,7 @@ bool SidecarWriter::Finish(const std::vector<const Timeline*>& lines, bool stopp
       x += Tag(p + "tv_line", std::to_string(l->tvLine));  // the one line of the settings, as a standard line
     }
     if (l->quietLine >= 0) x += Tag(p + "quiet_line", l->quietLine ? "true" : "false");
+    for (const auto& tag : VerdictTags(*l, limits_, p)) x += Tag(tag.first, tag.second);
     for (const KeptFrame& k : kKeptFrames) {
       const LineSamples& samples = l->*k.samples;
       if (samples.Empty()) continue;

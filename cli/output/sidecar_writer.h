@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/output/safe_file.h"
+#include "cli/results/judge.h"
 #include "cli/results/timeline.h"
 
 typedef struct gzFile_s* gzFile;
@@ -49,6 +50,8 @@ class SidecarWriter {
   // Closes the file with the settings, the counts and the kept samples; `stopped`: the run
   // ended before its input did. A timeline with an error records the input's failure.
   bool Finish(const std::vector<const Timeline*>& lines, bool stopped);
+  // The thresholds the run judges with: the file records them with each line's verdict.
+  void SetThresholds(const Thresholds& limits) { limits_ = limits; }
   // Why the last Frame or Finish failed, in the system's words.
   const std::string& Error() const { return error_; }
 
@@ -64,6 +67,7 @@ class SidecarWriter {
   SidecarOrigin origin_;
   SidecarLock* lock_ = nullptr;
   int64_t frames_ = 0;
+  Thresholds limits_;
   double syncedVideo_ = -1e300;  // the frame time and the wall time of the last sync point
   double syncedWall_ = 0;
 };

@@ -91,7 +91,7 @@ double PairDelta(const Timeline& a, const Timeline& b, const AlignedPair& p, int
 
 Comparison Compare(const Timeline& a, const Timeline& b, const Alignment& al, double minDelta, double flagGap) {
   Comparison c;
-  c.channels = JudgedChannels(a.settings);
+  c.channels = JudgedChannels(a);
   for (int ch = 0; ch < 3; ++ch) {
     ChannelMeans& m = c.means[ch];
     for (const AlignedPair& p : al.pairs) {

@@ -461,6 +461,7 @@ int Run::Execute(bool errIsTerminal) {
   source_.SetSignatureWanted(!kept_.empty());
   if (!sidecarPath_.empty()) {
     std::string error;
+    sidecar_.SetThresholds(o_.limits);
     if (!sidecar_.Open(sidecarTarget_, &error)) return diag_.Fail(kExitFailure, error);
   }
   if (observer_) observer_->Started(lines_.front()->state, source_, rows_);

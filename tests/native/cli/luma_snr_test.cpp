@@ -191,7 +191,8 @@ TEST(LumaSnr, SegmentsShorterThanTheMinimumDurationAreDropped) {
   for (const char* method : {"line", "unweighted", "weighted"}) {
     SCOPED_TRACE(method);
     const RunResult r = Lineview("-f rawvideo -pix_fmt gray -s 720x8 -r 25 --line 4 --snr " + std::string(method) +
-                                 " --min-snr 35 --min-duration 1 --flag-gap 0 --json " + Quote(clip));
+                                 " --min-snr 35 --min-duration 1 --flag-gap 0 --json -y --sidecar=" +
+                                 Quote(dir.Path()) + " " + Quote(clip));
     EXPECT_EQ(r.status, 15) << r.err;  // flagged
     const size_t at = r.out.find("\"segments\": [{");
     ASSERT_NE(at, std::string::npos) << r.out;
@@ -207,6 +208,11 @@ TEST(LumaSnr, SegmentsShorterThanTheMinimumDurationAreDropped) {
     EXPECT_LE(worst, mean);
     EXPECT_LT(mean, 35.0);
     EXPECT_EQ(r.out.find("}, {\"start\""), std::string::npos) << "one segment only: " << r.out;
+    // The sidecar records the same segment with the thresholds it was judged by.
+    const std::string sidecar = RunShell("zcat " + Quote(dir / "bursts.gray.lineview.xml.gz")).out;
+    EXPECT_NE(sidecar.find("key=\"lineview.min_duration\" value=\"1\""), std::string::npos);
+    EXPECT_NE(sidecar.find("key=\"lineview.segment.1.duration\" value=\"2\""), std::string::npos);
+    EXPECT_EQ(sidecar.find("lineview.segment.2."), std::string::npos);
   }
 }
 
