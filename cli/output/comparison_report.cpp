@@ -85,35 +85,37 @@ Axes MakeAxes(const Timeline& a, const Timeline& b, const Alignment& al, const C
 struct ColumnValues {
   double sum = 0.0, low = INFINITY, high = -INFINITY;
   int count = 0;
+  bool breakBefore = false;  // a pair with no value lies between this column and the one before
 };
 
-// A line through the columns' means, broken where a column has none, with each column's
+// A line through the columns' means, broken where a pair has no value, with each column's
 // spread as a short vertical stroke.
 template <typename ValueOf, typename YOf>
 std::string TracePath(const Alignment& al, const Axes& x, const Timeline& a, ValueOf value, YOf y) {
   std::vector<ColumnValues> cols(kColumns);
+  bool broken = true;
   for (const AlignedPair& p : al.pairs) {
     const double v = value(p);
-    if (!std::isfinite(v)) continue;
+    if (!std::isfinite(v)) {
+      broken = true;
+      continue;
+    }
     ColumnValues& c = cols[x.Column(a.frames[p.a].seconds)];
+    if (c.count == 0) c.breakBefore = broken;
+    broken = false;
     c.sum += v, c.low = std::min(c.low, v), c.high = std::max(c.high, v), ++c.count;
   }
   std::string d;
   char b[64];
-  bool drawing = false;
   for (int i = 0; i < kColumns; ++i) {
-    if (cols[i].count == 0) {
-      drawing = false;
-      continue;
-    }
-    std::snprintf(b, sizeof b, "%c%d %.1f", drawing ? 'L' : 'M', kLeft + i, y(cols[i].sum / cols[i].count));
+    if (cols[i].count == 0) continue;
+    std::snprintf(b, sizeof b, "%c%d %.1f", cols[i].breakBefore ? 'M' : 'L', kLeft + i, y(cols[i].sum / cols[i].count));
     d += b;
     if (cols[i].high - cols[i].low > 0.05) {
       std::snprintf(b, sizeof b, "M%d %.1fV%.1fM%d %.1f", kLeft + i, y(cols[i].high), y(cols[i].low), kLeft + i,
                     y(cols[i].sum / cols[i].count));
       d += b;
     }
-    drawing = true;
   }
   return d;
 }
@@ -164,7 +166,12 @@ std::string Frame(const Axes& x, int height, double top, double bottom, double s
     labels += "<text x=\"" + std::to_string(kLeft - 6) + "\" y=\"" + ReportFormat("%.1f", y + 4) +
               "\" text-anchor=\"end\">" + ReportFormat(bottom < 0 ? "%+g" : "%g", v) + "</text>";
   }
-  const double tickStep = std::max(0.1, std::pow(10.0, std::floor(std::log10(x.span / 5))));
+  double tickStep = 0.1;
+  for (double step : {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 30.0, 60.0, 120.0, 300.0, 600.0, 1800.0, 3600.0}) {
+    tickStep = step;
+    if (step / x.span * kColumns >= 110) break;
+  }
+  while (tickStep / x.span * kColumns < 110) tickStep *= 2;
   for (double t = std::ceil(x.start / tickStep) * tickStep; t <= x.start + x.span + 1e-9; t += tickStep) {
     const double px = kLeft + (t - x.start) / x.span * kColumns;
     grid += "M" + ReportFormat("%.1f", px) + " " + std::to_string(kTop) + "v" + std::to_string(height);

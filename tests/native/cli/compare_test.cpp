@@ -160,7 +160,7 @@ TEST(CompareReport, ShowsTheWorstDeltasFramesOrSaysWhichItShows) {
   Alignment al;
   al.status = AlignStatus::Aligned;
   for (int64_t i = 0; i < 100; ++i) al.pairs.push_back({i, i});
-  const Comparison c = Compare(a, b0, al, 1.0, 0.5);
+  const Comparison c = ::Compare(a, b0, al, 1.0, 0.5);
   ASSERT_EQ(c.segments.size(), 1u);
   int64_t worst = 0;
   double far = 0;
