@@ -179,7 +179,7 @@ std::string Frame(const Axes& x, int height, double top, double bottom, double s
               "\" text-anchor=\"middle\">" + EscapeMarkup(Time(t)) + "</text>";
   }
   return "<path class=\"grid\" d=\"" + grid + "\" stroke=\"#e0e0e0\" fill=\"none\"/>\n" + labels +
-         "<text x=\"10\" y=\"" + std::to_string(kTop + 10) + "\">" + unit + "</text>\n<rect x=\"" +
+         "<text x=\"6\" y=\"" + std::to_string(kTop + height / 2 + 4) + "\">" + unit + "</text>\n<rect x=\"" +
          std::to_string(kLeft) + "\" y=\"" + std::to_string(kTop) + "\" width=\"" + std::to_string(kColumns) +
          "\" height=\"" + std::to_string(height) + "\" fill=\"none\" stroke=\"#808080\"/>\n";
 }
