@@ -14,6 +14,7 @@
 #include "cli/options/cli_options.h"
 #include "cli/options/run_settings.h"
 #include "cli/output/comparison_output.h"
+#include "cli/output/comparison_report.h"
 #include "cli/output/csv.h"
 #include "cli/output/json.h"
 #include "cli/output/output_files.h"
@@ -171,6 +172,21 @@ int RunFromSidecars(const CliOptions& options, std::ostream& out, Diagnostics& d
   return status;
 }
 
+// --report of a comparison: one page for the pair.
+bool WriteComparisonReport(const CliOptions& options, const Timeline& a, const Timeline& b, const Alignment& al,
+                           const Comparison& c, Diagnostics& diag) {
+  if (options.report.empty()) return true;
+  std::string error;
+  std::unique_ptr<TextPainter> text = CreateTextPainter(&error);
+  if (!text) diag.Warn(kExitNoFont, error + ": pictures without axis labels");
+  ReportOptions ro;
+  ro.limits = options.limits;
+  ro.snrLow = options.snrLow, ro.snrHigh = options.snrHigh;
+  if (WriteWholeFile(options.report, ComparisonReportHtml(a, b, al, c, ro, text.get()), &error)) return true;
+  diag.Fail(kExitFailure, "cannot write '" + options.report + "': " + error);
+  return false;
+}
+
 // Two captures' timelines lined up and compared: the CSV rows or the JSON object on `out`. A
 // comparison that cannot be trusted (inputs of other heights, no overlap, no motion) is refused
 // with its reason, never printed as fact.
@@ -224,7 +240,7 @@ int CompareTimelines(const CliOptions& options, const Timeline& a, const Timelin
   out.flush();
   if (!out) return diag.Fail(kExitFailure, "cannot write the output");
   diag.Stream() << "lineview: " << VerdictText(c, a.channelNames) << '\n';
-  return status;
+  return WriteComparisonReport(options, a, b, al, c, diag) ? status : kExitFailure;
 }
 
 // --compare A B: each input through a run of its own that keeps every frame's values and

@@ -335,8 +335,7 @@ std::string CheckCombinations(const CliOptions& o) {
   }
   if (o.snrMethod == 0 && o.sampleRateMhz > 0) return "--sample-rate serves --snr unweighted and weighted only";
   if (o.compare) {
-    const char* clash = o.live ? "--live" : !o.pngDir.empty() ? "--png" : !o.report.empty() ? "--report"
-                        : !o.plot.empty() ? "--plot" : nullptr;
+    const char* clash = o.live ? "--live" : !o.pngDir.empty() ? "--png" : !o.plot.empty() ? "--plot" : nullptr;
     if (clash != nullptr) return std::string("--compare does not take ") + clash;
     const size_t given = o.from.empty() ? o.inputs.size() : o.from.size();
     if (given != 2) {

@@ -55,8 +55,10 @@ const struct {
      "picture: the offset (offset_frames), the frames one lacks or repeats (gaps), then per aligned pair "
      "B's value minus A's per channel; --min-delta DB marks the spans where one stays better (segments), "
      "--json adds the verdict. --compare --from A.lineview.xml.gz B.lineview.xml.gz does the same from "
-     "sidecars. A still picture needs --offset N. Example: lineview --compare deck1.mkv deck2.mkv "
-     "--tv-line 23 --json"},
+     "sidecars. --report FILE.html writes the comparison's page (the verdict, both curves and B - A "
+     "over A's time, the gaps, the segments, the line at the worst delta); --plot, --png and --live are "
+     "refused. A still picture needs --offset N. Example: lineview --compare deck1.mkv deck2.mkv "
+     "--tv-line 23 --json --report pair.html"},
     {"Resuming:",
      "A sidecar is written as NAME.lineview.xml.gz.part, flushed at least every second of video and every "
      "5 s, and renamed when the run ends or is stopped; --from reads one cut short (a run killed outright) "

@@ -27,20 +27,6 @@ std::string Hex(uint32_t rgb) {
   return b;
 }
 
-std::string Base64(const std::string& bytes) {
-  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    const size_t n = std::min<size_t>(3, bytes.size() - i);
-    uint32_t v = uint32_t(uint8_t(bytes[i])) << 16;
-    if (n > 1) v |= uint32_t(uint8_t(bytes[i + 1])) << 8;
-    if (n > 2) v |= uint8_t(bytes[i + 2]);
-    for (size_t k = 0; k < 4; ++k) out += k <= n ? kDigits[(v >> (18 - 6 * k)) & 63] : '=';
-  }
-  return out;
-}
-
 std::string Time(double seconds) { return Clock(seconds, true); }
 
 const char* kStyle = R"(body{font:14px/1.4 sans-serif;color:#202020;background:#fff;margin:16px 24px;max-width:1180px}
@@ -264,7 +250,7 @@ void Pictures(std::string& h, const Timeline& t, TextPainter* text) {
       if (!EncodePng(SamplesPage(t, *k.samples, page, text), &png)) continue;
       const std::string caption = std::string(PageName(page)) + ", frame " + std::to_string(k.samples->frame) + " at " +
                                   Time(k.samples->seconds) + " (" + k.what + ")";
-      h += "<figure><img alt=\"" + EscapeMarkup(caption) + "\" src=\"data:image/png;base64," + Base64(png) + "\"><figcaption>" +
+      h += "<figure><img alt=\"" + EscapeMarkup(caption) + "\" src=\"data:image/png;base64," + ReportBase64(png) + "\"><figcaption>" +
            EscapeMarkup(caption) + "</figcaption></figure>\n";
     }
   }

@@ -38,6 +38,20 @@ std::string ReportLineText(const Timeline& t) {
   return s;
 }
 
+std::string ReportBase64(const std::string& bytes) {
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    const size_t n = std::min<size_t>(3, bytes.size() - i);
+    uint32_t v = uint32_t(uint8_t(bytes[i])) << 16;
+    if (n > 1) v |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+    if (n > 2) v |= uint8_t(bytes[i + 2]);
+    for (size_t k = 0; k < 4; ++k) out += k <= n ? kDigits[(v >> (18 - 6 * k)) & 63] : '=';
+  }
+  return out;
+}
+
 std::string ReportInputName(const Timeline& t) { return t.input.empty() ? "built-in signal" : t.input; }
 
 int VerdictRank(const Verdict& v) {

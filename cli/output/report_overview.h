@@ -15,6 +15,8 @@ std::string ReportShown(double v);  // two decimals; a sign for what is no numbe
 std::string ReportExact(double v);  // every digit, for a program reading the page back
 std::string ReportLineText(const Timeline& t);
 std::string ReportInputName(const Timeline& t);
+// The bytes of a picture inside a data: URI.
+std::string ReportBase64(const std::string& bytes);
 
 // How bad a verdict is: 0 failed, 1 flag, 2 incomplete, 3 pass.
 int VerdictRank(const Verdict& v);

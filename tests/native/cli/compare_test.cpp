@@ -3,10 +3,14 @@
 // The comparison must find exactly that, and its delta must be the inputs' own values.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <map>
 #include <regex>
 
+#include "cli/output/comparison_report.h"
 #include "cli_test_util.h"
+#include "report_fixture.h"
 
 namespace {
 
@@ -139,12 +143,52 @@ TEST_F(Compare, RefusesWhatItCannotAlign) {
       {Path("a.mkv") + " " + Path("other.mkv"), 3, "do not overlap: the best correlation"},
       {Path("still.mkv") + " " + Path("still.mkv"), 3, "the picture does not move"},
       {Path("still.mkv") + " " + Path("still.mkv") + " --offset 0 --json", 0, "neither is better"},
+      {Path("a.mkv") + " " + Path("b.mkv") + " --plot x.png", 2, "--compare does not take --plot"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
     const RunResult r = Lineview("--compare " + c.args + " --line 20 --no-progress");
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
+
+// The page shows the line at the worst delta where the runs kept that frame's line, and says
+// plainly which frame it shows where they did not.
+TEST(CompareReport, ShowsTheWorstDeltasFramesOrSaysWhichItShows) {
+  const Timeline a = SyntheticTimeline("a.mkv", 100, 25), b0 = SyntheticTimeline("b.mkv", 100, 25, 2.0, 3.0);
+  Alignment al;
+  al.status = AlignStatus::Aligned;
+  for (int64_t i = 0; i < 100; ++i) al.pairs.push_back({i, i});
+  const Comparison c = ::Compare(a, b0, al, 1.0, 0.5);
+  ASSERT_EQ(c.segments.size(), 1u);
+  int64_t worst = 0;
+  double far = 0;
+  for (const AlignedPair& p : al.pairs) {
+    for (int ch : c.channels) {
+      if (std::fabs(PairDelta(a, b0, p, ch)) > far) far = std::fabs(PairDelta(a, b0, p, ch)), worst = p.a;
+    }
+  }
+  const struct {
+    bool kept;
+    const char* caption;
+  } cases[] = {{true, ", frame %lld (at the worst delta)"}, {false, "its lowest-SNR frame, not frame %lld"}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.caption);
+    Timeline ta = a, tb = b0;
+    for (Timeline* t : {&ta, &tb}) {
+      if (k.kept) t->worst.frame = worst, t->worst.seconds = worst / 25.0;
+      if (!k.kept && t->worst.frame == worst) t->worst.frame = worst + 1;
+      if (!k.kept && t->typical.frame == worst) t->typical.frame = worst + 1;
+    }
+    const std::string page = ComparisonReportHtml(ta, tb, al, c, ReportOptions{}, nullptr);
+    char expected[96];
+    std::snprintf(expected, sizeof expected, k.caption, static_cast<long long>(worst));
+    size_t count = 0;
+    for (size_t at = page.find(expected); at != std::string::npos; at = page.find(expected, at + 1)) ++count;
+    EXPECT_EQ(count, 4u) << expected;  // each capture's figure: its alt text and its caption
+    EXPECT_EQ(page.find("http"), std::string::npos);
+    EXPECT_NE(page.find("<tr data-segment=\"0\">"), std::string::npos);
   }
 }
 
