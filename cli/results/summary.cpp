@@ -6,7 +6,7 @@
 
 void RunningStats::Add(double v) {
   ++count;
-  if (!std::isnan(v)) powerSum += std::pow(10.0, -v / 10.0);
+  if (!std::isnan(v)) powerSum += std::pow(10.0, -v / 10.0), ++powers;
   if (count == 1) {
     min = max = v;
   } else {
@@ -21,8 +21,8 @@ void RunningStats::Add(double v) {
 double RunningStats::StdDev() const { return count > 1 ? std::sqrt(m2 / count) : 0.0; }
 
 double RunningStats::PowerMean() const {
-  if (count == 0) return NAN;
-  return powerSum > 0.0 ? -10.0 * std::log10(powerSum / static_cast<double>(count)) : INFINITY;
+  if (powers == 0) return NAN;
+  return powerSum > 0.0 ? -10.0 * std::log10(powerSum / static_cast<double>(powers)) : INFINITY;
 }
 
 RunSummary SummaryOf(const Timeline& t, const Thresholds& limits) {

@@ -16,6 +16,7 @@ struct RunningStats {
   double min = 0.0;
   double max = 0.0;
   double powerSum = 0.0;  // of the noise powers the values stand for, 10^(-v/10)
+  int64_t powers = 0;     // the values in it: those that are numbers
 
   void Add(double v);
   // Population standard deviation; 0 for fewer than two values.

@@ -1,5 +1,6 @@
 #include "cli/run/luma_run.h"
 
+#include <algorithm>
 #include <string>
 
 #include "analysis/waveform.h"
@@ -16,6 +17,11 @@ int ChooseSnrMethod(const CliOptions& o, const FrameSource& source, const InputF
                                      " samples follows no standard sampling; give its sample rate with --sample-rate MHZ");
   }
   const SnrInterval iv = WaveformInterval(width, settings.StartCount, settings.StopCount);
+  if (iv.last - iv.first + 1 < 3) {
+    return diag.Fail(kExitUsage, "--snr " + std::string(SnrMethodName(o.snrMethod)) + ": the measuring interval holds " +
+                                     std::to_string(std::max(iv.last - iv.first + 1, 0)) +
+                                     " samples of the line; its noise needs at least 3: widen --interval");
+  }
   const int bits = first.luma.bits > 0 ? first.luma.bits : 8;
   *method = MakeSnrMethod(o.snrMethod, rate, source.Height(), bits, first.luma.fullRange, iv.first, iv.last);
   return kExitOk;

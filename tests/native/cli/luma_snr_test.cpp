@@ -177,6 +177,8 @@ TEST(LumaSnr, AWidthWithoutAStandardSamplingNeedsItsSampleRate) {
   };
   EXPECT_EQ(method(back.out), method(measured.out));
   EXPECT_EQ(Lineview("--snr weighted --color rgb").status, 2);
+  // An interval too short to hold noise is refused, not measured as NaN.
+  EXPECT_EQ(Lineview(run + " --sample-rate 18.75 --interval 50:50.1").status, 2);
 }
 
 // A 0.2 s and a 2 s burst of noise on a quiet line, 8 s at 25 frames a second: with a minimum
