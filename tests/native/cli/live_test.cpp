@@ -239,6 +239,16 @@ class LiveX : public ::testing::Test {
     std::string t = X("getwindowname " + window_);
     return t.substr(0, t.find('\n'));
   }
+  // The title once it holds `part` (the window manager takes it a moment after stderr says so);
+  // as it stands after 10 s otherwise.
+  std::string WaitForTitle(const std::string& part) {
+    std::string t = Title();
+    for (int i = 0; i < 100 && t.find(part) == std::string::npos; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      t = Title();
+    }
+    return t;
+  }
   // Waits up to 20 s for stderr to match.
   std::string WaitForErr(const std::string& pattern) {
     const std::regex re(pattern);
@@ -272,11 +282,11 @@ TEST_F(LiveX, KeysAndAClickMoveTheLineAndQExitsWithTheWholeCsv) {
   EXPECT_EQ(Title(), "lineview \u2014 colour bars \u2014 line 100 \u2014 scope");
   X("key --window " + window_ + " Down Down");
   EXPECT_FALSE(WaitForErr("line 102\n").empty()) << ReadText(dir_ / "err");
-  EXPECT_NE(Title().find("\u2014 line 102 \u2014"), std::string::npos) << Title();
+  EXPECT_NE(WaitForTitle("\u2014 line 102 \u2014").find("\u2014 line 102 \u2014"), std::string::npos) << Title();
   // The picture stands at its size at the window's left edge: the pointer's row is the line.
   X("mousemove --window " + window_ + " 300 417 click 1");
   EXPECT_FALSE(WaitForErr("line 417\n").empty());
-  EXPECT_NE(Title().find("\u2014 line 417 \u2014"), std::string::npos) << Title();
+  EXPECT_NE(WaitForTitle("\u2014 line 417 \u2014").find("\u2014 line 417 \u2014"), std::string::npos) << Title();
   X("key --window " + window_ + " q");
   EXPECT_EQ(Wait(), kExitOk);
   // Every frame analysed before the quit has its row.
