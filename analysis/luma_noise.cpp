@@ -83,7 +83,9 @@ double LumaNoisePower(const uint16_t* samples, int count, const NoiseBand& band)
   // Zero-padded: the sum below is then the power of the samples through the band's filter.
   size_t length = 1;
   while (length < static_cast<size_t>(count)) length <<= 1;
-  std::vector<std::complex<double>> x(length);
+  // Kept between lines: a run measures one line a frame, each the same length.
+  thread_local std::vector<std::complex<double>> x;
+  x.assign(length, 0.0);
   for (int i = 0; i < count; ++i) x[i] = samples[i] - mean - slope * (i - mid);
   Fft(x);
   const std::vector<double>& gains = BinGains(band, length);

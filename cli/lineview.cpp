@@ -172,16 +172,28 @@ int RunFromSidecars(const CliOptions& options, std::ostream& out, Diagnostics& d
   return status;
 }
 
+// The pictures' text (none, with a warning, where no font is found) and the report's options.
+std::unique_ptr<TextPainter> ReportText(Diagnostics& diag) {
+  std::string error;
+  std::unique_ptr<TextPainter> text = CreateTextPainter(&error);
+  if (!text) diag.Warn(kExitNoFont, error + ": pictures without axis labels");
+  return text;
+}
+
+ReportOptions ReportOptionsOf(const CliOptions& options) {
+  ReportOptions ro;
+  ro.limits = options.limits;
+  ro.snrLow = options.snrLow, ro.snrHigh = options.snrHigh;
+  return ro;
+}
+
 // --report of a comparison: one page for the pair.
 bool WriteComparisonReport(const CliOptions& options, const Timeline& a, const Timeline& b, const Alignment& al,
                            const Comparison& c, Diagnostics& diag) {
   if (options.report.empty()) return true;
+  std::unique_ptr<TextPainter> text = ReportText(diag);
+  const ReportOptions ro = ReportOptionsOf(options);
   std::string error;
-  std::unique_ptr<TextPainter> text = CreateTextPainter(&error);
-  if (!text) diag.Warn(kExitNoFont, error + ": pictures without axis labels");
-  ReportOptions ro;
-  ro.limits = options.limits;
-  ro.snrLow = options.snrLow, ro.snrHigh = options.snrHigh;
   if (WriteWholeFile(options.report, ComparisonReportHtml(a, b, al, c, ro, text.get()), &error)) return true;
   diag.Fail(kExitFailure, "cannot write '" + options.report + "': " + error);
   return false;
@@ -293,12 +305,9 @@ int RunCompare(const CliOptions& options, const RunSettings& settings, std::ostr
 // --report and --plot over every timeline of the run (or of the sidecars read).
 bool WriteReports(const CliOptions& options, const std::vector<Timeline>& timelines, Diagnostics& diag) {
   if (options.report.empty() && options.plot.empty()) return true;
+  std::unique_ptr<TextPainter> text = ReportText(diag);
+  const ReportOptions ro = ReportOptionsOf(options);
   std::string error;
-  std::unique_ptr<TextPainter> text = CreateTextPainter(&error);
-  if (!text) diag.Warn(kExitNoFont, error + ": pictures without axis labels");
-  ReportOptions ro;
-  ro.limits = options.limits;
-  ro.snrLow = options.snrLow, ro.snrHigh = options.snrHigh;
   if (!options.report.empty()) {
     if (!WriteWholeFile(options.report, ReportHtml(timelines, ro, text.get()), &error)) {
       diag.Fail(kExitFailure, "cannot write '" + options.report + "': " + error);
